@@ -1,0 +1,132 @@
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace vek::ui {
+
+int PosixFiles::GetFileInfo(const std::string& name, long long* size)
+{
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0) {
+        if (size)
+            *size = 0;
+        return (errno == ENOENT || errno == ENOTDIR) ? 0 : -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        if (size)
+            *size = 0;
+        return -1;
+    }
+    if (size)
+        *size = static_cast<long long>(st.st_size);
+    return 1;
+}
+
+int PosixFiles::CVI_OpenFile(const std::string& name, int access, int action, int /*type*/)
+{
+    // Both file types are the same here: nothing translates line ends on this system.
+    int flags = O_CLOEXEC;
+    switch (access) {
+    case FILE_ACCESS_READ: flags |= O_RDONLY; break;
+    case FILE_ACCESS_WRITE: flags |= O_WRONLY | O_CREAT; break;
+    default: flags |= O_RDWR | O_CREAT; break;
+    }
+    if (access != FILE_ACCESS_READ) {
+        if (action == FILE_ACTION_TRUNCATE)
+            flags |= O_TRUNC;
+        else if (action == FILE_ACTION_APPEND)
+            flags |= O_APPEND;
+    }
+    if (name.empty())
+        return -1;
+    const int fd = ::open(name.c_str(), flags, 0644);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+long long PosixFiles::CVI_WriteFile(int handle, const char* buffer, long long count)
+{
+    if (handle < 0 || count < 0)
+        return -1;
+    long long done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(handle, buffer + done, static_cast<size_t>(count - done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return done > 0 ? done : -1;
+        }
+        if (n == 0)
+            break;
+        done += n;
+    }
+    return done;
+}
+
+int PosixFiles::CVI_CloseFile(int handle)
+{
+    if (handle < 0)
+        return -1;
+    return ::close(handle) == 0 ? 0 : -1;
+}
+
+namespace {
+std::tm localOf(const Clock& clock)
+{
+    const std::time_t t = clock.wallTime();
+    std::tm tm {};
+    ::localtime_r(&t, &tm);
+    return tm;
+}
+}  // namespace
+
+std::string DateStr(const Clock& clock)
+{
+    const std::tm tm = localOf(clock);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d-%02d-%04d", tm.tm_mon + 1, tm.tm_mday, tm.tm_year + 1900);
+    return buf;
+}
+
+std::string TimeStr(const Clock& clock)
+{
+    const std::tm tm = localOf(clock);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+int CompareStrings(const std::string& s1, int i1, const std::string& s2, int i2, int caseSensitive)
+{
+    const std::size_t a0 = i1 < 0 ? 0 : static_cast<std::size_t>(i1);
+    const std::size_t b0 = i2 < 0 ? 0 : static_cast<std::size_t>(i2);
+    const std::string a = a0 < s1.size() ? s1.substr(a0) : std::string();
+    const std::string b = b0 < s2.size() ? s2.substr(b0) : std::string();
+    for (std::size_t k = 0;; ++k) {
+        int ca = k < a.size() ? static_cast<unsigned char>(a[k]) : 0;
+        int cb = k < b.size() ? static_cast<unsigned char>(b[k]) : 0;
+        if (!caseSensitive && ca < 128 && cb < 128) {
+            ca = std::tolower(ca);
+            cb = std::tolower(cb);
+        }
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (ca == 0)
+            return 0;
+    }
+}
+
+}  // namespace vek::ui

@@ -1,0 +1,49 @@
+// File and utility services: file information, date and time texts, string comparison,
+// and the unbuffered file writes of the data logger.
+#pragma once
+#include <string>
+
+#include "clock.h"
+
+namespace vek::ui {
+
+// CVI_OpenFile access modes, actions and types.
+inline constexpr int FILE_ACCESS_READ_WRITE = 0;
+inline constexpr int FILE_ACCESS_READ = 1;
+inline constexpr int FILE_ACCESS_WRITE = 2;
+inline constexpr int FILE_ACTION_TRUNCATE = 0;   // create, or empty an existing file
+inline constexpr int FILE_ACTION_APPEND = 1;     // create, or write at the end
+inline constexpr int FILE_ACTION_OPEN = 2;       // create, or write from the start without emptying
+inline constexpr int FILE_TYPE_BINARY = 0;       // untranslated: "\n" stays one byte
+inline constexpr int FILE_TYPE_ASCII = 1;
+
+class FileService {
+public:
+    virtual ~FileService() = default;
+    // 1 and the size when `name` is an existing regular file, 0 when nothing is there,
+    // negative when it cannot be examined or is not a regular file.
+    virtual int GetFileInfo(const std::string& name, long long* size) = 0;
+    // A handle (>= 0) or -1. Never buffered: each CVI_WriteFile reaches the file at once.
+    virtual int CVI_OpenFile(const std::string& name, int access, int action, int type) = 0;
+    // The number of bytes written (all of them, or fewer when the disk refuses), or -1.
+    virtual long long CVI_WriteFile(int handle, const char* buffer, long long count) = 0;
+    virtual int CVI_CloseFile(int handle) = 0;
+};
+
+class PosixFiles : public FileService {
+public:
+    int GetFileInfo(const std::string& name, long long* size) override;
+    int CVI_OpenFile(const std::string& name, int access, int action, int type) override;
+    long long CVI_WriteFile(int handle, const char* buffer, long long count) override;
+    int CVI_CloseFile(int handle) override;
+};
+
+// "MM-DD-YYYY" and "HH:MM:SS" (24 h) of the clock's local wall time.
+std::string DateStr(const Clock& clock);
+std::string TimeStr(const Clock& clock);
+
+// Compares s1 from index i1 with s2 from index i2: 0 when equal, <0 or >0 like strcmp.
+// caseSensitive 0 compares ASCII letters without regard to case.
+int CompareStrings(const std::string& s1, int i1, const std::string& s2, int i2, int caseSensitive);
+
+}  // namespace vek::ui

@@ -1,0 +1,63 @@
+// An in-memory serial line for unit tests, fuzzing and benchmarks. The master's bytes
+// are handed to a scripted peer as one frame when the master starts waiting (the virtual
+// clock's Delay); the peer answers now or at a later virtual time.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "clock.h"
+#include "rs232.h"
+
+namespace vek::ui {
+
+class MemoryRs232 : public Rs232 {
+public:
+    using Bytes = std::vector<std::uint8_t>;
+    explicit MemoryRs232(VirtualClock& clock);
+
+    int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits, int stopBits,
+                      int inputQueueSize, int outputQueueSize) override;
+    int CloseCom(int port) override;
+    int ComWrtByte(int port, int byte) override;
+    int ComRd(int port, std::uint8_t* buffer, int count) override;
+    int GetInQLen(int port) override;
+    int SetComTime(int port, double seconds) override;
+    int ReturnRS232Err() override { return lastError_; }
+    std::string GetRS232ErrorString(int code) override;
+
+    // --- the test's side of the line ---
+    struct OpenCall {
+        int port;
+        long baud;
+        int parity, dataBits, stopBits;
+    };
+    // Called with each frame the master wrote on `port`.
+    std::function<void(int port, const Bytes& frame)> peer;
+    void inject(int port, const Bytes& bytes);                    // bytes arrive now
+    void injectAfter(int port, double seconds, const Bytes& bytes);  // bytes arrive later
+    void deliverWritten();                                        // hand pending bytes to the peer now
+    bool isOpen(int port) const { return open_.count(port) != 0; }
+    std::size_t queued(int port) const;
+
+    std::vector<Bytes> frames;        // every frame the master wrote, in order
+    std::vector<OpenCall> opens;      // every OpenComConfig call
+    std::vector<int> closes;          // every CloseCom call
+    std::set<int> absent;             // ports whose device is missing: opening them fails
+    int failNextRead = 0;             // a negative code makes the next ComRd report it
+    std::map<int, double> timeouts;
+
+private:
+    int fail(int code) { return lastError_ = code; }
+    VirtualClock& clock_;
+    std::set<int> open_;
+    std::map<int, std::deque<std::uint8_t>> in_;
+    std::map<int, Bytes> pending_;
+    int lastError_ = 0;
+};
+
+}  // namespace vek::ui

@@ -1,0 +1,311 @@
+#include "posix_rs232.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace vek::ui {
+
+std::string ResolveComPort(int port)
+{
+    if (port < 1 || port > 99)
+        return {};
+    const std::string var = "VEK_COM" + std::to_string(port);
+    if (const char* v = std::getenv(var.c_str()); v && *v)
+        return v;
+    std::error_code ec;
+    const std::string usb = "/dev/ttyUSB" + std::to_string(port - 1);
+    if (std::filesystem::exists(usb, ec))
+        return usb;
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+std::string Rs232ErrorText(int code)
+{
+    switch (code) {
+    case 0: return "No error";
+    case RS_ERR_SYSTEM: return "Serial port system error";
+    case RS_ERR_INVALID_PORT: return "Invalid port number";
+    case RS_ERR_NOT_OPEN: return "Port is not open";
+    case RS_ERR_CANNOT_OPEN: return "Cannot open port";
+    case RS_ERR_DEVICE_GONE: return "Serial device disconnected";
+    case RS_ERR_BAD_SETTINGS: return "Unsupported port settings";
+    case RS_ERR_TIMEOUT: return "Timeout error";
+    default: return "Unknown serial port error " + std::to_string(code);
+    }
+}
+
+namespace {
+
+speed_t speedOf(long baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+    }
+}
+
+bool deviceGoneErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
+
+int remainingMs(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+PosixRs232::~PosixRs232()
+{
+    for (auto& [n, p] : ports_)
+        if (p.fd >= 0)
+            ::close(p.fd);
+}
+
+int PosixRs232::ok(int result)
+{
+    lastError_ = 0;
+    lastDetail_.clear();
+    return result;
+}
+
+int PosixRs232::fail(int code, const std::string& detail)
+{
+    lastError_ = code;
+    lastDetail_ = detail;
+    return code;
+}
+
+int PosixRs232::failErrno(int code, const Port& p, int err)
+{
+    return fail(code, Rs232ErrorText(code) + ": " + p.path + " (" + std::strerror(err) + ")");
+}
+
+bool PosixRs232::hungUp(const Port& p) const
+{
+    pollfd pfd{p.fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) < 0)
+        return false;
+    if (pfd.revents & POLLNVAL)
+        return true;
+    // A hang-up with bytes still waiting is not yet "gone": they can be read first.
+    if (pfd.revents & (POLLHUP | POLLERR)) {
+        int waiting = 0;
+        return ::ioctl(p.fd, FIONREAD, &waiting) != 0 || waiting == 0;
+    }
+    return false;
+}
+
+void PosixRs232::closePort(int port)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return;
+    if (it->second.fd >= 0)
+        ::close(it->second.fd);
+    ports_.erase(it);
+}
+
+std::string PosixRs232::devicePath(int port) const
+{
+    auto it = ports_.find(port);
+    return it == ports_.end() ? std::string() : it->second.path;
+}
+
+int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long baud, int parity, int dataBits,
+                              int stopBits, int /*inputQueueSize*/, int /*outputQueueSize*/)
+{
+    if (port < 1 || port > 99)
+        return fail(RS_ERR_INVALID_PORT, "Invalid port number: COM" + std::to_string(port));
+    const speed_t speed = speedOf(baud);
+    if (speed == B0 || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 || stopBits < 1 || stopBits > 2)
+        return fail(RS_ERR_BAD_SETTINGS, Rs232ErrorText(RS_ERR_BAD_SETTINGS) + ": " + std::to_string(baud) + " baud, " +
+                                             std::to_string(dataBits) + " data bits, " + std::to_string(stopBits) +
+                                             " stop bits, parity " + std::to_string(parity));
+
+    // A re-plugged adapter comes back as a new device behind the same path: drop the dead
+    // descriptor and open the path afresh.
+    auto it = ports_.find(port);
+    if (it != ports_.end() && hungUp(it->second))
+        closePort(port);
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        it = ports_.find(port);
+        if (it == ports_.end()) {
+            Port p;
+            p.path = ResolveComPort(port);
+            p.fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (p.fd < 0)
+                return failErrno(RS_ERR_CANNOT_OPEN, p, errno);
+            if (!::isatty(p.fd)) {
+                ::close(p.fd);
+                return fail(RS_ERR_CANNOT_OPEN, Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": " + p.path + " is not a serial device");
+            }
+            it = ports_.emplace(port, p).first;
+        }
+        Port& p = it->second;
+        termios tio {};
+        if (::tcgetattr(p.fd, &tio) != 0) {
+            const int err = errno;
+            if (deviceGoneErrno(err) && attempt == 0) {
+                closePort(port);
+                continue;
+            }
+            const int rc = failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+            closePort(port);
+            return rc;
+        }
+        ::cfmakeraw(&tio);
+        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag |= dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
+        if (parity == RS_PARITY_EVEN)
+            tio.c_cflag |= PARENB;
+        else if (parity == RS_PARITY_ODD)
+            tio.c_cflag |= PARENB | PARODD;
+        if (stopBits == 2)
+            tio.c_cflag |= CSTOPB;
+        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        ::cfsetispeed(&tio, speed);
+        ::cfsetospeed(&tio, speed);
+        if (::tcsetattr(p.fd, TCSANOW, &tio) != 0) {
+            const int err = errno;
+            if (deviceGoneErrno(err) && attempt == 0) {
+                closePort(port);
+                continue;
+            }
+            const int rc = failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_BAD_SETTINGS, p, err);
+            closePort(port);
+            return rc;
+        }
+        // Whatever arrived late for an earlier request must never be taken as the next reply.
+        ::tcflush(p.fd, TCIOFLUSH);
+        return ok();
+    }
+    return fail(RS_ERR_CANNOT_OPEN, Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": COM" + std::to_string(port));
+}
+
+int PosixRs232::CloseCom(int port)
+{
+    if (ports_.find(port) == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    closePort(port);
+    return ok();
+}
+
+int PosixRs232::ComWrtByte(int port, int byte)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    Port& p = it->second;
+    const unsigned char b = static_cast<unsigned char>(byte);
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
+    for (;;) {
+        const ssize_t n = ::write(p.fd, &b, 1);
+        if (n == 1)
+            return ok(b);
+        const int err = errno;
+        if (n < 0 && err == EINTR)
+            continue;
+        if (n < 0 && err != EAGAIN)
+            return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+        // Output queue full: wait for room, no longer than the time-out.
+        pollfd pfd{p.fd, POLLOUT, 0};
+        const int ms = remainingMs(deadline);
+        if (ms <= 0 || ::poll(&pfd, 1, ms) <= 0)
+            return fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT) + ": " + p.path + " (write)");
+        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
+            return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
+    }
+}
+
+int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    Port& p = it->second;
+    int got = 0;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
+    while (got < count) {
+        const ssize_t n = ::read(p.fd, buffer + got, static_cast<size_t>(count - got));
+        if (n > 0) {
+            got += static_cast<int>(n);
+            continue;
+        }
+        const int err = errno;
+        if (n < 0 && err == EINTR)
+            continue;
+        if (n < 0 && err != EAGAIN) {
+            failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+            return got > 0 ? got : lastError_;
+        }
+        pollfd pfd{p.fd, POLLIN, 0};
+        const int ms = remainingMs(deadline);
+        const int r = ms > 0 ? ::poll(&pfd, 1, ms) : 0;
+        if (r <= 0) {
+            fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT) + ": " + p.path + " (" + std::to_string(got) + " of " +
+                                     std::to_string(count) + " bytes)");
+            return got;
+        }
+        if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLIN)) {
+            fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
+            return got > 0 ? got : lastError_;
+        }
+    }
+    return ok(got);
+}
+
+int PosixRs232::GetInQLen(int port)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    Port& p = it->second;
+    int waiting = 0;
+    if (::ioctl(p.fd, FIONREAD, &waiting) != 0) {
+        const int err = errno;
+        return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+    }
+    if (waiting == 0 && hungUp(p))
+        return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
+    return ok(waiting);
+}
+
+int PosixRs232::SetComTime(int port, double seconds)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    it->second.timeout = seconds > 0 ? seconds : 0;
+    return ok();
+}
+
+std::string PosixRs232::GetRS232ErrorString(int code)
+{
+    if (code != 0 && code == lastError_ && !lastDetail_.empty())
+        return lastDetail_;
+    return Rs232ErrorText(code);
+}
+
+}  // namespace vek::ui

@@ -1,0 +1,48 @@
+// Serial ports on POSIX termios: raw mode, 8N1-style settings, non-blocking descriptors
+// waited on with poll(), so nothing here can spin or hang past its time-out.
+#pragma once
+#include <map>
+#include <string>
+
+#include "rs232.h"
+
+namespace vek::ui {
+
+class PosixRs232 : public Rs232 {
+public:
+    PosixRs232() = default;
+    ~PosixRs232() override;
+    PosixRs232(const PosixRs232&) = delete;
+    PosixRs232& operator=(const PosixRs232&) = delete;
+
+    int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits, int stopBits,
+                      int inputQueueSize, int outputQueueSize) override;
+    int CloseCom(int port) override;
+    int ComWrtByte(int port, int byte) override;
+    int ComRd(int port, std::uint8_t* buffer, int count) override;
+    int GetInQLen(int port) override;
+    int SetComTime(int port, double seconds) override;
+    int ReturnRS232Err() override { return lastError_; }
+    std::string GetRS232ErrorString(int code) override;
+
+    // The device path COM`port` is open on ("" when closed).
+    std::string devicePath(int port) const;
+
+private:
+    struct Port {
+        int fd = -1;
+        std::string path;
+        double timeout = 0.5;
+    };
+    int ok(int result = 0);
+    int fail(int code, const std::string& detail);
+    int failErrno(int code, const Port& p, int err);
+    bool hungUp(const Port& p) const;
+    void closePort(int port);
+
+    std::map<int, Port> ports_;
+    int lastError_ = 0;
+    std::string lastDetail_;
+};
+
+}  // namespace vek::ui

@@ -1,0 +1,55 @@
+// The serial-port services the Modbus link uses. COMn is a device path (see
+// ResolveComPort). Every operation records its outcome for ReturnRS232Err.
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace vek::ui {
+
+// Parity codes of OpenComConfig.
+inline constexpr int RS_PARITY_NONE = 0;
+inline constexpr int RS_PARITY_ODD = 1;
+inline constexpr int RS_PARITY_EVEN = 2;
+
+// Error codes (0 = no error). Each lights the link's error lamp when a read reports it.
+inline constexpr int RS_ERR_SYSTEM = -1;        // an unexpected system call failure
+inline constexpr int RS_ERR_INVALID_PORT = -2;  // port number outside 1..99
+inline constexpr int RS_ERR_NOT_OPEN = -3;      // the port is not open
+inline constexpr int RS_ERR_CANNOT_OPEN = -4;   // the device could not be opened
+inline constexpr int RS_ERR_DEVICE_GONE = -5;   // the device went away (unplugged adapter)
+inline constexpr int RS_ERR_BAD_SETTINGS = -6;  // baud, parity, data or stop bits not supported
+inline constexpr int RS_ERR_TIMEOUT = -99;      // fewer bytes than asked within the time-out
+
+class Rs232 {
+public:
+    virtual ~Rs232() = default;
+    // Opens COM`port` (the device name is unused: ports resolve by number). Opening a port
+    // that is already open reconfigures it and discards both queues; if its device has
+    // gone, the port is closed and the path opened afresh. 0 or a negative RS_ERR_ code.
+    virtual int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits,
+                              int stopBits, int inputQueueSize, int outputQueueSize) = 0;
+    // Closes the port; closing a port that is not open is harmless (RS_ERR_NOT_OPEN).
+    virtual int CloseCom(int port) = 0;
+    // Queues one byte for sending; returns the byte or a negative code.
+    virtual int ComWrtByte(int port, int byte) = 0;
+    // Reads exactly `count` bytes, waiting at most the port's time-out for them; returns
+    // the number read (fewer on time-out, with RS_ERR_TIMEOUT recorded) or a negative code.
+    virtual int ComRd(int port, std::uint8_t* buffer, int count) = 0;
+    // Bytes waiting in the input queue right now, or a negative code.
+    virtual int GetInQLen(int port) = 0;
+    // Time-out of ComRd and ComWrtByte, in seconds.
+    virtual int SetComTime(int port, double seconds) = 0;
+    // The outcome of the latest operation: 0 or a negative code.
+    virtual int ReturnRS232Err() = 0;
+    // A readable text for a code; for the latest error it names the device and the cause.
+    virtual std::string GetRS232ErrorString(int code) = 0;
+};
+
+// The device behind COM`port`: $VEK_COM<port> when set, else /dev/ttyUSB<port-1> when it
+// exists, else /dev/ttyS<port-1>. Empty for port numbers outside 1..99.
+std::string ResolveComPort(int port);
+
+// The fixed texts of the error codes.
+std::string Rs232ErrorText(int code);
+
+}  // namespace vek::ui
