@@ -181,7 +181,9 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
         if (stopBits == 2)
             tio.c_cflag |= CSTOPB;
         tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-        tio.c_cc[VMIN] = 0;
+        // VMIN 1 with a non-blocking descriptor: an empty queue reads as EAGAIN, so a read
+        // of 0 bytes can only mean the far side hung up.
+        tio.c_cc[VMIN] = 1;
         tio.c_cc[VTIME] = 0;
         ::cfsetispeed(&tio, speed);
         ::cfsetospeed(&tio, speed);
@@ -253,10 +255,16 @@ int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
             got += static_cast<int>(n);
             continue;
         }
+        // A non-blocking tty read with nothing waiting fails with EAGAIN; end-of-file means
+        // the far side hung up (an unplugged adapter, a closed pseudo-terminal).
+        if (n == 0) {
+            fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
+            return got > 0 ? got : lastError_;
+        }
         const int err = errno;
-        if (n < 0 && err == EINTR)
+        if (err == EINTR)
             continue;
-        if (n < 0 && err != EAGAIN) {
+        if (err != EAGAIN) {
             failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
             return got > 0 ? got : lastError_;
         }

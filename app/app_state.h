@@ -1,0 +1,81 @@
+// The application's state: panel handles, open flags, counters, decoded measurements,
+// set-up readback and the data logger's fields. The link's own state (request, buffers,
+// port settings, outcome) is LinkState. One App exists in the running program; every
+// test builds a fresh one.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "mb_link_state.h"
+#include "platform.h"
+
+namespace vek {
+
+inline constexpr const char* kResourceFile = "Panel_def.uir";
+inline constexpr const char* kSettingsFile = "RS_Settings";
+inline constexpr const char* kLogoFile = "LogoVerde.bmp";
+
+struct Measurements {
+    int distanceMm = 0;       // register 1
+    int levelMm = 0;          // register 2
+    float levelPercent = 0;   // registers 3-4
+    float temperature = 0;    // registers 5-6
+    float outputMa = 0;       // registers 7-8
+    float frequency = 0;      // registers 9-10
+    int distance4mA = 0;      // register 11
+    int distance20mA = 0;     // register 12
+    int blindDistance = 0;    // register 15
+    int deviceUid = 1;        // register 25
+    int measureStatus = 0;    // register 54
+    int relay1State = 0;      // register 60
+    int relay2State = 0;      // register 61
+    std::string relay1Text;   // "ON" when relay1State is 1, else "OFF"
+    std::string relay2Text;
+    int sensorType = 0;       // register 68
+};
+
+struct AppState {
+    // Panel handles.
+    int panelMain = 0, panelRs485 = 0, panelAdvanced = 0, panelUser = 0, panelPassword = 0;
+    int panelWriteDialog = 0, panelInfo = 0, panelDataLog = 0;
+    // Panel tracking.
+    int currentPanel = 3;
+    int advancedPanelOpen = 0;
+    int userPanelOpen = 0;
+    int dataLogPanelOpen = 0;
+    // Settings file and password.
+    std::string settingsFileName = kSettingsFile;
+    int settingsStateIndex = 0;
+    std::string passwordText;
+    // Poll statistics.
+    int validResponseCount = 0;
+    double successPercent = 0.0;
+    std::array<int, 5> probeFlags{};     // TEMP, NO_ECHO, GAIN, DIST, ECHO BLIND DIST
+    std::array<int, 4> probeStatus{};    // registers 55 to 58
+    // Writes.
+    std::int32_t registerValue = 0;
+    // Data logger.
+    int loggingActive = 0;
+    int logFileExists = 0;
+    int logInterval = 1;
+    int logPollCount = 0;
+    int logFileHandle = 0;
+    std::string logFileName;
+    long long size = 0;
+    std::string dataLogText;
+
+    Measurements m;
+};
+
+struct App {
+    explicit App(ui::Platform& platform) : ui(platform) {}
+    ui::Platform& ui;
+    LinkState link;
+    AppState st;
+};
+
+// Sets every default of the application and link state.
+void Init_Vars(App& app);
+
+}  // namespace vek

@@ -1,0 +1,228 @@
+#include "mb_rtu_master.h"
+
+#include <algorithm>
+
+#include "mb_crc.h"
+#include "mb_functions.h"
+#include "panel_ids.h"
+
+namespace vek {
+
+void SetCommErrorText(LinkState& s, const std::string& text)
+{
+    s.commErrorText = text.substr(0, kCommErrorTextCapacity);
+}
+
+void ModBusMasterQuery(LinkState& s)
+{
+    s.ucSlaveAddress = static_cast<std::uint8_t>(s.slaveAddress);
+    const std::uint8_t* frame = nullptr;
+    std::uint32_t len = 8;
+    switch (s.ucFuncCod) {
+    case 1: frame = eMBReadCoils(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
+    case 2: frame = eMBReadInputs(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
+    case 3: frame = eMBReadHoldingRegisters(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
+    case 4: frame = eMBReadInputRegisters(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
+    case 5:
+        frame = eMBWriteSingleCoil(s, s.ucSlaveAddress, s.ucFuncCod, s.usCoilRegAddress,
+                                   static_cast<std::uint16_t>(s.usWriteValue));
+        break;
+    case 6: frame = eMBWriteSingleRegister(s, s.ucSlaveAddress, s.ucFuncCod, s.usCoilRegAddress, s.usWriteValue); break;
+    case 16:
+        frame = eMBWriteMultipleRegisters(s, s.ucSlaveAddress, s.usNumCoilsRegs, s.us_BufferPtr);
+        len = 9 + 2 * s.usNumCoilsRegs;
+        if (!frame) {
+            // Too many values for one frame: send nothing rather than a truncated request.
+            s.usTxFrameLen = 0;
+            return;
+        }
+        break;
+    default:
+        return;
+    }
+    std::copy(frame, frame + len, s.ucTxBuffer);
+    s.usTxFrameLen = len;
+}
+
+int SendDataMaster(LinkState& s, ui::Platform& ui, int port)
+{
+    ui.com.SetComTime(port, kPortTimeout);
+    if (s.usTxFrameLen == 0)
+        return 0;  // nothing was built, so nothing is sent or counted
+    ++s.pollCount;
+    for (std::uint32_t i = 0; i < s.usTxFrameLen; ++i)
+        ui.com.ComWrtByte(port, s.ucTxBuffer[i]);
+    return static_cast<int>(s.usTxFrameLen);
+}
+
+std::uint32_t RTU_NumBytes(LinkState& s, std::uint8_t code)
+{
+    const std::uint32_t n = s.usNumCoilsRegs;
+    switch (code) {
+    case 1:
+    case 2: s.usNBytes = n / 8 + (n % 8 != 0 ? 1 : 0); break;
+    case 3:
+    case 4: s.usNBytes = 2 * n; break;
+    case 5:
+    case 6: s.usNBytes = 4; break;
+    default: s.usNBytes = 1; break;
+    }
+    return s.usNBytes;
+}
+
+int RTU_Address(LinkState& s, std::uint8_t address) { return address == s.ucSlaveAddress ? 1 : 0; }
+
+int RTU_Function(LinkState& s, std::uint8_t code) { return code == s.ucFuncCod ? 1 : 0; }
+
+int RTU_CRC(LinkState& s, std::uint16_t crcLo, std::uint16_t crcHi, const std::uint8_t* frame, std::uint32_t length)
+{
+    const std::uint16_t crc = usMBCRC16(frame, length);
+    s.ucFlagCRC = ((crc & 0xFF) == crcLo && (crc >> 8) == crcHi) ? 1 : 0;
+    return s.ucFlagCRC;
+}
+
+int CheckSlaveResponse(LinkState& s)
+{
+    s.ucFlagAddress = static_cast<std::uint8_t>(RTU_Address(s, s.ucSlaveAddressReceived));
+    s.ucFlagFuncCod = static_cast<std::uint8_t>(RTU_Function(s, s.ucFuncCodReceived));
+    const std::uint8_t code = s.ucFuncCodReceived;
+    if (code == 5 || code == 6 || code == 16) {
+        // Write replies carry no byte count: they echo the address and the value (or the
+        // quantity), which must be what was asked for.
+        s.ucFlagNumBytes = std::equal(s.ucRxBuffer + 2, s.ucRxBuffer + 6, s.ucTxBuffer + 2) ? 1 : 0;
+        RTU_NumBytes(s, code);
+    } else {
+        s.ucFlagNumBytes = RTU_NumBytes(s, code) == s.usNBytesReceived ? 1 : 0;
+    }
+    s.usLen = s.usRxFrameLen - 2;
+    s.usCRCLoReceived = s.ucRxBuffer[s.usRxFrameLen - 2];
+    s.usCRCHiReceived = s.ucRxBuffer[s.usRxFrameLen - 1];
+    RTU_CRC(s, s.usCRCLoReceived, s.usCRCHiReceived, s.ucRxBuffer, s.usLen);
+    return (s.ucFlagAddress && s.ucFlagFuncCod && s.ucFlagNumBytes && s.ucFlagCRC) ? 1 : 0;
+}
+
+namespace {
+
+// Expected reply length for the current request: the fixed part plus the data bytes.
+std::uint32_t expectedReplyLength(LinkState& s)
+{
+    const std::uint8_t f = s.ucFuncCod;
+    const std::uint32_t data = RTU_NumBytes(s, f);
+    if (f == 16)
+        return 8;  // slave, 0x10, start address, quantity, CRC
+    const std::uint32_t fixed = (f >= 1 && f <= 4) ? 5 : 4;
+    return fixed + data;
+}
+
+// True when `b` (5 bytes) is the addressed slave refusing the requested function.
+bool isExceptionReply(const LinkState& s, const std::uint8_t* b)
+{
+    if (b[0] != s.ucSlaveAddress || b[1] != (s.ucFuncCod | 0x80))
+        return false;
+    const std::uint16_t crc = usMBCRC16(b, 3);
+    return b[3] == (crc & 0xFF) && b[4] == (crc >> 8);
+}
+
+void report(LinkState& s, ui::Platform& ui, bool serialError)
+{
+    // Every serial error lights the lamp, whatever its text says.
+    const bool lit = serialError || s.commErrorText.find('-') != std::string::npos;
+    ui.panels.SetCtrlVal(s.panelMain, PANEL_ERROR_COMM_LED, lit ? 1 : 0);
+    ui.panels.SetCtrlVal(s.panelMain, PANEL_ERROR_COM_MSG, s.commErrorText);
+}
+
+}  // namespace
+
+int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port)
+{
+    if (s.ucFuncCod != 3)
+        ui.Delay(kNonPollReplyWait);
+    s.usRxFrameLen = expectedReplyLength(s);
+    s.ucExceptionCode = 0;
+    const int waiting = ui.com.GetInQLen(port);
+
+    constexpr int kExceptionLength = 5;
+    if (waiting == kExceptionLength && s.usRxFrameLen != kExceptionLength) {
+        std::uint8_t b[kExceptionLength] = {};
+        const int got = ui.com.ComRd(port, b, kExceptionLength);
+        if (got == kExceptionLength && isExceptionReply(s, b)) {
+            s.responseValid = 0;
+            s.ucExceptionCode = b[2];
+            SetCommErrorText(s, "-EXCEPTION " + std::to_string(b[2]) + "-");
+            report(s, ui, false);
+            return 0;
+        }
+    }
+
+    // A reply that cannot fit the buffer is never read, whatever the queue holds.
+    if (waiting < 0 || static_cast<std::uint32_t>(waiting) != s.usRxFrameLen || s.usRxFrameLen > kFrameBufferSize) {
+        s.responseValid = 0;
+        SetCommErrorText(s, "-NO RESPONSE-");
+        report(s, ui, false);
+        return 0;
+    }
+
+    ui.com.ComRd(port, s.ucRxBuffer, static_cast<int>(s.usRxFrameLen));
+    s.ucSlaveAddressReceived = s.ucRxBuffer[0];
+    s.ucFuncCodReceived = s.ucRxBuffer[1];
+    s.usNBytesReceived = s.ucRxBuffer[2];
+    s.iRS232Error = ui.com.ReturnRS232Err();
+    if (s.iRS232Error < 0) {
+        s.commError = 1;
+        s.responseValid = 0;
+        SetCommErrorText(s, ui.com.GetRS232ErrorString(s.iRS232Error));
+        report(s, ui, true);
+        return 0;
+    }
+
+    s.commErrorText.clear();
+    if (CheckSlaveResponse(s) == 1) {
+        s.responseValid = 1;
+    } else {
+        s.responseValid = 0;
+        std::string text;
+        if (!s.ucFlagAddress) {
+            text += "-UID-";
+            s.ucFlagAddress = 1;
+        }
+        if (!s.ucFlagFuncCod) {
+            text += "-FUNCCODE-";
+            s.ucFlagFuncCod = 1;
+        }
+        if (!s.ucFlagNumBytes) {
+            text += "-BYTESNUM-";
+            s.ucFlagNumBytes = 1;
+        }
+        if (!s.ucFlagCRC) {
+            text += "-CRC-";
+            s.ucFlagCRC = 1;
+        }
+        SetCommErrorText(s, text);
+    }
+    report(s, ui, false);
+    return 0;
+}
+
+long BaudRateOf(std::uint32_t baudSelector) { return baudSelector == 1 ? 19200 : 9600; }
+
+int ParityCodeOf(std::uint16_t paritySelector)
+{
+    switch (paritySelector) {
+    case 1: return ui::RS_PARITY_EVEN;
+    case 2: return ui::RS_PARITY_ODD;
+    default: return ui::RS_PARITY_NONE;
+    }
+}
+
+int OpenComConfig_Vek(LinkState& s, ui::Platform& ui, int /*port*/, const std::string& /*deviceName*/,
+                      std::uint32_t baudSelector, std::uint16_t paritySelector, int /*dataBits*/, int /*stopBits*/,
+                      int inputQueueSize, int outputQueueSize)
+{
+    // The port, data bits and stop bits come from the link's own settings, which is what
+    // every caller passes anyway.
+    ui.com.OpenComConfig(s.usPortNumber, "", BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
+                         s.usStopBit, inputQueueSize, outputQueueSize);
+    return 0;
+}
+
+}  // namespace vek

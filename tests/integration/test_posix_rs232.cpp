@@ -1,0 +1,194 @@
+// The termios port against a real pseudo-terminal pair: the bytes that leave, the queue
+// length, reading a reply whole, and a device that goes away and comes back.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "mb_rtu_master.h"
+#include "posix_rs232.h"
+#include "rig.h"
+
+using namespace vek;
+using namespace vek::ui;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// The far end of the line: the pty master, with the slave's path behind a symlink so the
+// device can vanish and come back at the same name.
+struct FarEnd {
+    int fd = -1;
+    std::string slave;
+    explicit FarEnd(const std::string& link)
+    {
+        fd = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(fd, 0);
+        ::grantpt(fd);
+        ::unlockpt(fd);
+        slave = ::ptsname(fd);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+        std::filesystem::remove(link);
+        std::filesystem::create_symlink(slave, link);
+    }
+    ~FarEnd() { close(); }
+    void close()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    Bytes readExactly(std::size_t n, int timeoutMs = 2000)
+    {
+        Bytes out;
+        while (out.size() < n) {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, timeoutMs) <= 0)
+                break;
+            std::uint8_t buf[512];
+            const ssize_t r = ::read(fd, buf, std::min(sizeof buf, n - out.size()));
+            if (r <= 0)
+                break;
+            out.insert(out.end(), buf, buf + r);
+        }
+        return out;
+    }
+    void send(const Bytes& b) { ASSERT_EQ(::write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
+};
+
+struct PtyTest : ::testing::Test {
+    std::string link;
+    void SetUp() override
+    {
+        link = (std::filesystem::temp_directory_path() / ("vek-tty-" + std::to_string(::getpid()))).string();
+        ::setenv("VEK_COM4", link.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("VEK_COM4");
+        std::filesystem::remove(link);
+    }
+    // Waits (really: this is a serial line) until `n` bytes are queued on the port.
+    static int waitQueued(PosixRs232& port, int n)
+    {
+        int q = 0;
+        for (int i = 0; i < 200 && (q = port.GetInQLen(4)) < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return q;
+    }
+};
+
+}  // namespace
+
+TEST(ComPorts, ResolveByEnvironmentThenUsbThenOnboard)
+{
+    ::setenv("VEK_COM7", "/tmp/my-adapter", 1);
+    EXPECT_EQ(ResolveComPort(7), "/tmp/my-adapter");
+    ::unsetenv("VEK_COM7");
+    const std::string usb = "/dev/ttyUSB6";
+    EXPECT_EQ(ResolveComPort(7), std::filesystem::exists(usb) ? usb : "/dev/ttyS6");
+    EXPECT_EQ(ResolveComPort(0), "");
+    EXPECT_EQ(ResolveComPort(100), "");
+}
+
+TEST_F(PtyTest, PollAndWriteFramesLeaveByteForByteAndTheReplyIsReadWhole)
+{
+    FarEnd far(link);
+    PosixRs232 port;
+    ASSERT_EQ(port.OpenComConfig(4, "", 19200, RS_PARITY_EVEN, 8, 1, 512, -1), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    EXPECT_EQ(port.devicePath(4), link);
+
+    test::Rig rig;  // the master link's own send path, on the real port
+    Platform ui{rig.panels, port, rig.clock, rig.files, rig.popups};
+    LinkState& s = rig.app.link;
+    ModBusMasterQuery(s);
+    EXPECT_EQ(SendDataMaster(s, ui, 4), 8);
+    EXPECT_EQ(far.readExactly(8), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x4E, 0xC5, 0xFE}));
+    s.ucFuncCod = 6;
+    s.usCoilRegAddress = 12;
+    s.usWriteValue = 500;
+    ModBusMasterQuery(s);
+    SendDataMaster(s, ui, 4);
+    EXPECT_EQ(far.readExactly(8), (Bytes{0x01, 0x06, 0x00, 0x0B, 0x01, 0xF4, 0xF8, 0x1F}));
+
+    // A 161-byte reply arrives in pieces, as on a real line; once all waits, it is read whole.
+    s.ucFuncCod = 3;
+    const Bytes reply = test::pollReply(1, test::sampleRegisters());
+    far.send(Bytes(reply.begin(), reply.begin() + 100));
+    far.send(Bytes(reply.begin() + 100, reply.end()));
+    ASSERT_EQ(waitQueued(port, 161), 161);
+    ReceiveDataMaster(s, ui, 4);
+    EXPECT_EQ(s.responseValid, 1) << s.commErrorText;
+    EXPECT_EQ(Bytes(s.ucRxBuffer, s.ucRxBuffer + 161), reply);
+    EXPECT_EQ(port.GetInQLen(4), 0);
+}
+
+TEST_F(PtyTest, ReopeningDiscardsQueuedBytesAndShortReadsTimeOut)
+{
+    FarEnd far(link);
+    PosixRs232 port;
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    far.send({1, 2, 3, 4, 5});
+    ASSERT_EQ(waitQueued(port, 5), 5);
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_ODD, 7, 2, 512, -1), 0);
+    EXPECT_EQ(port.GetInQLen(4), 0) << "a stale reply must not survive the reopening before a poll";
+    termios t{};
+    ::tcgetattr(far.fd, &t);  // the settings reached the line (seen from the slave side by the port itself)
+
+    far.send({9, 9});
+    waitQueued(port, 2);
+    port.SetComTime(4, 0.05);
+    std::uint8_t buf[4] = {};
+    EXPECT_EQ(port.ComRd(4, buf, 4), 2);
+    EXPECT_EQ(port.ReturnRS232Err(), RS_ERR_TIMEOUT);
+    EXPECT_EQ(buf[0], 9);
+}
+
+TEST_F(PtyTest, VanishedDeviceGivesAnErrorWithTextAndThePortReopensWhenItReturns)
+{
+    PosixRs232 port;
+    {
+        FarEnd far(link);
+        ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+        far.close();  // the adapter is unplugged
+        std::uint8_t buf[8];
+        port.SetComTime(4, 0.2);
+        const auto t0 = std::chrono::steady_clock::now();
+        EXPECT_LT(port.ComRd(4, buf, 8), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(150)) << "no waiting on a dead line";
+        EXPECT_EQ(port.ReturnRS232Err(), RS_ERR_DEVICE_GONE);
+        EXPECT_NE(port.GetRS232ErrorString(RS_ERR_DEVICE_GONE).find(link), std::string::npos);
+        EXPECT_LT(port.GetInQLen(4), 0);
+        std::filesystem::remove(link);
+        EXPECT_LT(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+        EXPECT_FALSE(port.GetRS232ErrorString(port.ReturnRS232Err()).empty());
+    }
+    FarEnd back(link);  // plugged back in: same name, new device
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    EXPECT_EQ(port.ComWrtByte(4, 0x42), 0x42);
+    EXPECT_EQ(back.readExactly(1), Bytes{0x42});
+}
+
+TEST_F(PtyTest, SettingsTheLineCannotTakeAndPortsThatAreNotThere)
+{
+    PosixRs232 port;
+    EXPECT_EQ(port.OpenComConfig(0, "", 9600, 0, 8, 1, 512, -1), RS_ERR_INVALID_PORT);
+    EXPECT_EQ(port.OpenComConfig(4, "", 9601, 0, 8, 1, 512, -1), RS_ERR_BAD_SETTINGS);
+    EXPECT_EQ(port.OpenComConfig(4, "", 9600, 0, 8, 1, 512, -1), RS_ERR_CANNOT_OPEN);  // nothing at the link yet
+    EXPECT_NE(port.GetRS232ErrorString(RS_ERR_CANNOT_OPEN).find(link), std::string::npos);
+    EXPECT_EQ(port.ComWrtByte(4, 1), RS_ERR_NOT_OPEN);
+    EXPECT_EQ(port.CloseCom(4), RS_ERR_NOT_OPEN);
+    ::setenv("VEK_COM4", "/dev/null", 1);
+    EXPECT_EQ(port.OpenComConfig(4, "", 9600, 0, 8, 1, 512, -1), RS_ERR_CANNOT_OPEN) << "not a serial device";
+}

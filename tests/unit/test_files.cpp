@@ -1,0 +1,88 @@
+// File and utility services on real files and a fixed clock.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "files.h"
+
+using namespace vek::ui;
+
+namespace {
+
+std::string dir()
+{
+    const auto d = std::filesystem::temp_directory_path() / ("vek-files-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(d);
+    return d.string();
+}
+
+std::string contents(const std::string& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TEST(Utility, DateAndTimeTextsOfTheWallClock)
+{
+    // 14 March 2016 17:05:09 UTC (the tests run with TZ=UTC).
+    VirtualClock clock(1457975109);
+    EXPECT_EQ(DateStr(clock), "03-14-2016");
+    EXPECT_EQ(TimeStr(clock), "17:05:09");
+    clock.advanceTo(25000.0);  // past midnight: the day turns, hours stay on 24
+    EXPECT_EQ(DateStr(clock), "03-15-2016");
+    EXPECT_EQ(TimeStr(clock), "00:01:49");
+}
+
+TEST(Utility, CompareStringsWithAndWithoutCase)
+{
+    EXPECT_EQ(CompareStrings("TuNdO", 0, "tundo", 0, 0), 0);
+    EXPECT_NE(CompareStrings("TuNdO", 0, "tundo", 0, 1), 0);
+    EXPECT_NE(CompareStrings("tundo ", 0, "tundo", 0, 0), 0);
+    EXPECT_NE(CompareStrings("", 0, "tundo", 0, 0), 0);
+    EXPECT_EQ(CompareStrings("xxtundo", 2, "tundo", 0, 0), 0);
+    EXPECT_EQ(CompareStrings("", 5, "", 0, 1), 0) << "an index past the end compares as empty";
+}
+
+TEST(Files, InfoTellsExistingMissingAndOddPaths)
+{
+    PosixFiles f;
+    long long size = -1;
+    const std::string p = dir() + "/info.txt";
+    std::ofstream(p) << "12345";
+    EXPECT_EQ(f.GetFileInfo(p, &size), 1);
+    EXPECT_EQ(size, 5);
+    EXPECT_EQ(f.GetFileInfo(dir() + "/missing", &size), 0);
+    EXPECT_EQ(size, 0);
+    EXPECT_LT(f.GetFileInfo(dir(), &size), 0) << "a directory is not a log file";
+}
+
+TEST(Files, TruncateAppendAndUntranslatedWrites)
+{
+    PosixFiles f;
+    const std::string p = dir() + "/log.xls";
+    int h = f.CVI_OpenFile(p, FILE_ACCESS_WRITE, FILE_ACTION_TRUNCATE, FILE_TYPE_BINARY);
+    ASSERT_GE(h, 0);
+    EXPECT_EQ(f.CVI_WriteFile(h, "a\tb\n", 4), 4);
+    EXPECT_EQ(contents(p), "a\tb\n") << "reaches the file at once, before any close";
+    f.CVI_CloseFile(h);
+    h = f.CVI_OpenFile(p, FILE_ACCESS_WRITE, FILE_ACTION_APPEND, FILE_TYPE_BINARY);
+    EXPECT_EQ(f.CVI_WriteFile(h, "c\n", 2), 2);
+    f.CVI_CloseFile(h);
+    EXPECT_EQ(contents(p), "a\tb\nc\n");
+    h = f.CVI_OpenFile(p, FILE_ACCESS_WRITE, FILE_ACTION_TRUNCATE, FILE_TYPE_BINARY);
+    f.CVI_CloseFile(h);
+    EXPECT_EQ(contents(p), "");
+    EXPECT_EQ(f.CVI_OpenFile(dir(), FILE_ACCESS_WRITE, FILE_ACTION_APPEND, 0), -1);
+    EXPECT_EQ(f.CVI_OpenFile(dir() + "/no/such/dir/x.xls", FILE_ACCESS_WRITE, FILE_ACTION_APPEND, 0), -1);
+    EXPECT_EQ(f.CVI_OpenFile("", FILE_ACCESS_WRITE, FILE_ACTION_APPEND, 0), -1);
+    EXPECT_EQ(f.CVI_WriteFile(-1, "x", 1), -1);
+}

@@ -1,0 +1,261 @@
+#include "qt/control_widgets.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadialGradient>
+#include <QStyleOptionGroupBox>
+#include <QStylePainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace vek::ui::qt {
+
+// --- LedLamp ---
+
+LedLamp::LedLamp(QColor onColor, QWidget* parent) : QWidget(parent), on_(onColor)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void LedLamp::setLit(bool lit)
+{
+    if (lit == lit_)
+        return;
+    lit_ = lit;
+    update();
+}
+
+QSize LedLamp::sizeHint() const
+{
+    const int d = fontMetrics().height() + 4;
+    return {d, d};
+}
+
+void LedLamp::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal d = std::min(width(), height()) - 2.0;
+    const QRectF r((width() - d) / 2.0, (height() - d) / 2.0, d, d);
+    QColor base = lit_ ? on_ : on_.darker(330);
+    if (!isEnabled()) {
+        // Dimmed: the lamp keeps its state but loses its colour, like the text around it.
+        const int g = qGray(base.rgb());
+        base = QColor(g, g, g).lighter(lit_ ? 110 : 160);
+    }
+    QRadialGradient grad(r.center() - QPointF(d * 0.18, d * 0.18), d * 0.65);
+    grad.setColorAt(0.0, base.lighter(lit_ ? 170 : 130));
+    grad.setColorAt(1.0, base);
+    p.setBrush(grad);
+    p.setPen(QPen(palette().color(QPalette::Shadow), 1.0));
+    p.drawEllipse(r);
+}
+
+// --- TankGauge ---
+
+TankGauge::TankGauge(QWidget* parent) : QWidget(parent)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+}
+
+void TankGauge::setRange(double min, double max)
+{
+    min_ = min;
+    max_ = max > min ? max : min + 1.0;
+    update();
+}
+
+void TankGauge::setValue(double v, const QString& text)
+{
+    value_ = v;
+    text_ = text;
+    update();
+}
+
+QSize TankGauge::sizeHint() const
+{
+    const QFontMetrics fm = fontMetrics();
+    const int w = std::max(fm.horizontalAdvance("100") + 10 + fm.height() * 3, fm.horizontalAdvance("-100.0 ") + 8);
+    return {w, fm.height() * 11};
+}
+
+QSize TankGauge::minimumSizeHint() const
+{
+    return {sizeHint().width(), fontMetrics().height() * 7};
+}
+
+void TankGauge::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QFontMetrics fm = fontMetrics();
+    const int scaleW = fm.horizontalAdvance("100") + 4;
+    const int th = fm.height();
+    const QRectF body(scaleW + 6, th / 2.0, width() - scaleW - 8, height() - th * 2.0 - 4);
+    const QPalette& pal = palette();
+
+    // Scale: five ticks over the range, labelled with whole numbers.
+    p.setPen(pal.color(QPalette::WindowText));
+    for (int i = 0; i <= 4; ++i) {
+        const double y = body.bottom() - body.height() * i / 4.0;
+        p.drawLine(QPointF(body.left() - 4, y), QPointF(body.left(), y));
+        const QString label = QString::number(std::lround(min_ + (max_ - min_) * i / 4.0));
+        p.drawText(QRectF(0, y - th / 2.0, scaleW, th), Qt::AlignRight | Qt::AlignVCenter, label);
+    }
+
+    p.setPen(QPen(pal.color(QPalette::Mid), 1.0));
+    p.setBrush(pal.color(QPalette::Base));
+    p.drawRoundedRect(body, 3, 3);
+    const double frac = std::clamp((value_ - min_) / (max_ - min_), 0.0, 1.0);
+    if (frac > 0.0 && std::isfinite(frac)) {
+        QRectF fill = body.adjusted(2, 2, -2, -2);
+        fill.setTop(fill.bottom() - fill.height() * frac);
+        p.setPen(Qt::NoPen);
+        p.setBrush(isEnabled() ? QColor(0x2a, 0x7a, 0xc0) : pal.color(QPalette::Mid));
+        p.drawRoundedRect(fill, 2, 2);
+    }
+
+    p.setPen(pal.color(QPalette::WindowText));
+    p.drawText(QRectF(0, body.bottom() + 4, width(), th * 1.5), Qt::AlignHCenter | Qt::AlignVCenter, text_);
+}
+
+// --- ChoiceButtons ---
+
+ChoiceButtons::ChoiceButtons(const QStringList& labels, QWidget* parent) : QWidget(parent)
+{
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    group_.setExclusive(true);
+    for (int i = 0; i < labels.size(); ++i) {
+        auto* b = new QPushButton(labels[i], this);
+        b->setCheckable(true);
+        b->setAccessibleName(labels[i]);
+        group_.addButton(b, i);
+        buttons_.push_back(b);
+        row->addWidget(b);
+    }
+    connect(&group_, &QButtonGroup::idClicked, this, &ChoiceButtons::chosen);
+}
+
+void ChoiceButtons::setCurrent(int index)
+{
+    if (index >= 0 && index < count()) {
+        buttons_[static_cast<std::size_t>(index)]->setChecked(true);
+        return;
+    }
+    // An exclusive group cannot be emptied while exclusive.
+    group_.setExclusive(false);
+    for (auto* b : buttons_)
+        b->setChecked(false);
+    group_.setExclusive(true);
+}
+
+int ChoiceButtons::current() const { return group_.checkedId(); }
+
+QAbstractButton* ChoiceButtons::button(int index) const
+{
+    return index >= 0 && index < count() ? buttons_[static_cast<std::size_t>(index)] : nullptr;
+}
+
+// --- RingBox ---
+
+RingBox::RingBox(const QStringList& labels, QWidget* parent) : QComboBox(parent), items_(static_cast<int>(labels.size()))
+{
+    addItems(labels);
+    setSizeAdjustPolicy(QComboBox::AdjustToContents);
+}
+
+void RingBox::showItem(int index, long long raw)
+{
+    if (count() > items_)
+        removeItem(items_);
+    if (index >= 0 && index < items_) {
+        setCurrentIndex(index);
+        return;
+    }
+    addItem(QStringLiteral("? (%1)").arg(raw));
+    setCurrentIndex(items_);
+}
+
+void RingBox::showPopup()
+{
+    if (!readOnly_)
+        QComboBox::showPopup();
+}
+
+void RingBox::keyPressEvent(QKeyEvent* e)
+{
+    if (readOnly_) {
+        e->ignore();
+        return;
+    }
+    QComboBox::keyPressEvent(e);
+}
+
+void RingBox::wheelEvent(QWheelEvent* e)
+{
+    if (readOnly_) {
+        e->ignore();
+        return;
+    }
+    QComboBox::wheelEvent(e);
+}
+
+// --- SectionBox ---
+
+void SectionBox::setTitleDimmed(bool d)
+{
+    dimmed_ = d;
+    update();
+}
+
+void SectionBox::setTitleColor(const QColor& c)
+{
+    color_ = c;
+    update();
+}
+
+void SectionBox::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionGroupBox opt;
+    initStyleOption(&opt);
+    if (dimmed_) {
+        opt.textColor = palette().color(QPalette::Disabled, QPalette::WindowText);
+    } else if (color_.isValid()) {
+        opt.textColor = color_;
+    }
+    painter.drawComplexControl(QStyle::CC_GroupBox, opt);
+}
+
+// --- PictureBox ---
+
+PictureBox::PictureBox(QWidget* parent) : QLabel(parent)
+{
+    setAlignment(Qt::AlignCenter);
+}
+
+void PictureBox::setImage(const QString& path)
+{
+    image_ = path.isEmpty() ? QPixmap() : QPixmap(path);
+    if (image_.isNull()) {
+        clear();
+        return;
+    }
+    // A logo is a header ornament: at most about four lines of text tall, sharp at any scale.
+    const qreal dpr = devicePixelRatioF();
+    const int maxH = fontMetrics().height() * 4;
+    QPixmap shown = image_;
+    if (image_.height() > maxH * dpr)
+        shown = image_.scaledToHeight(static_cast<int>(maxH * dpr), Qt::SmoothTransformation);
+    shown.setDevicePixelRatio(std::max<qreal>(dpr, shown.height() > maxH ? shown.height() / qreal(maxH) : 1.0));
+    setPixmap(shown);
+}
+
+}  // namespace vek::ui::qt

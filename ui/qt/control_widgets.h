@@ -1,0 +1,128 @@
+// The widgets Qt lacks for our control kinds: a lamp, a level gauge, a row of exclusive
+// choices, a drop-down that can be display-only, a frame whose title can be dimmed on its
+// own, and a picture that scales its image to the window's pixel density.
+#pragma once
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QWidget>
+
+#include <vector>
+
+namespace vek::ui::qt {
+
+class LedLamp : public QWidget {
+    Q_OBJECT
+public:
+    explicit LedLamp(QColor onColor, QWidget* parent = nullptr);
+    void setLit(bool lit);
+    bool isLit() const { return lit_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QColor on_;
+    bool lit_ = false;
+};
+
+// A vertical level gauge with a 0..100 style scale and the value written under it.
+class TankGauge : public QWidget {
+    Q_OBJECT
+public:
+    explicit TankGauge(QWidget* parent = nullptr);
+    void setRange(double min, double max);
+    void setValue(double v, const QString& text);
+    double value() const { return value_; }
+    QString valueText() const { return text_; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    double min_ = 0.0, max_ = 100.0, value_ = 0.0;
+    QString text_;
+};
+
+// Exclusive buttons side by side, one per item: a binary switch shows both of its texts
+// this way, a ring slide all of its labels.
+class ChoiceButtons : public QWidget {
+    Q_OBJECT
+public:
+    explicit ChoiceButtons(const QStringList& labels, QWidget* parent = nullptr);
+    // Checks button `index`, or none for -1 (a value that matches no item).
+    void setCurrent(int index);
+    int current() const;
+    QAbstractButton* button(int index) const;
+    int count() const { return static_cast<int>(buttons_.size()); }
+
+signals:
+    // The user pressed button `index` (never emitted by setCurrent).
+    void chosen(int index);
+
+private:
+    QButtonGroup group_;
+    std::vector<QAbstractButton*> buttons_;
+};
+
+// A drop-down that shows a value matching none of its items as "? (N)" and that, as an
+// indicator, still looks like the drop-down it is but never opens.
+class RingBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit RingBox(const QStringList& labels, QWidget* parent = nullptr);
+    void setReadOnly(bool ro) { readOnly_ = ro; }
+    bool isReadOnly() const { return readOnly_; }
+    // Selects item `index`, or shows `raw` as unknown when `index` is -1.
+    void showItem(int index, long long raw);
+    int itemCount() const { return items_; }
+    void showPopup() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
+
+private:
+    int items_;
+    bool readOnly_ = false;
+};
+
+// A frame standing for a text message: the message is its title. Dimming the message must
+// grey the title only, not the controls inside, which keep their own dimmed state.
+class SectionBox : public QGroupBox {
+    Q_OBJECT
+public:
+    using QGroupBox::QGroupBox;
+    void setTitleDimmed(bool d);
+    bool titleDimmed() const { return dimmed_; }
+    void setTitleColor(const QColor& c);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    bool dimmed_ = false;
+    QColor color_;
+};
+
+class PictureBox : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+    // Shows the image at `path` (scaled down to a header's height); empty path or an
+    // unreadable image leaves the picture empty.
+    void setImage(const QString& path);
+    bool hasImage() const { return !image_.isNull(); }
+
+private:
+    QPixmap image_;
+};
+
+}  // namespace vek::ui::qt

@@ -1,0 +1,49 @@
+// Where each control of a panel goes in its window. The resource holds no positions, only
+// an optional `group` hint per control; the rest of the arrangement (which frame sits in
+// which column, which text message labels which value, which unit follows it) lives in a
+// small table here, so the window code only turns a plan into Qt layouts.
+//
+// A plan always places every control exactly once: whatever the table does not mention is
+// appended to the last frame, so a control added to the resource is never lost from view.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "panel_model.h"
+
+namespace vek::ui::qt {
+
+struct RowPlan {
+    int ctrl = 0;   // the control in the value column; a text message alone is a caption row
+    int label = 0;  // a text message standing in as the row's label (0: the control's own label)
+    int unit = 0;   // a text message shown after the value
+    int lamp = 0;   // an unlabelled lamp that leads the row (a message beside its lamp)
+};
+
+struct SectionPlan {
+    std::string title;        // the frame's title when no text message provides one
+    int titleCtrl = 0;        // a text message drawn as the frame's title
+    int column = 0;
+    bool wide = false;        // spans all columns, below them
+    bool horizontal = false;  // values side by side instead of one per row
+    std::vector<RowPlan> rows;
+    std::vector<int> side;    // tall gauges, beside the rows
+};
+
+struct PanelPlan {
+    std::vector<int> header;  // pictures and the headline, above everything
+    std::vector<SectionPlan> sections;
+    int columns = 1;
+    std::vector<int> buttons;  // left to right; the quit button is last
+    std::vector<int> hidden;   // decorations (frames are drawn by the sections) and timers
+    int quitCtrl = 0;          // pressed by closing the window
+    int enterCtrl = 0;         // pressed by Enter in an entry that has no callback of its own
+};
+
+PanelPlan PlanPanel(const Panel& panel);
+
+// The button that closes the window: the first of EXIT, EXIT_3, USCITA on it; 0 if none.
+int FindQuitControl(const Panel& panel);
+
+}  // namespace vek::ui::qt
