@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "mb_link_state.h"
@@ -61,6 +62,7 @@ struct AppState {
     int logInterval = 1;
     int logPollCount = 0;
     int logFileHandle = 0;
+    bool logFileOpen = false;            // logFileHandle is meaningful only while this is set
     std::string logFileName;
     long long size = 0;
     std::string dataLogText;
@@ -73,6 +75,8 @@ struct App {
     ui::Platform& ui;
     LinkState link;
     AppState st;
+    // How the program ends: the Qt program leaves its event loop with this status; tests record it.
+    std::function<void(int)> quit;
 };
 
 // Sets every default of the application and link state.

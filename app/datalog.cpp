@@ -1,0 +1,153 @@
+// The measurement log: a tab-separated text file with one header line and one row per due
+// valid poll. Each row goes to the file in one unbuffered write, so a crash loses no row
+// that was due; a write the disk refuses stops logging and says so once.
+#include <algorithm>
+#include <cstdio>
+
+#include "panel_ids.h"
+#include "vek_app.h"
+
+namespace vek {
+
+namespace {
+
+constexpr long long kLogSizeLimit = 2000000;
+
+// 95 bytes; the degree sign is the single byte 0xB0, so spreadsheets reading the file as
+// Latin-1 show it as the degree sign.
+constexpr char kHeader[] =
+    "Date\tTime\tDist[mm]\tLevel[mm]\tLevel[%]\tTemp[\xB0"
+    "C]\tOutput[mA]\tMeasure status\tRL1 Status\tRL2 Status\n";
+static_assert(sizeof kHeader - 1 == 95);
+
+void closeLog(App& app)
+{
+    AppState& st = app.st;
+    if (st.logFileOpen)
+        app.ui.files.CVI_CloseFile(st.logFileHandle);
+    st.logFileOpen = false;
+}
+
+void logFailed(App& app)
+{
+    app.st.loggingActive = 0;
+    closeLog(app);
+    app.ui.MessagePopup("Error message", "File I/O Error");
+}
+
+// Writes all of `text` or reports the failure; true when every byte reached the file.
+bool writeAll(App& app, const std::string& text)
+{
+    const long long n = app.ui.files.CVI_WriteFile(app.st.logFileHandle, text.data(), static_cast<long long>(text.size()));
+    return n == static_cast<long long>(text.size());
+}
+
+}  // namespace
+
+std::string FormatLogRow(const std::string& date, const std::string& time, const Measurements& m)
+{
+    const char* fmt = "%s\t%s\t%5d\t%5d\t%.1f\t%.1f\t%.1f\t%4d\t%s\t%s\n";
+    const double level = m.levelPercent, temp = m.temperature, out = m.outputMa;
+    // Sized first: a float from the transmitter can print to hundreds of digits.
+    const int n = std::snprintf(nullptr, 0, fmt, date.c_str(), time.c_str(), m.distanceMm, m.levelMm, level, temp, out,
+                                m.measureStatus, m.relay1Text.c_str(), m.relay2Text.c_str());
+    std::string row(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    std::snprintf(row.data(), row.size() + 1, fmt, date.c_str(), time.c_str(), m.distanceMm, m.levelMm, level, temp,
+                  out, m.measureStatus, m.relay1Text.c_str(), m.relay2Text.c_str());
+    return row;
+}
+
+std::string LogHeader() { return kHeader; }
+
+int Open_Write_File(App& app, int panel, int control, int event)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    auto& ui = app.ui.panels;
+    AppState& st = app.st;
+    switch (control) {
+    case DATA_LOG_OPEN_CREATE_FILE: {
+        std::string name;
+        ui.GetCtrlVal(panel, DATA_LOG_FILE_NAME, name);
+        long long size = 0;
+        const int exists = app.ui.files.GetFileInfo(name, &size);
+        const int handle = app.ui.files.CVI_OpenFile(name, ui::FILE_ACCESS_WRITE,
+                                                     exists == 1 ? ui::FILE_ACTION_APPEND : ui::FILE_ACTION_TRUNCATE,
+                                                     ui::FILE_TYPE_BINARY);
+        if (handle < 0) {
+            // The file already open (if any) stays open and in use.
+            app.ui.MessagePopup("Error message", "File I/O Error");
+            return 0;
+        }
+        closeLog(app);
+        st.logFileName = name;
+        st.logFileExists = exists == 1 ? 1 : 0;
+        st.size = size;
+        st.logFileHandle = handle;
+        st.logFileOpen = true;
+        ui.SetCtrlVal(panel, DATA_LOG_FILE_SIZE, static_cast<int>(std::min<long long>(size, 0x7FFFFFFF)));
+        break;
+    }
+    case DATA_LOG_WRITE_FILE:
+        if (!st.logFileOpen) {
+            app.ui.MessagePopup("Warning", "No log file is open. Type a file name and press \"Open/Create\" first.");
+            return 0;
+        }
+        st.loggingActive = 1;
+        break;
+    case DATA_LOG_STOP_WRITE_FILE:
+        closeLog(app);
+        st.loggingActive = 0;
+        break;
+    case DATA_LOG_WRITE_TIMER:
+        ui.GetCtrlVal(panel, DATA_LOG_WRITE_TIMER, st.logInterval);
+        if (st.logInterval < 1)
+            st.logInterval = 1;
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+int Write_Data_Log(App& app)
+{
+    AppState& st = app.st;
+    if (!st.loggingActive || !st.logFileOpen)
+        return 0;
+    if (st.logFileExists != 1) {
+        if (!writeAll(app, kHeader)) {
+            logFailed(app);
+            return 0;
+        }
+        st.logFileExists = 1;
+    }
+    if (st.size >= kLogSizeLimit) {
+        st.loggingActive = 0;
+        return 0;
+    }
+    if (!writeAll(app, FormatLogRow(app.ui.DateStr(), app.ui.TimeStr(), st.m))) {
+        logFailed(app);
+        return 0;
+    }
+    // A file removed while open takes the rows into nowhere: that is a failure too.
+    if (app.ui.files.GetFileInfo(st.logFileName, &st.size) != 1)
+        logFailed(app);
+    return 0;
+}
+
+int Read_File_Size(App& app)
+{
+    AppState& st = app.st;
+    auto& ui = app.ui.panels;
+    st.dataLogText = "Writing file";
+    app.ui.files.GetFileInfo(st.logFileName, &st.size);
+    ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_SIZE, static_cast<int>(std::min<long long>(st.size, 0x7FFFFFFF)));
+    ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_NAME, st.logFileName);
+    ui.SetCtrlVal(st.panelDataLog, DATA_LOG_WRITE_TIMER, st.logInterval);
+    ui.SetCtrlAttribute(st.panelDataLog, DATA_LOG_DATALOG_MSG, ATTR_TEXT_COLOR, VAL_YELLOW);
+    ui.SetCtrlVal(st.panelDataLog, DATA_LOG_DATALOG_MSG, st.dataLogText);
+    return 0;
+}
+
+}  // namespace vek

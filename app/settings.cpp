@@ -1,0 +1,118 @@
+// The serial settings window, the settings file that carries them across runs, and the
+// password in front of the advanced set-up.
+#include <filesystem>
+
+#include "panel_ids.h"
+#include "vek_app.h"
+
+namespace vek {
+
+std::string DeviceTextOf(int port)
+{
+    if (port < 1)
+        return "No port chosen";
+    const std::string path = ui::ResolveComPort(port);
+    std::error_code ec;
+    const bool present = std::filesystem::exists(path, ec);
+    return "COM" + std::to_string(port) + " = " + path + (present ? "" : " (not present)");
+}
+
+bool RecallSerialSettings(App& app)
+{
+    AppState& st = app.st;
+    auto& ui = app.ui.panels;
+    long long size = 0;
+    if (app.ui.files.GetFileInfo(st.settingsFileName, &size) != 1)
+        return false;
+    // The recall needs a settings panel to land in; after the window was closed there is
+    // none, so a hidden copy stands in, as at start.
+    if (!ui.panel(st.panelRs485))
+        st.panelRs485 = ui.LoadPanel(0, kResourceFile, PANEL_2);
+    if (ui.RecallPanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0)
+        return false;
+    int port = 0, baud = 0, parity = 0;
+    ui.GetCtrlVal(st.panelRs485, PANEL_2_Porta, port);
+    ui.GetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, baud);
+    ui.GetCtrlVal(st.panelRs485, PANEL_2_PARITY, parity);
+    // Only what the settings window could have saved counts; anything else is a broken file.
+    if (port < 1 || port > 9)
+        return false;
+    app.link.usPortNumber = static_cast<std::uint16_t>(port);
+    app.link.ulBaudRate = baud == 1 ? 1 : 0;
+    app.link.usParity = static_cast<std::uint16_t>(parity >= 0 && parity <= 2 ? parity : 0);
+    app.link.ucMBFlag = 1;
+    return true;
+}
+
+int Psw_config(App& app)
+{
+    app.ui.panels.GetCtrlVal(app.st.panelPassword, PASSWORD_STRING, app.st.passwordText);
+    return ui::CompareStrings(app.st.passwordText, 0, kPassword, 0, 0) == 0 ? 1 : 0;
+}
+
+int Set_Value(App& app, int panel, int control, int event)
+{
+    auto& ui = app.ui.panels;
+    AppState& st = app.st;
+    LinkState& link = app.link;
+    const ui::Panel* p = ui.panel(panel);
+    if (!p)
+        return 0;
+    // The window that raised the event decides, not the last window opened: an open
+    // settings window always changes the settings, and the password window always works.
+    if (p->id == PANEL_2 && event == EVENT_VAL_CHANGED) {
+        int v = 0;
+        ui.GetCtrlVal(panel, control, v);
+        switch (control) {
+        case PANEL_2_PARITY:
+            link.usParity = static_cast<std::uint16_t>(v);
+            ui.SetCtrlVal(panel, control, link.usParity);
+            break;
+        case PANEL_2_BAUD_RATE:
+            link.ulBaudRate = static_cast<std::uint32_t>(v);
+            ui.SetCtrlVal(panel, control, link.ulBaudRate);
+            break;
+        case PANEL_2_COMPORT:
+            link.usPortNumber = static_cast<std::uint16_t>(v);
+            ui.SetCtrlVal(panel, PANEL_2_Porta, link.usPortNumber);
+            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(link.usPortNumber));
+            link.ucMBFlag = 1;
+            break;
+        case PANEL_2_DATA_BITS:
+            link.usNumBits = v == 1 ? 7 : 8;
+            break;
+        case PANEL_2_BIT_STOP:
+            link.usStopBit = v == 1 ? 2 : 1;
+            break;
+        default:
+            break;
+        }
+    } else if (p->id == PASSWORD && event == EVENT_COMMIT) {
+        if (control == PASSWORD_ENTER || control == PASSWORD_STRING) {
+            st.panelPassword = panel;
+            if (Psw_config(app)) {
+                ui.DiscardPanel(st.panelPassword);
+                st.currentPanel = PANEL_3;
+                st.advancedPanelOpen = PANEL_3;
+                const ui::Panel* adv = ui.panel(st.panelAdvanced);
+                if (adv && adv->visible && adv->id == PANEL_3) {
+                    ui.DisplayPanel(st.panelAdvanced);
+                } else {
+                    if (adv && adv->id == PANEL_3)
+                        ui.DiscardPanel(st.panelAdvanced);  // the hidden copy from start-up
+                    st.panelAdvanced = ui.LoadPanel(0, kResourceFile, PANEL_3);
+                    ui.DisplayPanel(st.panelAdvanced);
+                }
+                ui.SetActivePanel(st.panelAdvanced);
+                Read_Variables_3(app);
+            } else {
+                app.ui.MessagePopup("Warning", "Wrong Password!");
+            }
+        } else if (control == PASSWORD_EXIT) {
+            ui.DiscardPanel(panel);
+        }
+    }
+    return 0;
+}
+
+}  // namespace vek

@@ -1,0 +1,69 @@
+// The application's procedures and control callbacks. Every callback has the panels'
+// callback form (panel handle, control id, event, callback data, two event data words)
+// plus the App it works on, and returns 0.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "app_state.h"
+
+namespace vek {
+
+// --- start-up, navigation and exit ---
+// The whole start-up after the toolkit is up: checks that the resource loads (-1 when
+// not, and nothing is shown), sets the defaults, prepares and shows the main panel.
+int StartUp(App& app);
+void Init_Main_Panel(App& app);
+// Binds every callback name of the resource to this App.
+ui::CallbackRegistry MakeCallbackRegistry(App& app);
+int Get_Buttons(App& app, int panel, int control, int event);
+int Get_Buttons_2(App& app, int panel, int control, int event);
+int Get_Buttons_3(App& app, int panel, int control, int event);
+// Closes the port and ends the program with status 0 (through App::quit).
+void P_Quit(App& app);
+
+// --- serial settings and password ---
+int Set_Value(App& app, int panel, int control, int event);
+int Psw_config(App& app);
+// Takes the port, baud rate and parity from "RS_Settings" into the settings; false when
+// the file is missing, unreadable or names no valid port.
+bool RecallSerialSettings(App& app);
+// The text that tells which device a COM port number stands for.
+std::string DeviceTextOf(int port);
+
+// --- polling cycle and decoders ---
+int MB_COM(App& app, int panel, int control, int event);
+int Modbus_Communication(App& app);
+int MB_memory(const App& app, int n);
+// The single-precision value of registers n (low 16 bits) and n + 1 (high 16 bits).
+float RegisterFloat(const App& app, int n);
+// The configuration-index text of a register: low byte, then high byte, up to the first 0.
+std::string ConfigIndexText(int registerValue);
+const char* SensorText(int modelCode);
+void Read_Variables(App& app);
+void Read_ProbeErrors(App& app);
+void Read_Variables_2(App& app);
+void Read_Variables_3(App& app);
+
+// --- configuration writes ---
+int Write_Value(App& app, int panel, int control, int event);
+int Write_Value_1(App& app, int panel, int control, int event);
+int Write_Value_2(App& app, int panel, int control, int event);
+int Write_Value_3(App& app, int panel, int control, int event);
+int Write_Ascii(App& app, int panel, int control, int event);
+int Write_Single_Register(App& app, int panel, int control, int event);
+int Slave_Add(App& app, int panel, int control, int event);
+
+// --- data logger ---
+int Open_Write_File(App& app, int panel, int control, int event);
+int Write_Data_Log(App& app);
+int Read_File_Size(App& app);
+// The log's header line (95 bytes) and one row, exactly as they go into the file.
+std::string LogHeader();
+std::string FormatLogRow(const std::string& date, const std::string& time, const Measurements& m);
+
+// Messages the program shows.
+inline constexpr const char* kMsgNoPort = "Insert a valid com port !";
+inline constexpr const char* kPassword = "tundo";
+
+}  // namespace vek

@@ -1,0 +1,95 @@
+// Cost of the link's hot paths: the table CRC against a bit-by-bit CRC over the same
+// bytes, and one receive-and-check of a 161-byte poll reply (the in-memory line, no waits).
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include "app_state.h"
+#include "mb_crc.h"
+#include "mb_rtu_master.h"
+#include "memory_rs232.h"
+#include "panel_ids.h"
+
+using namespace vek;
+
+namespace {
+
+std::uint16_t bitwiseCrc(const std::uint8_t* p, std::size_t n)
+{
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+std::vector<std::uint8_t> data(std::size_t n)
+{
+    std::vector<std::uint8_t> d(n);
+    for (std::size_t i = 0; i < n; ++i)
+        d[i] = static_cast<std::uint8_t>(i * 131 + 7);
+    return d;
+}
+
+void BM_CrcTable(benchmark::State& state)
+{
+    const auto d = data(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(usMBCRC16(d.data(), d.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_CrcTable)->Arg(159)->Arg(4096);
+
+void BM_CrcBitwise(benchmark::State& state)
+{
+    const auto d = data(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bitwiseCrc(d.data(), d.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_CrcBitwise)->Arg(159)->Arg(4096);
+
+void BM_ReceiveAndCheckPollReply(benchmark::State& state)
+{
+    ui::VirtualClock clock;
+    ui::MemoryRs232 com(clock);
+    ui::CallbackRegistry none;
+    for (const char* n : {"Get_Buttons", "Slave_Add", "Write_Value", "MB_COM"})
+        none[n] = [](int, int, int, void*, int, int) { return 0; };
+    ui::PanelModel panels(clock, none, VEK_BINARY_DIR);
+    ui::PosixFiles files;
+    ui::RecordingPresenter popups;
+    ui::Platform platform{panels, com, clock, files, popups};
+    App app(platform);
+    Init_Vars(app);
+    app.link.panelMain = panels.LoadPanel(0, kResourceFile, PANEL);
+    if (app.link.panelMain < 0) {
+        state.SkipWithError("resource not found next to the benchmark");
+        return;
+    }
+    app.link.usPortNumber = 1;
+    com.OpenComConfig(1, "", 9600, 0, 8, 1, 512, -1);
+    std::vector<std::uint8_t> reply = {1, 3, 156};
+    for (int i = 0; i < 156; ++i)
+        reply.push_back(static_cast<std::uint8_t>(i));
+    const std::uint16_t crc = usMBCRC16(reply.data(), reply.size());
+    reply.push_back(crc & 0xFF);
+    reply.push_back(crc >> 8);
+    ModBusMasterQuery(app.link);
+    for (auto _ : state) {
+        state.PauseTiming();
+        com.inject(1, reply);
+        state.ResumeTiming();
+        ReceiveDataMaster(app.link, platform, 1);
+        benchmark::DoNotOptimize(app.link.responseValid);
+    }
+    if (app.link.responseValid != 1)
+        state.SkipWithError("the reply did not pass its checks");
+}
+BENCHMARK(BM_ReceiveAndCheckPollReply);
+
+}  // namespace
+
+BENCHMARK_MAIN();
