@@ -1,0 +1,95 @@
+// The whole program, headless, with its real callbacks: panel model, in-memory serial
+// line, virtual clock, recorded pop-ups and real files. A scripted transmitter can answer
+// on the line. Nothing here sleeps.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app_state.h"
+#include "mb_crc.h"
+#include "memory_rs232.h"
+#include "panel_ids.h"
+#include "platform.h"
+#include "vek_app.h"
+
+namespace vek::test {
+
+struct AppRig {
+    using Bytes = std::vector<std::uint8_t>;
+
+    ui::VirtualClock clock;
+    ui::MemoryRs232 com{clock};
+    ui::RecordingPresenter popups;
+    ui::PosixFiles files;
+    ui::PanelModel panels{clock, {}, VEK_BINARY_DIR};
+    ui::Platform ui{panels, com, clock, files, popups};
+    App app{ui};
+    int quitStatus = -1;
+
+    // The transmitter's register image: register n is regs[n - 1].
+    std::vector<std::uint16_t> regs = std::vector<std::uint16_t>(78);
+    // While false the transmitter hears the frames but stays silent.
+    bool answering = true;
+    // How long after a request its reply starts to arrive.
+    double replyDelay = 0.05;
+
+    AppRig()
+    {
+        // The callbacks need the App, which needs the panels: bind them once both exist.
+        panels.setCallbacks(MakeCallbackRegistry(app));
+        app.quit = [this](int s) { quitStatus = s; };
+        StartUp(app);
+    }
+
+    // Chooses a port as the serial settings window would, so the polls go out.
+    void configurePort(int port = 1)
+    {
+        app.link.usPortNumber = static_cast<std::uint16_t>(port);
+        app.link.ucMBFlag = 1;
+    }
+
+    static Bytes withCrc(Bytes f)
+    {
+        const std::uint16_t crc = usMBCRC16(f.data(), f.size());
+        f.push_back(static_cast<std::uint8_t>(crc));
+        f.push_back(static_cast<std::uint8_t>(crc >> 8));
+        return f;
+    }
+
+    // The 161-byte reply to a poll of the 78 registers, high byte first.
+    Bytes pollReplyFrom(std::uint8_t slave) const
+    {
+        Bytes f = {slave, 3, static_cast<std::uint8_t>(2 * regs.size())};
+        for (std::uint16_t r : regs) {
+            f.push_back(static_cast<std::uint8_t>(r >> 8));
+            f.push_back(static_cast<std::uint8_t>(r));
+        }
+        return withCrc(f);
+    }
+
+    // Makes the line answer like the device: function 3 with the register image, function 6
+    // by storing the value and echoing the request. Frames with a bad CRC are ignored.
+    void transmitter()
+    {
+        com.peer = [this](int port, const Bytes& f) {
+            if (!answering || f.size() < 8 || usMBCRC16(f.data(), f.size()) != 0)
+                return;
+            if (f[1] == 3) {
+                com.injectAfter(port, replyDelay, pollReplyFrom(f[0]));
+            } else if (f[1] == 6) {
+                const std::size_t reg = (static_cast<std::size_t>(f[2]) << 8) | f[3];  // 0-based
+                if (reg < regs.size())
+                    regs[reg] = static_cast<std::uint16_t>((f[4] << 8) | f[5]);
+                com.injectAfter(port, replyDelay, f);
+            }
+        };
+    }
+
+    // One poll cycle, as the main window's timer runs it.
+    void tick() { Modbus_Communication(app); }
+
+    std::string popupText(std::size_t i) const { return i < popups.popups.size() ? popups.popups[i].text : ""; }
+};
+
+}  // namespace vek::test
