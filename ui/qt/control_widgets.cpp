@@ -248,13 +248,14 @@ void PictureBox::setImage(const QString& path)
         clear();
         return;
     }
-    // A logo is a header ornament: at most about four lines of text tall, sharp at any scale.
+    // A logo is a header ornament: at most about four lines of text tall, and as sharp as
+    // the screen's density allows (drawn from the full image, not from a shrunken copy).
     const qreal dpr = devicePixelRatioF();
-    const int maxH = fontMetrics().height() * 4;
+    const qreal logicalH = std::min<qreal>(image_.height(), fontMetrics().height() * 4);
     QPixmap shown = image_;
-    if (image_.height() > maxH * dpr)
-        shown = image_.scaledToHeight(static_cast<int>(maxH * dpr), Qt::SmoothTransformation);
-    shown.setDevicePixelRatio(std::max<qreal>(dpr, shown.height() > maxH ? shown.height() / qreal(maxH) : 1.0));
+    if (image_.height() > logicalH * dpr)
+        shown = image_.scaledToHeight(static_cast<int>(std::lround(logicalH * dpr)), Qt::SmoothTransformation);
+    shown.setDevicePixelRatio(shown.height() / logicalH);
     setPixmap(shown);
 }
 

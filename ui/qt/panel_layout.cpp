@@ -21,7 +21,8 @@ struct SectionSpec {
     int column = 0;
     bool wide = false;
     bool horizontal = false;
-    std::vector<RowSpec> rows;       // placed first, in this order
+    int split = 1;
+    std::vector<RowSpec> rows = {};  // placed first, in this order
 };
 
 struct PanelSpec {
@@ -45,8 +46,8 @@ const std::vector<PanelSpec>& panelSpecs()
              {.group = "Monitor",
               .rows = {{"DISTANCE_MM"}, {"LEVEL_MM"}, {"LEVEL_PERC"}, {"TEMPERATURE"}, {"OUTPUT_MA"},
                        {"FREQUENCY"}, {"MEASURE_STATUS"}, {"SENSOR"}}},
+             {.group = "Relays Status", .column = 0, .rows = {{"RL1_LED"}, {"RL2_LED"}}},
              {.group = "Settings", .column = 1},
-             {.group = "Relays Status", .column = 1, .rows = {{"RL1_LED"}, {"RL2_LED"}}},
              {.group = "Statistics", .column = 1},
              {.group = "Error Messages", .wide = true},
          }},
@@ -62,6 +63,7 @@ const std::vector<PanelSpec>& panelSpecs()
          {},
          {},
          {{.titleMsg = "TEXTMSG",
+           .split = 2,
            .rows = {{"MINDELTA"}, {"CYCLES_NUM"}, {"EMISSION_TIME"}, {"EPOT_20C"}, {"ALPHA"}, {"V0"},
                     {"Z_VALUE"}, {"DAC_20MA"}, {"DAC_4MA"}, {"FREQUENCY"}, {"TEMPERATURE"}}},
           {.titleMsg = "TEXTMSG_2",
@@ -221,6 +223,7 @@ PanelPlan PlanPanel(const Panel& p)
         sp.column = s.column;
         sp.wide = s.wide;
         sp.horizontal = s.horizontal;
+        sp.split = s.split;
         sp.title = group;
         int title = idOf(p, s.titleMsg);
         if (!title && !group.empty())

@@ -27,6 +27,7 @@ struct SectionPlan {
     int column = 0;
     bool wide = false;        // spans all columns, below them
     bool horizontal = false;  // values side by side instead of one per row
+    int split = 1;            // rows shared out over this many side-by-side blocks
     std::vector<RowPlan> rows;
     std::vector<int> side;    // tall gauges, beside the rows
 };

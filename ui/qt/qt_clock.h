@@ -1,0 +1,18 @@
+// The program's clock when it has windows: a Delay keeps them alive.
+#pragma once
+
+#include "clock.h"
+
+namespace vek::ui::qt {
+
+// Delay runs a local event loop until the time is up, so windows repaint and take input
+// during a wait of the link. What the user does meanwhile reaches the panel model, which
+// queues it until the waiting callback ends; no other callback or timer tick starts.
+// The loop sleeps in the window system's wait, never spinning a core. Without a
+// QCoreApplication it sleeps plainly.
+class QtClock : public SleepClock {
+public:
+    void Delay(double seconds) override;
+};
+
+}  // namespace vek::ui::qt

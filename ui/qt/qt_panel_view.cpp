@@ -1,0 +1,790 @@
+#include "qt/qt_panel_view.h"
+
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "qt/control_widgets.h"
+
+namespace vek::ui::qt {
+
+namespace {
+
+// Set on every widget (and its inner widgets) that renders a control, so the event filter
+// knows whose double-click it saw without a lookup table to keep in step.
+constexpr const char* kHandleProp = "vekPanel";
+constexpr const char* kCtrlProp = "vekCtrl";
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+bool isWhole(DataType t)
+{
+    return t == DataType::Int || t == DataType::Short || t == DataType::UShort || t == DataType::UInt;
+}
+
+double asDouble(const Value& v)
+{
+    if (const auto* n = std::get_if<long long>(&v))
+        return static_cast<double>(*n);
+    if (const auto* d = std::get_if<double>(&v))
+        return *d;
+    return 0.0;
+}
+
+long long asWhole(const Value& v)
+{
+    if (const auto* n = std::get_if<long long>(&v))
+        return *n;
+    if (const auto* d = std::get_if<double>(&v))
+        return std::isfinite(*d) ? std::llround(*d) : 0;
+    return 0;
+}
+
+// What a spin box reading means as a value of the control's type, so that comparing it with
+// the model's value tells a real change from a float rounding difference.
+Value typedNumber(const Control& c, double v)
+{
+    if (isWhole(c.type))
+        return static_cast<long long>(std::llround(v));
+    if (c.type == DataType::Float)
+        return static_cast<double>(static_cast<float>(v));
+    return v;
+}
+
+std::pair<double, double> typeRange(DataType t)
+{
+    switch (t) {
+    case DataType::Short: return {-32768.0, 32767.0};
+    case DataType::UShort: return {0.0, 65535.0};
+    case DataType::UInt: return {0.0, 4294967295.0};
+    case DataType::Int: return {double(INT_MIN), double(INT_MAX)};
+    // No float input has a range in our resource; this keeps the box a sensible width.
+    default: return {-1e9, 1e9};
+    }
+}
+
+QString formatNumber(const Control& c)
+{
+    if (const auto* d = std::get_if<double>(&c.value)) {
+        if (c.precision >= 0)
+            return QString::number(*d, 'f', c.precision);
+        return QString::number(*d, 'g', c.type == DataType::Float ? 7 : 15);
+    }
+    if (const auto* n = std::get_if<long long>(&c.value))
+        return QString::number(*n);
+    return qs(std::get<std::string>(c.value));
+}
+
+// Lamps that report a fault light red; the others (relay states) light green.
+QColor lampColour(const Control& c)
+{
+    return c.constant.find("ERROR") != std::string::npos ? QColor(0xe0, 0x30, 0x20) : QColor(0x30, 0xc0, 0x40);
+}
+
+bool isIndicatorField(const QWidget* w)
+{
+    const auto* le = qobject_cast<const QLineEdit*>(w);
+    return le && le->isReadOnly();
+}
+
+// Colours a control's text. The run-time's colours (white, yellow) were meant for a dark
+// display field; on our light windows they would vanish, so a light text colour also gets
+// a dark ground under it.
+void applyLook(QWidget* w, int rgb)
+{
+    QPalette pal = QApplication::palette(w);
+    if (isIndicatorField(w)) {
+        // Display-only fields look like displays, not like boxes waiting for typing.
+        pal.setColor(QPalette::Base, pal.color(QPalette::Window).darker(104));
+    }
+    if (rgb >= 0) {
+        const QColor col = QColor::fromRgb(static_cast<QRgb>(rgb));
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                pal.setColor(group, role, col);
+        if (qGray(col.rgb()) > 150) {
+            const QColor ground(0x2b, 0x2f, 0x33);
+            pal.setColor(QPalette::Base, ground);
+            pal.setColor(QPalette::Window, ground);
+        }
+    }
+    w->setPalette(pal);
+    if (qobject_cast<QLabel*>(w))
+        w->setAutoFillBackground(rgb >= 0 && qGray(QColor::fromRgb(static_cast<QRgb>(rgb)).rgb()) > 150);
+}
+
+}  // namespace
+
+void PanelWindow::closeEvent(QCloseEvent* e)
+{
+    // The window manager's close button is the window's Quit button: the callback behind it
+    // discards the panel, which is what takes the window away.
+    e->ignore();
+    emit closeRequested(handle_);
+}
+
+QtPanelView::QtPanelView(PanelModel& model, QObject* parent) : QObject(parent), model_(model)
+{
+    model_.setObserver(this);
+    for (int h : model_.handles()) {
+        panelLoaded(h);
+        if (const Panel* p = model_.panel(h); p && p->visible)
+            panelShown(h);
+    }
+}
+
+QtPanelView::~QtPanelView()
+{
+    model_.setObserver(nullptr);
+    for (auto& [h, wv] : windows_)
+        delete wv->window;
+    for (auto& w : dying_)
+        delete w.data();
+}
+
+QtPanelView::WindowView* QtPanelView::find(int handle)
+{
+    auto it = windows_.find(handle);
+    return it == windows_.end() ? nullptr : it->second.get();
+}
+
+const QtPanelView::CtrlView* QtPanelView::findCtrl(int handle, int ctrl) const
+{
+    auto it = windows_.find(handle);
+    if (it == windows_.end())
+        return nullptr;
+    auto c = it->second->ctrls.find(ctrl);
+    return c == it->second->ctrls.end() ? nullptr : &c->second;
+}
+
+PanelWindow* QtPanelView::window(int handle) const
+{
+    auto it = windows_.find(handle);
+    return it == windows_.end() ? nullptr : it->second->window;
+}
+
+QWidget* QtPanelView::controlWidget(int handle, int ctrl) const
+{
+    const CtrlView* cv = findCtrl(handle, ctrl);
+    return cv ? cv->widget : nullptr;
+}
+
+// --- building a window ---
+
+QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, QWidget* parent)
+{
+    QWidget* w = nullptr;
+    switch (c.kind) {
+    case Kind::Numeric:
+        // Numbers need a dozen digits at most; wider fields only push labels and values apart.
+        if (c.indicator) {
+            auto* le = new QLineEdit(parent);
+            le->setReadOnly(true);
+            le->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            le->setFocusPolicy(Qt::ClickFocus);  // Tab walks the inputs, not every display
+            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(7, QChar('0'))) + 12);
+            le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 12);
+            w = le;
+        } else {
+            auto* spin = new QDoubleSpinBox(parent);
+            spin->setKeyboardTracking(false);  // a value counts when entered, not per keystroke
+            spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            spin->setDecimals(isWhole(c.type) ? 0 : (c.precision >= 0 ? c.precision : 3));
+            const auto [lo, hi] = typeRange(c.type);
+            spin->setRange(c.min.value_or(lo), c.max.value_or(hi));
+            spin->setMaximumWidth(spin->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 40);
+            w = spin;
+        }
+        break;
+    case Kind::String: {
+        auto* le = new QLineEdit(parent);
+        le->setReadOnly(c.indicator);
+        if (c.indicator)
+            le->setFocusPolicy(Qt::ClickFocus);
+        if (c.maxLength > 0)
+            le->setMaxLength(c.maxLength);
+        if (c.maxLength > 0 && c.maxLength <= 8) {
+            // A field for a few characters should look like one.
+            le->setFixedWidth(le->fontMetrics().horizontalAdvance(QString(c.maxLength + 1, QChar('W'))) + 12);
+            le->setAlignment(Qt::AlignCenter);
+        } else {
+            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(12, QChar('x'))) + 12);
+        }
+        w = le;
+        break;
+    }
+    case Kind::TextMsg: {
+        auto* l = new QLabel(qs(c.label), parent);
+        if (role == Role::Headline) {
+            QFont f = l->font();
+            f.setBold(true);
+            f.setPointSizeF(f.pointSizeF() * 1.35);
+            l->setFont(f);
+        }
+        l->setWordWrap(role == Role::Caption);
+        w = l;
+        break;
+    }
+    case Kind::Ring: {
+        QStringList labels;
+        for (const auto& it : c.items)
+            labels << qs(it.label);
+        auto* ring = new RingBox(labels, parent);
+        ring->setReadOnly(c.indicator);
+        w = ring;
+        break;
+    }
+    case Kind::RingSlide:
+    case Kind::Binary: {
+        QStringList labels;
+        for (const auto& it : c.items)
+            labels << qs(it.label);
+        w = new ChoiceButtons(labels, parent);
+        break;
+    }
+    case Kind::Led: w = new LedLamp(lampColour(c), parent); break;
+    case Kind::Button: {
+        auto* b = new QPushButton(qs(c.label), parent);
+        b->setAutoDefault(false);
+        w = b;
+        break;
+    }
+    case Kind::Tank: {
+        auto* g = new TankGauge(parent);
+        g->setRange(c.min.value_or(0.0), c.max.value_or(100.0));
+        w = g;
+        break;
+    }
+    case Kind::Picture: w = new PictureBox(parent); break;
+    case Kind::Decoration:
+    case Kind::Timer: {
+        // Frames carry no position in the resource, so the sections draw the frames, and a
+        // timer has nothing to show; both stay invisible widgets (the plan hides them) so
+        // every control has a widget and attributes set on them still land somewhere.
+        w = new QFrame(parent);
+        break;
+    }
+    }
+    w->setObjectName(qs(c.constant));
+    CtrlView& cv = wv.ctrls[c.id];
+    cv.widget = w;
+    cv.role = role;
+    wire(wv.window->handle(), c, w);
+    attachFilters(wv.window->handle(), c.id, w);
+    return w;
+}
+
+void QtPanelView::wire(int handle, const Control& c, QWidget* w)
+{
+    const int id = c.id;
+    if (auto* b = qobject_cast<QPushButton*>(w); b && c.kind == Kind::Button) {
+        connect(b, &QPushButton::clicked, this, [this, handle, id] { userEvent(handle, id, EVENT_COMMIT); });
+    } else if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
+        connect(spin, &QDoubleSpinBox::valueChanged, this, [this, handle, id](double v) {
+            if (const Control* ctl = model_.control(handle, id))
+                userValue(handle, id, typedNumber(*ctl, v));
+        });
+    } else if (auto* le = qobject_cast<QLineEdit*>(w); le && c.kind == Kind::String && !c.indicator) {
+        connect(le, &QLineEdit::returnPressed, this, [this, handle, id, le] { userEnter(handle, id, le->text().toStdString()); });
+        // Leaving a changed field commits it, as the legacy panels did; an unchanged one says nothing.
+        connect(le, &QLineEdit::editingFinished, this, [this, handle, id, le] {
+            const Control* ctl = model_.control(handle, id);
+            const Value typed = le->text().toStdString();
+            if (ctl && ctl->value != typed)
+                userValue(handle, id, typed);
+        });
+    } else if (auto* ring = qobject_cast<RingBox*>(w)) {
+        connect(ring, &QComboBox::activated, this, [this, handle, id](int index) {
+            const Control* ctl = model_.control(handle, id);
+            if (ctl && index >= 0 && index < static_cast<int>(ctl->items.size()))
+                userValue(handle, id, ctl->items[static_cast<std::size_t>(index)].value);
+            else
+                syncValue(handle, id);  // the "? (N)" entry is not a choice
+        });
+    } else if (auto* choice = qobject_cast<ChoiceButtons*>(w)) {
+        connect(choice, &ChoiceButtons::chosen, this, [this, handle, id](int index) {
+            const Control* ctl = model_.control(handle, id);
+            if (!ctl || index >= static_cast<int>(ctl->items.size()))
+                return;
+            const long long v = ctl->items[static_cast<std::size_t>(index)].value;
+            // Pressing the state already shown changes nothing and says nothing.
+            if (ctl->value != Value(v))
+                userValue(handle, id, v);
+        });
+    }
+}
+
+void QtPanelView::attachFilters(int handle, int ctrl, QWidget* w)
+{
+    QList<QWidget*> targets{w};
+    targets += w->findChildren<QWidget*>();
+    for (QWidget* t : targets) {
+        t->setProperty(kHandleProp, handle);
+        t->setProperty(kCtrlProp, ctrl);
+        t->installEventFilter(this);
+    }
+}
+
+void QtPanelView::build(int handle)
+{
+    const Panel* p = model_.panel(handle);
+    if (!p)
+        return;
+    auto owned = std::make_unique<WindowView>();
+    WindowView& wv = *owned;
+    wv.plan = PlanPanel(*p);
+    auto* win = new PanelWindow(handle);
+    wv.window = win;
+    win->setObjectName(qs(p->constant));
+    connect(win, &PanelWindow::closeRequested, this, [this](int h) {
+        WindowView* v = find(h);
+        if (!v)
+            return;
+        if (v->plan.quitCtrl)
+            userEvent(h, v->plan.quitCtrl, EVENT_COMMIT);
+        else
+            model_.HidePanel(h);  // nothing to press: the window just goes out of sight
+    });
+
+    auto* root = new QVBoxLayout(win);
+    root->setSizeConstraint(QLayout::SetMinimumSize);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(12);
+    wv.header = header;
+    root->addLayout(header);
+    for (int id : wv.plan.header) {
+        const Control& c = *p->find(id);
+        header->addWidget(makeControl(wv, c, c.kind == Kind::TextMsg ? Role::Headline : Role::Plain, win));
+    }
+    header->addStretch(1);
+
+    const bool framed = wv.plan.sections.size() > 1 ||
+                        std::any_of(wv.plan.sections.begin(), wv.plan.sections.end(),
+                                    [](const SectionPlan& s) { return s.titleCtrl || !s.title.empty(); });
+    auto* columns = new QHBoxLayout;
+    columns->setSpacing(10);
+    std::vector<QVBoxLayout*> cols;
+    for (int i = 0; i < wv.plan.columns; ++i) {
+        cols.push_back(new QVBoxLayout);
+        cols.back()->setSpacing(10);
+        columns->addLayout(cols.back(), 1);
+    }
+    root->addLayout(columns);
+    std::vector<QWidget*> wide;
+
+    for (const SectionPlan& s : wv.plan.sections) {
+        QWidget* box;
+        if (s.titleCtrl) {
+            const Control& t = *p->find(s.titleCtrl);
+            auto* sb = new SectionBox(qs(t.label), win);
+            sb->setObjectName(qs(t.constant));
+            wv.ctrls[t.id] = {sb, nullptr, Role::FrameTitle};
+            box = sb;
+        } else if (framed) {
+            box = new QGroupBox(qs(s.title), win);
+        } else {
+            box = new QWidget(win);
+        }
+        if (s.horizontal) {
+            auto* row = new QHBoxLayout(box);
+            for (const RowPlan& r : s.rows)
+                row->addWidget(makeControl(wv, *p->find(r.ctrl), Role::Plain, box));
+            row->addStretch(1);
+        } else {
+            auto* grid = new QGridLayout(box);
+            if (!framed)
+                grid->setContentsMargins(0, 0, 0, 0);
+            grid->setHorizontalSpacing(10);
+            // Rows fill `split` blocks of label, value, unit and gap columns, top to bottom.
+            const int blocks = std::max(1, s.split);
+            const int perBlock = std::max<int>(1, (static_cast<int>(s.rows.size()) + blocks - 1) / blocks);
+            int index = 0, lines = 0;
+            for (const RowPlan& r : s.rows) {
+                const int line = index % perBlock, col = (index / perBlock) * 4;
+                ++index;
+                lines = std::max(lines, line + 1);
+                if (col > 0)
+                    grid->setColumnMinimumWidth(col - 1, 16);
+                grid->setColumnStretch(col + 1, 1);
+                const Control& c = *p->find(r.ctrl);
+                if (c.kind == Kind::TextMsg && !r.label && !r.unit && !r.lamp) {
+                    grid->addWidget(makeControl(wv, c, Role::Caption, box), line, col, 1, 3);
+                    continue;
+                }
+                QWidget* lead = nullptr;
+                if (r.lamp) {
+                    lead = makeControl(wv, *p->find(r.lamp), Role::Plain, box);
+                } else if (r.label) {
+                    lead = makeControl(wv, *p->find(r.label), Role::Plain, box);
+                    wv.ctrls[c.id].labelMsg = r.label;
+                } else if (!c.label.empty() && c.kind != Kind::Button) {
+                    auto* l = new QLabel(qs(c.label), box);
+                    wv.ctrls[c.id].label = l;
+                    lead = l;
+                }
+                QWidget* w = makeControl(wv, c, Role::Plain, box);
+                if (auto* l = qobject_cast<QLabel*>(lead))
+                    l->setBuddy(w);
+                const Qt::Alignment align = (c.kind == Kind::Led || c.kind == Kind::Button) ? Qt::AlignLeft : Qt::Alignment();
+                if (lead) {
+                    grid->addWidget(lead, line, col, r.lamp ? Qt::AlignCenter : Qt::Alignment());
+                    grid->addWidget(w, line, col + 1, 1, r.unit ? 1 : 2, align);
+                } else {
+                    grid->addWidget(w, line, col, 1, r.unit ? 2 : 3, align);
+                }
+                if (r.unit)
+                    grid->addWidget(makeControl(wv, *p->find(r.unit), Role::Plain, box), line, col + 2);
+            }
+            if (!s.side.empty()) {
+                auto* side = new QVBoxLayout;
+                for (int id : s.side) {
+                    const Control& c = *p->find(id);
+                    auto* l = new QLabel(qs(c.label), box);
+                    l->setAlignment(Qt::AlignHCenter);
+                    side->addWidget(l);
+                    side->addWidget(makeControl(wv, c, Role::Plain, box), 1, Qt::AlignHCenter);
+                    wv.ctrls[id].label = l;
+                }
+                grid->addLayout(side, 0, blocks * 4, std::max(lines, 1), 1);
+            }
+            grid->setRowStretch(lines, 1);
+        }
+        if (s.wide)
+            wide.push_back(box);
+        else
+            cols[static_cast<std::size_t>(std::clamp(s.column, 0, wv.plan.columns - 1))]->addWidget(box);
+    }
+    for (auto* col : cols)
+        col->addStretch(1);
+    for (QWidget* w : wide)
+        root->addWidget(w);
+
+    auto* buttons = new QHBoxLayout;
+    for (int id : wv.plan.buttons) {
+        if (id == wv.plan.quitCtrl)
+            buttons->addStretch(1);
+        buttons->addWidget(makeControl(wv, *p->find(id), Role::Plain, win));
+    }
+    if (!wv.plan.buttons.empty()) {
+        root->addSpacing(6);
+        root->addLayout(buttons);
+    }
+
+    for (int id : wv.plan.hidden)
+        makeControl(wv, *p->find(id), Role::Plain, win)->hide();
+
+    windows_[handle] = std::move(owned);
+    for (const auto& c : p->controls) {
+        syncValue(handle, c.id);
+        syncAttributes(handle, c.id);
+    }
+    syncTitle(handle);
+    win->adjustSize();
+}
+
+// --- model -> window ---
+
+void QtPanelView::panelLoaded(int handle) { build(handle); }
+
+void QtPanelView::panelDiscarded(int handle)
+{
+    auto it = windows_.find(handle);
+    if (it == windows_.end())
+        return;
+    PanelWindow* win = it->second->window;
+    windows_.erase(it);
+    // The discard may come from a callback that one of this window's own widgets is still
+    // inside (its Quit button's click); the window goes out of sight now and is deleted
+    // once control is back in the event loop.
+    win->hide();
+    win->deleteLater();
+    dying_.erase(std::remove_if(dying_.begin(), dying_.end(), [](const QPointer<PanelWindow>& w) { return w.isNull(); }),
+                 dying_.end());
+    dying_.emplace_back(win);
+}
+
+void QtPanelView::panelShown(int handle)
+{
+    if (PanelWindow* w = window(handle)) {
+        w->show();
+        w->raise();
+    }
+}
+
+void QtPanelView::panelHidden(int handle)
+{
+    if (PanelWindow* w = window(handle))
+        w->hide();
+}
+
+void QtPanelView::panelActivated(int handle)
+{
+    if (PanelWindow* w = window(handle)) {
+        w->raise();
+        w->activateWindow();
+    }
+}
+
+void QtPanelView::panelAttributeChanged(int handle, int attr)
+{
+    if (attr == ATTR_TITLE)
+        syncTitle(handle);
+}
+
+void QtPanelView::syncTitle(int handle)
+{
+    const Panel* p = model_.panel(handle);
+    if (PanelWindow* w = window(handle); w && p)
+        w->setWindowTitle(qs(p->title));
+}
+
+void QtPanelView::controlAdded(int handle, int ctrl)
+{
+    WindowView* wv = find(handle);
+    const Control* c = model_.control(handle, ctrl);
+    if (!wv || !c)
+        return;
+    // Controls made at run time are pictures (the logo): they lead the header.
+    QWidget* w = makeControl(*wv, *c, Role::Plain, wv->window);
+    wv->header->insertWidget(0, w);
+    syncValue(handle, ctrl);
+    syncAttributes(handle, ctrl);
+}
+
+void QtPanelView::controlValueChanged(int handle, int ctrl) { syncValue(handle, ctrl); }
+
+void QtPanelView::controlAttributeChanged(int handle, int ctrl, int attr)
+{
+    syncAttributes(handle, ctrl);
+    if (attr == ATTR_LABEL_TEXT)
+        syncValue(handle, ctrl);
+}
+
+void QtPanelView::controlFocused(int handle, int ctrl)
+{
+    if (QWidget* w = controlWidget(handle, ctrl))
+        w->setFocus(Qt::OtherFocusReason);
+}
+
+void QtPanelView::syncValue(int handle, int ctrl)
+{
+    const Control* c = model_.control(handle, ctrl);
+    const CtrlView* cv = findCtrl(handle, ctrl);
+    if (!c || !cv || !cv->widget)
+        return;
+    QWidget* w = cv->widget;
+    const QSignalBlocker block(w);
+    switch (c->kind) {
+    case Kind::Numeric:
+        if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
+            // The model is the truth: a value set outside the user's range is still shown as it is.
+            const double v = asDouble(c->value);
+            if (v < spin->minimum())
+                spin->setMinimum(v);
+            if (v > spin->maximum())
+                spin->setMaximum(v);
+            spin->setValue(v);
+        } else if (auto* le = qobject_cast<QLineEdit*>(w)) {
+            le->setText(formatNumber(*c));
+        }
+        break;
+    case Kind::String:
+        if (auto* le = qobject_cast<QLineEdit*>(w)) {
+            const QString text = qs(std::get_if<std::string>(&c->value) ? std::get<std::string>(c->value) : std::string());
+            if (le->text() != text)
+                le->setText(text);
+        }
+        break;
+    case Kind::TextMsg:
+        if (auto* sb = qobject_cast<SectionBox*>(w))
+            sb->setTitle(qs(c->label));
+        else if (auto* l = qobject_cast<QLabel*>(w))
+            l->setText(qs(c->label));
+        w->setAccessibleName(qs(c->label));
+        // A message that labels a value names that value for screen readers too.
+        if (WindowView* wv = find(handle))
+            for (auto& [id, other] : wv->ctrls)
+                if (other.labelMsg == ctrl)
+                    syncAttributes(handle, id);
+        break;
+    case Kind::Ring:
+        if (auto* ring = qobject_cast<RingBox*>(w)) {
+            const long long v = asWhole(c->value);
+            ring->showItem(c->itemIndexOf(v), v);
+        }
+        break;
+    case Kind::RingSlide:
+    case Kind::Binary:
+        if (auto* choice = qobject_cast<ChoiceButtons*>(w))
+            choice->setCurrent(c->itemIndexOf(asWhole(c->value)));
+        break;
+    case Kind::Led:
+        if (auto* lamp = qobject_cast<LedLamp*>(w))
+            lamp->setLit(asWhole(c->value) != 0);
+        break;
+    case Kind::Tank:
+        if (auto* g = qobject_cast<TankGauge*>(w)) {
+            const double v = asDouble(c->value);
+            g->setValue(v, QString::number(v, 'f', c->precision >= 0 ? c->precision : 1));
+        }
+        break;
+    case Kind::Picture:
+        if (auto* pic = qobject_cast<PictureBox*>(w))
+            pic->setImage(c->imageLoaded ? qs(c->imagePath) : QString());
+        break;
+    default:
+        break;
+    }
+}
+
+void QtPanelView::syncAttributes(int handle, int ctrl)
+{
+    const Control* c = model_.control(handle, ctrl);
+    const CtrlView* cv = findCtrl(handle, ctrl);
+    if (!c || !cv || !cv->widget)
+        return;
+    QWidget* w = cv->widget;
+    if (auto* sb = qobject_cast<SectionBox*>(w); sb && cv->role == Role::FrameTitle) {
+        sb->setTitleDimmed(c->dimmed);
+        sb->setTitleColor(c->textColor >= 0 ? QColor::fromRgb(static_cast<QRgb>(c->textColor)) : QColor());
+    } else {
+        w->setEnabled(!c->dimmed);
+        applyLook(w, c->textColor);
+    }
+    if (cv->label) {
+        cv->label->setEnabled(!c->dimmed);
+        cv->label->setText(qs(c->label));
+    }
+    if (auto* le = qobject_cast<QLineEdit*>(w); le && c->kind == Kind::String)
+        le->setEchoMode(c->passwordMask ? QLineEdit::Password : QLineEdit::Normal);
+    if (auto* b = qobject_cast<QPushButton*>(w); b && c->kind == Kind::Button)
+        b->setText(qs(c->label));
+
+    QString name = qs(c->label);
+    if (name.isEmpty() && cv->labelMsg)
+        if (const Control* m = model_.control(handle, cv->labelMsg))
+            name = qs(m->label);
+    w->setAccessibleName(name);
+}
+
+// --- window -> model ---
+
+void QtPanelView::userValue(int handle, int ctrl, const Value& v)
+{
+    if (model_.UserSetValue(handle, ctrl, v) < 0)
+        syncValue(handle, ctrl);  // refused: show the model's value again
+    emit userActionHandled();
+}
+
+void QtPanelView::userEvent(int handle, int ctrl, int event)
+{
+    const Control* c = model_.control(handle, ctrl);
+    if (!c)
+        return;
+    if (event == EVENT_COMMIT && c->kind == Kind::Button)
+        commitPendingEdits(handle);
+    model_.PostEvent(handle, ctrl, event);
+    emit userActionHandled();
+}
+
+void QtPanelView::userEnter(int handle, int ctrl, const Value& typed)
+{
+    const Control* c = model_.control(handle, ctrl);
+    if (!c)
+        return;
+    const bool ownCallback = static_cast<bool>(c->callback);
+    // Enter confirms the entry: a new value raises value-changed and commit, an unchanged one
+    // commit alone.
+    if (c->value != typed)
+        userValue(handle, ctrl, typed);
+    else
+        model_.PostEvent(handle, ctrl, EVENT_COMMIT);
+    // An entry with nothing of its own to do hands Enter to the window's Enter button, as a
+    // dialog's default button would (the password box, the write dialogs).
+    if (WindowView* wv = find(handle); wv && !ownCallback && wv->plan.enterCtrl)
+        model_.PostEvent(handle, wv->plan.enterCtrl, EVENT_COMMIT);
+    emit userActionHandled();
+}
+
+void QtPanelView::commitPendingEdits(int handle)
+{
+    // A button pressed without the focus leaving a half-typed entry (a keyboard shortcut, an
+    // accessibility tool) must still see what is typed there, as a focus change would give it.
+    WindowView* wv = find(handle);
+    if (!wv)
+        return;
+    std::vector<int> ids;
+    for (const auto& [id, cv] : wv->ctrls)
+        ids.push_back(id);
+    for (int id : ids) {
+        const CtrlView* cv = findCtrl(handle, id);
+        const Control* c = model_.control(handle, id);
+        if (!cv || !c || c->indicator || c->dimmed)
+            continue;
+        if (auto* spin = qobject_cast<QDoubleSpinBox*>(cv->widget)) {
+            {
+                const QSignalBlocker block(spin);
+                spin->interpretText();
+            }
+            const Value typed = typedNumber(*c, spin->value());
+            if (typed != c->value)
+                userValue(handle, id, typed);
+        } else if (auto* le = qobject_cast<QLineEdit*>(cv->widget); le && c->kind == Kind::String) {
+            const Value typed = le->text().toStdString();
+            if (typed != c->value)
+                userValue(handle, id, typed);
+        }
+    }
+}
+
+bool QtPanelView::eventFilter(QObject* watched, QEvent* event)
+{
+    const QVariant ctrl = watched->property(kCtrlProp);
+    if (!ctrl.isValid())
+        return false;
+    const int handle = watched->property(kHandleProp).toInt();
+    const int id = ctrl.toInt();
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+            return false;
+        userEvent(handle, id, EVENT_LEFT_DOUBLE_CLICK);
+        // Text fields keep their word selection; everything else swallows the double-click so
+        // it neither climbs to an enclosing control nor presses a button a second time.
+        return qobject_cast<QLineEdit*>(watched) == nullptr;
+    }
+    if (event->type() == QEvent::KeyPress) {
+        auto* spin = qobject_cast<QDoubleSpinBox*>(watched);
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (spin && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+            const Control* c = model_.control(handle, id);
+            if (!c)
+                return false;
+            {
+                // Read what is typed without the spin box reporting it as a change of its
+                // own: userEnter decides between value-changed + commit and commit alone.
+                const QSignalBlocker block(spin);
+                spin->interpretText();
+            }
+            userEnter(handle, id, typedNumber(*c, spin->value()));
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace vek::ui::qt

@@ -1,0 +1,116 @@
+// The Qt view of the panel model: one top-level window per loaded panel, kept in step with
+// the model both ways.
+//
+// Model -> window: every observer call re-reads the model and updates the widgets with their
+// signals blocked, so a programmatic change never comes back as a user change.
+// Window -> model: a value the user changes goes to PanelModel::UserSetValue (which raises
+// value-changed then commit); a button press posts a commit; a double-click on any control,
+// indicators included, posts a left double-click; closing a window with the window manager
+// posts a commit on that window's Quit/Exit button, so the callback decides what closing means.
+//
+// Every control widget has objectName = its constant and accessibleName = its label (a text
+// message's text), so tests and accessibility tools find it.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "panel_model.h"
+#include "qt/panel_layout.h"
+
+class QLabel;
+class QBoxLayout;
+
+namespace vek::ui::qt {
+
+// A panel's window. Closing it is a request the panel's callbacks answer, never done here.
+class PanelWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit PanelWindow(int handle) : handle_(handle) {}
+    int handle() const { return handle_; }
+
+signals:
+    void closeRequested(int handle);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    int handle_;
+};
+
+class QtPanelView : public QObject, public PanelObserver {
+    Q_OBJECT
+public:
+    // Becomes the model's observer and builds windows for panels loaded before it existed.
+    explicit QtPanelView(PanelModel& model, QObject* parent = nullptr);
+    ~QtPanelView() override;
+
+    // The window of a loaded panel, or nullptr once it is discarded.
+    PanelWindow* window(int handle) const;
+    // The widget that renders a control (for a frame title, the frame), or nullptr.
+    QWidget* controlWidget(int handle, int ctrl) const;
+
+    void panelLoaded(int handle) override;
+    void panelDiscarded(int handle) override;
+    void panelShown(int handle) override;
+    void panelHidden(int handle) override;
+    void panelActivated(int handle) override;
+    void panelAttributeChanged(int handle, int attr) override;
+    void controlAdded(int handle, int ctrl) override;
+    void controlValueChanged(int handle, int ctrl) override;
+    void controlAttributeChanged(int handle, int ctrl, int attr) override;
+    void controlFocused(int handle, int ctrl) override;
+
+signals:
+    // A user action was handed to the model (and dispatched, unless a callback was running).
+    void userActionHandled();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    enum class Role { Plain, FrameTitle, Headline, Caption };
+    struct CtrlView {
+        QWidget* widget = nullptr;
+        QLabel* label = nullptr;  // the row label the view made from the control's label
+        Role role = Role::Plain;
+        int labelMsg = 0;         // a text message standing in as the label
+    };
+    struct WindowView {
+        PanelWindow* window = nullptr;
+        PanelPlan plan;
+        std::map<int, CtrlView> ctrls;
+        QBoxLayout* header = nullptr;
+    };
+
+    WindowView* find(int handle);
+    const CtrlView* findCtrl(int handle, int ctrl) const;
+    void build(int handle);
+    QWidget* makeControl(WindowView& wv, const Control& c, Role role, QWidget* parent);
+    void wire(int handle, const Control& c, QWidget* w);
+    void attachFilters(int handle, int ctrl, QWidget* w);
+    void syncValue(int handle, int ctrl);
+    void syncAttributes(int handle, int ctrl);
+    void syncTitle(int handle);
+
+    // The user's side; every call re-finds the window, since a callback may discard it.
+    void userValue(int handle, int ctrl, const Value& v);
+    void userEvent(int handle, int ctrl, int event);
+    void userEnter(int handle, int ctrl, const Value& typed);
+    void commitPendingEdits(int handle);
+
+    PanelModel& model_;
+    std::map<int, std::unique_ptr<WindowView>> windows_;
+    // Windows of discarded panels awaiting deferred deletion; deleted outright if the view
+    // goes first.
+    std::vector<QPointer<PanelWindow>> dying_;
+};
+
+}  // namespace vek::ui::qt

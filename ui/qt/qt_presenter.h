@@ -1,0 +1,15 @@
+// Pop-up messages as modal message boxes.
+#pragma once
+
+#include "presenter.h"
+
+namespace vek::ui::qt {
+
+class QtPresenter : public Presenter {
+public:
+    // A warning box with `title`, `text` and OK over the active window; returns once the
+    // user has dismissed it. The panel model queues whatever else the user does meanwhile.
+    void MessagePopup(const std::string& title, const std::string& text) override;
+};
+
+}  // namespace vek::ui::qt
