@@ -1,6 +1,7 @@
 // vek-transmitter-sim: the I/O loop around the engine. One thread, asleep in ppoll() until a
 // byte arrives, a silence ends, a reply byte is due or a signal asks us to stop.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,6 +37,17 @@ Micros monotonicUs() {
 
 // A device that vanished is looked for again this often; never in a tight loop.
 constexpr Micros kReopenEvery = 500'000;
+// A planned hang-up waits at least the grace and at most the limit for the master to read
+// the last reply.
+constexpr Micros kDrainGrace = 30'000;
+constexpr Micros kDrainLimit = 500'000;
+
+// Bytes we wrote that the master has not read yet.
+int pendingAtPeer(const Port& port) {
+  int n = 0;
+  if (port.keepFd < 0 || ioctl(port.keepFd, FIONREAD, &n) != 0) return 0;
+  return n;
+}
 
 struct Runtime {
   Options options;
@@ -106,7 +118,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   const std::uint64_t seed = rt.options.seed ? *rt.options.seed : (static_cast<std::uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
-  const Setup setup = resolveSetup(rt.options, seed);
+  const Startup setup = resolveStartup(rt.options, seed);
   if (!setup.ok) {
     std::fprintf(stderr, "vek-transmitter-sim: %s\n", setup.error.c_str());
     return 2;
@@ -159,6 +171,7 @@ int main(int argc, char** argv) {
   }
 
   std::optional<Micros> lostAt;  // the device went away on its own; look for it again
+  std::optional<Micros> drainFrom;  // a planned hang-up is waiting for the last reply to be read
   std::vector<std::uint8_t> buf(4096);
   int status = 0;
   while (!gStop) {
@@ -178,6 +191,19 @@ int main(int argc, char** argv) {
       if (!configureDevice(rt.port.fd, engine.line(), error)) std::fprintf(stderr, "vek-transmitter-sim: %s\n", error.c_str());
     }
     if (rt.port.open() && !engine.portOpen()) {
+      // Closing a pseudo-terminal throws away what the master has not read yet, and the
+      // kernel hands our last write on to the far end a little later; on a real line the
+      // reply would already be out. Give the master a moment to read it.
+      if (rt.port.pty) {
+        if (!drainFrom) drainFrom = now;
+        const bool graceOver = now - *drainFrom >= kDrainGrace;
+        if (now - *drainFrom < kDrainLimit && (!graceOver || pendingAtPeer(rt.port) > 0)) {
+          timespec nap{0, 2'000'000};
+          nanosleep(&nap, nullptr);
+          continue;
+        }
+      }
+      drainFrom.reset();
       std::fprintf(stderr, "vek-transmitter-sim: hanging up %s after %llu requests\n", rt.port.path.c_str(),
                    static_cast<unsigned long long>(engine.requests()));
       shutPort(rt);

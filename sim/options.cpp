@@ -226,8 +226,8 @@ OptionsResult parseOptions(const std::vector<std::string>& args) {
   return r;
 }
 
-Setup resolveSetup(const Options& o, std::uint64_t seed) {
-  Setup s;
+Startup resolveStartup(const Options& o, std::uint64_t seed) {
+  Startup s;
   s.image = RegisterImage::defaults();
   if (o.imagePath) {
     const ImageLoad load = loadImageFile(*o.imagePath, s.image);

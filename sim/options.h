@@ -44,7 +44,7 @@ OptionsResult parseOptions(const std::vector<std::string>& args);
 
 std::string usage(std::string_view program);
 
-struct Setup {
+struct Startup {
   bool ok = false;
   std::string error;
   RegisterImage image;
@@ -54,6 +54,6 @@ struct Setup {
 // Factory image, then the image file, then the options that name a register (--slave is
 // register 25, --parity 74, --baud 75, --model 68): a later source wins. The slave address
 // and line settings are then read back from the image, so that they and it agree.
-Setup resolveSetup(const Options& options, std::uint64_t seed);
+Startup resolveStartup(const Options& options, std::uint64_t seed);
 
 }  // namespace vek::sim
