@@ -3,6 +3,8 @@
 // on the line. Nothing here sleeps.
 #pragma once
 #include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@ namespace vek::test {
 struct AppRig {
     using Bytes = std::vector<std::uint8_t>;
 
-    ui::VirtualClock clock;
+    ui::VirtualClock clock;  // wall time: wallAtZero plus the virtual seconds gone by
     ui::MemoryRs232 com{clock};
     ui::RecordingPresenter popups;
     ui::PosixFiles files;
@@ -34,7 +36,7 @@ struct AppRig {
     // How long after a request its reply starts to arrive.
     double replyDelay = 0.05;
 
-    AppRig()
+    explicit AppRig(std::time_t wallAtZero = 1458000000) : clock(wallAtZero)
     {
         // The callbacks need the App, which needs the panels: bind them once both exist.
         panels.setCallbacks(MakeCallbackRegistry(app));
@@ -86,10 +88,69 @@ struct AppRig {
         };
     }
 
+    // A single-precision value in registers n (low 16 bits) and n + 1 (high 16 bits).
+    void setFloat(int n, float f)
+    {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &f, sizeof bits);
+        regs[static_cast<std::size_t>(n - 1)] = static_cast<std::uint16_t>(bits);
+        regs[static_cast<std::size_t>(n)] = static_cast<std::uint16_t>(bits >> 16);
+    }
+
     // One poll cycle, as the main window's timer runs it.
     void tick() { Modbus_Communication(app); }
 
+    std::string mainMessage() const
+    {
+        std::string v;
+        panels.GetCtrlVal(app.st.panelMain, PANEL_ERROR_COM_MSG, v);
+        return v;
+    }
+    int mainLed() const
+    {
+        int v = -1;
+        panels.GetCtrlVal(app.st.panelMain, PANEL_ERROR_COMM_LED, v);
+        return v;
+    }
     std::string popupText(std::size_t i) const { return i < popups.popups.size() ? popups.popups[i].text : ""; }
 };
+
+// CRC-16 of a Modbus RTU frame computed bit by bit from the polynomial, so that expected
+// frames do not come from the table the program itself uses.
+inline std::uint16_t referenceCrc(const std::uint8_t* data, std::size_t n)
+{
+    std::uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= data[i];
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+// The Write Single Register request for register `number` (counted from 1).
+inline std::vector<std::uint8_t> expectedWrite(std::uint8_t slave, int number, std::uint16_t value)
+{
+    std::vector<std::uint8_t> f = {slave,
+                                   6,
+                                   static_cast<std::uint8_t>((number - 1) >> 8),
+                                   static_cast<std::uint8_t>(number - 1),
+                                   static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(value)};
+    const std::uint16_t crc = referenceCrc(f.data(), f.size());
+    f.push_back(static_cast<std::uint8_t>(crc));
+    f.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return f;
+}
+
+// The poll: function 3 from address 0 for the 78 registers.
+inline std::vector<std::uint8_t> expectedPoll(std::uint8_t slave)
+{
+    std::vector<std::uint8_t> f = {slave, 3, 0, 0, 0, 78};
+    const std::uint16_t crc = referenceCrc(f.data(), f.size());
+    f.push_back(static_cast<std::uint8_t>(crc));
+    f.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return f;
+}
 
 }  // namespace vek::test
