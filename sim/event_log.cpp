@@ -1,5 +1,7 @@
 #include "event_log.h"
 
+#include "text.h"
+
 namespace vek::sim {
 
 namespace {
@@ -50,7 +52,7 @@ std::string formatFrame(Micros t, std::string_view dir, std::span<const std::uin
 
 std::string formatEvent(Micros t, std::string_view name, const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string line = "{\"t\":" + stamp(t) + ",\"event\":" + jsonString(name);
-  for (const auto& [key, value] : fields) line += "," + jsonString(key) + ":" + value;
+  for (const auto& [key, value] : fields) line += cat(",", jsonString(key), ":", value);
   return line + "}";
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "slave.h"
+#include "text.h"
 
 namespace vek::sim {
 
@@ -14,7 +15,7 @@ std::optional<FaultRule> FaultRule::parse(std::string_view text, std::string* er
     std::uint64_t n = 0;
     const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
     if (ec != std::errc{} || end != digits.data() + digits.size() || n == 0) {
-      if (error) *error = "'" + std::string(text) + "': every:N needs a whole number N of at least 1";
+      if (error) *error = cat("'", text, "': every:N needs a whole number N of at least 1");
       return std::nullopt;
     }
     return everyNth(n);
@@ -23,7 +24,7 @@ std::optional<FaultRule> FaultRule::parse(std::string_view text, std::string* er
   double p = -1.0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), p);
   if (text.empty() || ec != std::errc{} || end != text.data() + text.size() || !(p >= 0.0 && p <= 1.0)) {
-    if (error) *error = "'" + std::string(text) + "' is not a rule: give a probability from 0 to 1 or every:N";
+    if (error) *error = cat("'", text, "' is not a rule: give a probability from 0 to 1 or every:N");
     return std::nullopt;
   }
   return p == 0.0 ? never() : probability(p);

@@ -58,7 +58,7 @@ struct Runtime {
 
 bool openPort(Runtime& rt, const LineSettings& line, bool announce) {
   std::string error;
-  std::optional<Port> p = rt.options.device ? openDevice(*rt.options.device, line, error) : openPty(error);
+  std::optional<Port> p = rt.options.device ? openDevice(*rt.options.device, line, error) : openPty(line, error);
   if (!p) {
     std::fprintf(stderr, "vek-transmitter-sim: %s\n", error.c_str());
     return false;
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
   }
 
   std::optional<Micros> lostAt;  // the device went away on its own; look for it again
-  std::optional<Micros> drainFrom;  // a planned hang-up is waiting for the last reply to be read
+  Micros drainFrom = -1;  // since when a planned hang-up waits for the last reply to be read
   std::vector<std::uint8_t> buf(4096);
   int status = 0;
   while (!gStop) {
@@ -195,15 +195,15 @@ int main(int argc, char** argv) {
       // kernel hands our last write on to the far end a little later; on a real line the
       // reply would already be out. Give the master a moment to read it.
       if (rt.port.pty) {
-        if (!drainFrom) drainFrom = now;
-        const bool graceOver = now - *drainFrom >= kDrainGrace;
-        if (now - *drainFrom < kDrainLimit && (!graceOver || pendingAtPeer(rt.port) > 0)) {
+        if (drainFrom < 0) drainFrom = now;
+        const bool graceOver = now - drainFrom >= kDrainGrace;
+        if (now - drainFrom < kDrainLimit && (!graceOver || pendingAtPeer(rt.port) > 0)) {
           timespec nap{0, 2'000'000};
           nanosleep(&nap, nullptr);
           continue;
         }
       }
-      drainFrom.reset();
+      drainFrom = -1;
       std::fprintf(stderr, "vek-transmitter-sim: hanging up %s after %llu requests\n", rt.port.path.c_str(),
                    static_cast<unsigned long long>(engine.requests()));
       shutPort(rt);

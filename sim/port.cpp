@@ -25,7 +25,7 @@ void makeRaw(termios& t) {
 
 }  // namespace
 
-std::optional<Port> openPty(std::string& error) {
+std::optional<Port> openPty(const LineSettings& line, std::string& error) {
   Port p;
   p.pty = true;
   p.fd = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -44,8 +44,8 @@ std::optional<Port> openPty(std::string& error) {
   termios t{};
   if (tcgetattr(p.keepFd, &t) == 0) {
     makeRaw(t);
-    cfsetispeed(&t, B9600);
-    cfsetospeed(&t, B9600);
+    cfsetispeed(&t, speedOf(line.baud));
+    cfsetospeed(&t, speedOf(line.baud));
     tcsetattr(p.keepFd, TCSANOW, &t);
   }
   return p;

@@ -18,7 +18,9 @@ struct Port {
   bool open() const { return fd >= 0; }
 };
 
-std::optional<Port> openPty(std::string& error);
+// The far end starts raw at the simulator's own speed, so that --check-baud passes a master
+// that never sets one.
+std::optional<Port> openPty(const LineSettings& line, std::string& error);
 std::optional<Port> openDevice(const std::string& path, const LineSettings& line, std::string& error);
 // Raw 8-bit at the given speed and parity, one stop bit; bytes with parity errors dropped.
 bool configureDevice(int fd, const LineSettings& line, std::string& error);

@@ -6,6 +6,7 @@
 #include <numbers>
 
 #include "rng.h"
+#include "text.h"
 
 namespace vek::sim {
 
@@ -49,20 +50,20 @@ std::optional<WarningSchedule> WarningSchedule::parse(std::string_view text, std
     else if (name == "gain") mask = warn::kGain;
     else if (name == "dist") mask = warn::kDistance;
     else if (name == "blind") mask = warn::kNoEcho | warn::kDistance;
-    else return fail("unknown warning '" + std::string(name) + "' (temp, noecho, gain, dist, blind)");
+    else return fail(cat("unknown warning '", name, "' (temp, noecho, gain, dist, blind)"));
     double from = 0;
     std::optional<double> to;
     if (at != std::string_view::npos) {
       const auto when = item.substr(at + 1);
       const auto dash = when.find('-');
-      if (dash == std::string_view::npos) return fail("'" + std::string(item) + "': write NAME@FROM-TO or NAME@FROM- in seconds");
+      if (dash == std::string_view::npos) return fail(cat("'", item, "': write NAME@FROM-TO or NAME@FROM- in seconds"));
       const auto a = number(when.substr(0, dash));
       const auto btext = when.substr(dash + 1);
-      if (!a) return fail("'" + std::string(item) + "': bad start time");
+      if (!a) return fail(cat("'", item, "': bad start time"));
       from = *a;
       if (!btext.empty()) {
         to = number(btext);
-        if (!to || *to <= from) return fail("'" + std::string(item) + "': the end must be a time after the start");
+        if (!to || *to <= from) return fail(cat("'", item, "': the end must be a time after the start"));
       }
     }
     s.add(mask, from, to);

@@ -157,6 +157,11 @@ bool LineMaster::open(const std::string& path, unsigned baud) {
   return true;
 }
 
+void LineMaster::adopt(int fd) {
+  close();
+  fd_ = fd;
+}
+
 void LineMaster::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
@@ -227,6 +232,21 @@ std::string readFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+long cpuTicks(pid_t pid) {
+  const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  const auto paren = stat.rfind(')');
+  if (paren == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(paren + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  // After the command name: state is field 3, utime field 14, stime field 15.
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
 }
 
 bool commandExists(const std::string& name) {

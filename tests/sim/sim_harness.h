@@ -34,6 +34,7 @@ class SimProcess {
   // Sends `sig` and waits for the exit; returns the exit status, or -1 if killed or stuck.
   int stop(int sig, int timeoutMs = 5000);
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
   std::string stdoutText() const { return out_; }
   std::string stderrText() const;
   const std::string& error() const { return error_; }
@@ -57,6 +58,9 @@ class LineMaster {
  public:
   ~LineMaster();
   bool open(const std::string& path, unsigned baud = 9600);
+  // Takes over an already open descriptor, e.g. the master side of a pseudo-terminal that
+  // the simulator serves as its --device.
+  void adopt(int fd);
   void close();
   bool isOpen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -92,6 +96,8 @@ class TempDir {
 };
 
 std::string readFile(const std::string& path);
+// CPU time (user + system) a process has used so far, in clock ticks.
+long cpuTicks(pid_t pid);
 bool commandExists(const std::string& name);
 
 }  // namespace vek::simtest

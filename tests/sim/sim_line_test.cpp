@@ -2,6 +2,7 @@
 // frame layouts (not against the simulator's code).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -359,6 +360,35 @@ TEST(SimProgram, SignalsStopItWithStatusZeroAndRemoveTheLink) {
     struct stat st{};
     EXPECT_NE(::stat(sim.device().c_str(), &st), 0) << "the pseudo-terminal is gone too";
   }
+}
+
+TEST(SimProgram, ServesAGivenDeviceAndWaitsCalmlyWhenItVanishes) {
+  // A pseudo-terminal stands in for a USB adapter: the simulator opens its far end as a
+  // serial device, the test talks through the near end.
+  const int adapter = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(adapter, 0);
+  ASSERT_EQ(grantpt(adapter), 0);
+  ASSERT_EQ(unlockpt(adapter), 0);
+  const std::string path = ptsname(adapter);
+  SimProcess sim;
+  ASSERT_TRUE(sim.start({"--device", path, "--no-pacing", "--baud", "19200", "--parity", "even"})) << sim.error();
+  EXPECT_EQ(sim.device(), path);
+  LineMaster master;
+  master.adopt(adapter);
+  EXPECT_TRUE(validPoll(master.transact(readRequest(1, 0, 78), 161)));
+  const Bytes write = writeRequest(1, 74, 0);  // parity none from now on
+  EXPECT_EQ(master.transact(write, 8), write);
+  EXPECT_TRUE(validPoll(master.transact(readRequest(1, 0, 78), 161))) << "reconfigured and still serving";
+
+  // Unplugged: the simulator looks for the device again now and then, not in a tight loop.
+  master.close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const long before = cpuTicks(sim.pid());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  const long used = cpuTicks(sim.pid()) - before;
+  EXPECT_LT(used, sysconf(_SC_CLK_TCK) / 5) << "CPU ticks while waiting for the device: " << used;
+  EXPECT_NE(sim.stderrText().find("went away"), std::string::npos) << sim.stderrText();
+  EXPECT_EQ(sim.stop(SIGTERM), 0);
 }
 
 TEST(SimProgram, RefusesToReplaceAFileWithItsLink) {
