@@ -562,6 +562,7 @@ void QtPanelView::controlAdded(int handle, int ctrl)
     // Controls made at run time are pictures (the logo): they lead the header.
     QWidget* w = makeControl(*wv, *c, Role::Plain, wv->window);
     wv->header->insertWidget(0, w);
+    w->show();  // a layout would only show it on the next turn of the event loop
     syncValue(handle, ctrl);
     syncAttributes(handle, ctrl);
 }
