@@ -1,0 +1,45 @@
+#include "program.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "qt/event_loop.h"
+#include "qt/qt_presenter.h"
+#include "vek_app.h"
+
+namespace vek {
+
+std::string Program::defaultResourceDir()
+{
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    for (const QString& dir : {exeDir, exeDir + "/../share/vek-modbus-rtu"})
+        if (QFileInfo::exists(dir + "/" + kResourceFile))
+            return QDir(dir).absolutePath().toStdString();
+    return exeDir.toStdString();
+}
+
+Program::Program(std::string resourceDir, ui::Presenter* popups)
+    : ownPopups_(popups ? nullptr : std::make_unique<ui::qt::QtPresenter>()),
+      popups_(popups ? *popups : *ownPopups_),
+      panels_(clock_, {}, std::move(resourceDir)),
+      view_(panels_),
+      platform_{panels_, com_, clock_, files_, popups_},
+      app_(std::make_unique<App>(platform_))
+{
+    // The callbacks need the App and the App needs the panels: bind them once both exist.
+    panels_.setCallbacks(MakeCallbackRegistry(*app_));
+    app_->quit = [](int code) { ui::qt::QuitUserInterface(code); };
+}
+
+Program::~Program()
+{
+    // Windows go before the model they observe.
+    for (int h : panels_.handles())
+        panels_.DiscardPanel(h);
+}
+
+int Program::start() { return StartUp(*app_); }
+
+int Program::run(QApplication& qapp) { return ui::qt::RunUserInterface(panels_, qapp, &view_); }
+
+}  // namespace vek

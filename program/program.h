@@ -1,0 +1,51 @@
+// The whole program as one object: the real platform (Qt windows, POSIX serial ports and
+// files, the real clock, message boxes) wired to the application. main() makes one; the
+// end-to-end tests make one too, with pop-ups recorded instead of shown.
+#pragma once
+#include <QApplication>
+
+#include <memory>
+#include <string>
+
+#include "app_state.h"
+#include "panel_model.h"
+#include "posix_rs232.h"
+#include "qt/qt_clock.h"
+#include "qt/qt_panel_view.h"
+
+namespace vek {
+
+class Program {
+public:
+    // `popups` replaces the message boxes (tests record them); null shows real ones.
+    explicit Program(std::string resourceDir, ui::Presenter* popups = nullptr);
+    ~Program();
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    // Start-up: -1 when the panels cannot be loaded (nothing is shown), else 0.
+    int start();
+    // Runs the event loop until Exit; returns the exit status.
+    int run(QApplication& qapp);
+
+    App& app() { return *app_; }
+    ui::PanelModel& panels() { return panels_; }
+    ui::qt::QtPanelView& view() { return view_; }
+    ui::PosixRs232& com() { return com_; }
+
+    // Where the panel resource is: beside the executable, or in its share folder once installed.
+    static std::string defaultResourceDir();
+
+private:
+    ui::qt::QtClock clock_;
+    ui::PosixRs232 com_;
+    ui::PosixFiles files_;
+    std::unique_ptr<ui::Presenter> ownPopups_;
+    ui::Presenter& popups_;
+    ui::PanelModel panels_;
+    ui::qt::QtPanelView view_;
+    ui::Platform platform_;
+    std::unique_ptr<App> app_;
+};
+
+}  // namespace vek
