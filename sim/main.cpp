@@ -139,6 +139,8 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A reader of our stdout that has gone away must not take the transmitter down with it.
+  signal(SIGPIPE, SIG_IGN);
   sigset_t blocked, waitMask;
   sigemptyset(&blocked);
   sigaddset(&blocked, SIGINT);

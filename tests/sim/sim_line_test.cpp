@@ -281,13 +281,6 @@ INSTANTIATE_TEST_SUITE_P(
                   [](const Bytes& clean, const Bytes& got) { EXPECT_EQ(got, clean) << "late, but whole"; }, 2500}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SimOnPty, DelayedReplyMissesAOneSecondWindow) {
-  launch({"--no-pacing", "--delay-ms", "1300"});
-  master.send(readRequest(1, 0, 78));
-  EXPECT_TRUE(master.silentFor(1000));
-  EXPECT_TRUE(validPoll(master.receive(161, 2000)));
-}
-
 TEST_F(SimOnPty, EveryNthFaultHitsOnlyThoseRequests) {
   launch({"--no-pacing", "--corrupt-crc", "every:2"});
   for (int i = 1; i <= 4; ++i) {
