@@ -88,7 +88,7 @@ int Set_Value(App& app, int panel, int control, int event)
             break;
         }
     } else if (p->id == PASSWORD && event == EVENT_COMMIT) {
-        if (control == PASSWORD_ENTER || control == PASSWORD_STRING) {
+        if (control == PASSWORD_ENTER) {
             st.panelPassword = panel;
             if (Psw_config(app)) {
                 ui.DiscardPanel(st.panelPassword);

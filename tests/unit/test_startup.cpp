@@ -186,12 +186,11 @@ TEST_F(Shell, PasswordIsTheStoredWordInAnyCaseAndNothingElse)
     }
 }
 
-TEST_F(Shell, PasswordWindowWorksAfterAnotherWindowOpenedAndEnterInTheBoxSubmits)
+TEST_F(Shell, PasswordWindowWorksAfterAnotherWindowOpened)
 {
     press(PANEL_SET_UP);
     press(PANEL_LOGGER);  // the last window opened is now the logger
-    panels.SetCtrlVal(app.st.panelPassword, PASSWORD_STRING, "TUNDO");
-    panels.PostEvent(app.st.panelPassword, PASSWORD_STRING, EVENT_COMMIT);  // Enter in the box
+    typePassword("TUNDO");
     EXPECT_EQ(app.st.advancedPanelOpen, 5);
 
     press(PANEL_SET_UP);
