@@ -52,7 +52,7 @@ Transmitter:
   --model CODE           model code in register 68 (default 17, the 5 m gauge)
   --static               serve the image as it is: no filling tank, drift or relay logic
   --seed N               seed for the tank's noise and random faults (default: random, printed)
-  --warnings SPEC        raise warnings: temp, noecho, gain, dist, blind (noecho and dist),
+  --warnings LIST        raise warnings: temp, noecho, gain, dist, blind (noecho and dist),
                          comma-separated, each optionally @FROM-TO seconds after start
 
 Faults (RULE is a probability from 0 to 1, or every:N for every N-th request):
