@@ -94,16 +94,7 @@ int Set_Value(App& app, int panel, int control, int event)
                 ui.DiscardPanel(st.panelPassword);
                 st.currentPanel = PANEL_3;
                 st.advancedPanelOpen = PANEL_3;
-                const ui::Panel* adv = ui.panel(st.panelAdvanced);
-                if (adv && adv->visible && adv->id == PANEL_3) {
-                    ui.DisplayPanel(st.panelAdvanced);
-                } else {
-                    if (adv && adv->id == PANEL_3)
-                        ui.DiscardPanel(st.panelAdvanced);  // the hidden copy from start-up
-                    st.panelAdvanced = ui.LoadPanel(0, kResourceFile, PANEL_3);
-                    ui.DisplayPanel(st.panelAdvanced);
-                }
-                ui.SetActivePanel(st.panelAdvanced);
+                OpenPanel(app, st.panelAdvanced, PANEL_3, true);
                 Read_Variables_3(app);
             } else {
                 app.ui.MessagePopup("Warning", "Wrong Password!");

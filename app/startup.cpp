@@ -12,29 +12,26 @@ namespace {
 constexpr const char* kMainTitle = "VEK-QUENOR Modbus RTU Software";
 constexpr const char* kMainBanner = "VEK MODBUS RTU SOFTWARE";
 
-// An opening button raises its window when it is already shown, so a handle never stands
-// for one of two copies. Returns true when it did.
-bool raiseIfShown(App& app, int handle, int panelId)
+}  // namespace
+
+bool OpenPanel(App& app, int& handle, int panelId, bool makeActive)
 {
-    const ui::Panel* p = app.ui.panels.panel(handle);
-    if (!p || !p->visible || p->id != panelId)
+    auto& ui = app.ui.panels;
+    const ui::Panel* p = ui.panel(handle);
+    if (p && p->visible && p->id == panelId) {
+        ui.DisplayPanel(handle);
+        ui.SetActivePanel(handle);
         return false;
-    app.ui.panels.DisplayPanel(handle);
-    app.ui.panels.SetActivePanel(handle);
+    }
+    // The hidden copy loaded at start goes: nothing refers to it once the handle moves on.
+    if (p && p->id == panelId)
+        ui.DiscardPanel(handle);
+    handle = ui.LoadPanel(0, kResourceFile, panelId);
+    ui.DisplayPanel(handle);
+    if (makeActive)
+        ui.SetActivePanel(handle);
     return true;
 }
-
-// Loads a fresh copy into `handle`. The hidden copy loaded at start goes: nothing else
-// refers to it once the handle moves on.
-int loadFresh(App& app, int& handle, int panelId)
-{
-    if (const ui::Panel* old = app.ui.panels.panel(handle); old && !old->visible && old->id == panelId)
-        app.ui.panels.DiscardPanel(handle);
-    handle = app.ui.panels.LoadPanel(0, kResourceFile, panelId);
-    return handle;
-}
-
-}  // namespace
 
 int StartUp(App& app)
 {
@@ -119,14 +116,9 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         P_Quit(app);
         break;
     case PANEL_CONFIG_SER_PORT:
-        if (raiseIfShown(app, st.panelRs485, PANEL_2)) {
-            st.currentPanel = PANEL_2;
-            break;
-        }
-        loadFresh(app, st.panelRs485, PANEL_2);
-        ui.DisplayPanel(st.panelRs485);
-        ui.SetActivePanel(st.panelRs485);
         st.currentPanel = PANEL_2;
+        if (!OpenPanel(app, st.panelRs485, PANEL_2, true))
+            break;
         // The rings show what the line really uses: the baud selector 1 is 19200 and every
         // other value 9600; the data and stop bits rings hold 0 for 8 and 1 bits.
         ui.SetCtrlVal(st.panelRs485, PANEL_2_Porta, link.usPortNumber);
@@ -138,44 +130,29 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(link.usPortNumber));
         break;
     case PANEL_SET_UP:
-        if (raiseIfShown(app, st.panelPassword, PASSWORD)) {
-            st.currentPanel = PASSWORD;
+        st.currentPanel = PASSWORD;
+        if (!OpenPanel(app, st.panelPassword, PASSWORD, true))
             break;
-        }
-        loadFresh(app, st.panelPassword, PASSWORD);
-        ui.DisplayPanel(st.panelPassword);
-        ui.SetActivePanel(st.panelPassword);
         ui.SetCtrlAttribute(st.panelPassword, PASSWORD_STRING, ATTR_PASSWORD_MASK, 1);
         ui.SetActiveCtrl(st.panelPassword, PASSWORD_STRING);
-        st.currentPanel = PASSWORD;
         break;
     case PANEL_SET_UP_UT:
         st.currentPanel = PANEL_4;
         st.userPanelOpen = PANEL_4;
-        if (raiseIfShown(app, st.panelUser, PANEL_4))
+        if (!OpenPanel(app, st.panelUser, PANEL_4, true))
             break;
-        loadFresh(app, st.panelUser, PANEL_4);
-        ui.DisplayPanel(st.panelUser);
-        ui.SetActivePanel(st.panelUser);
         ui.SetPanelAttribute(st.panelUser, ATTR_PANEL_CLOSE_ITEM, 0);
         Read_Variables_2(app);
         break;
     case PANEL_INFO:
         st.currentPanel = INFO;
-        if (raiseIfShown(app, st.panelInfo, INFO))
-            break;
-        loadFresh(app, st.panelInfo, INFO);
-        ui.DisplayPanel(st.panelInfo);
+        OpenPanel(app, st.panelInfo, INFO, false);
         break;
     case PANEL_LOGGER:
         st.currentPanel = DATA_LOG;
         st.dataLogPanelOpen = DATA_LOG;
-        if (raiseIfShown(app, st.panelDataLog, DATA_LOG))
-            break;
-        loadFresh(app, st.panelDataLog, DATA_LOG);
-        ui.DisplayPanel(st.panelDataLog);
-        ui.SetActivePanel(st.panelDataLog);
-        ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_NAME, ".xls");
+        if (OpenPanel(app, st.panelDataLog, DATA_LOG, true))
+            ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_NAME, ".xls");
         break;
     case PANEL_2_EXIT:
         ui.DiscardPanel(st.panelRs485);

@@ -14,6 +14,10 @@ namespace vek {
 // not, and nothing is shown), sets the defaults, prepares and shows the main panel.
 int StartUp(App& app);
 void Init_Main_Panel(App& app);
+// Shows panel `panelId` in `handle`: raises the copy already shown, or loads a fresh one
+// (dropping a hidden copy). One copy per window means a handle never stands for two.
+// Returns true when a fresh copy was loaded.
+bool OpenPanel(App& app, int& handle, int panelId, bool makeActive);
 // Binds every callback name of the resource to this App.
 ui::CallbackRegistry MakeCallbackRegistry(App& app);
 int Get_Buttons(App& app, int panel, int control, int event);
