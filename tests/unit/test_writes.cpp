@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,10 @@ struct Writes : ::testing::Test {
     int openAdvanced()
     {
         panels.PostEvent(app.st.panelMain, PANEL_SET_UP, EVENT_COMMIT);
-        panels.UserSetValue(app.st.panelPassword, PASSWORD_STRING, Value(std::string(kPassword)));
+        const int gate = app.st.panelPassword;
+        panels.UserSetValue(gate, PASSWORD_STRING, Value(std::string(kPassword)));
+        panels.PostEvent(gate, PASSWORD_ENTER, EVENT_COMMIT);
+        EXPECT_NE(app.st.advancedPanelOpen, 0) << "the password gate let us in";
         return app.st.panelAdvanced;
     }
     // The window holding `panelId`, opened the way the user opens it.
@@ -137,6 +141,8 @@ const DialogCase kDialogCases[] = {
     {"TEMPERATURE", PANEL_3, PANEL_3_TEMPERATURE, 77},
 };
 
+void PrintTo(const DialogCase& c, std::ostream* os) { *os << c.name; }
+
 struct DialogWrite : Writes, ::testing::WithParamInterface<DialogCase> {};
 
 TEST_P(DialogWrite, DoubleClickOffersTheCurrentValueAndEnterWritesTheTypedOneToThatRegister)
@@ -203,6 +209,8 @@ const ImmediateCase kImmediateCases[] = {
     {"RL2_DIAG_ENABLE", PANEL_4_RL2_DIAG_ENABLE, 53, 0, "Enable", 1},
 };
 
+void PrintTo(const ImmediateCase& c, std::ostream* os) { *os << c.name; }
+
 struct ImmediateWrite : Writes, ::testing::WithParamInterface<ImmediateCase> {};
 
 TEST_P(ImmediateWrite, PickingAnItemWritesItsValueOnceWithoutADialog)
@@ -253,6 +261,8 @@ const IndexCase kIndexCases[] = {
     {"CONFIG_INDEX_5", PANEL_3_CONFIG_INDEX_5, 33, 'E'}, {"CONFIG_INDEX_6", PANEL_3_CONFIG_INDEX_6, 34, 'F'},
     {"CONFIG_INDEX_7", PANEL_3_CONFIG_INDEX_7, 35, 'G'}, {"CONFIG_INDEX_8", PANEL_3_CONFIG_INDEX_8, 36, 'H'},
 };
+
+void PrintTo(const IndexCase& c, std::ostream* os) { *os << c.name; }
 
 struct IndexWrite : Writes, ::testing::WithParamInterface<IndexCase> {};
 
