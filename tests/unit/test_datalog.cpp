@@ -521,6 +521,12 @@ TEST_F(DataLog, AReadOnlyPlaceRefusesTheOpenWithFileIOError)
     spit(roFile, kHeader);
     startLog(writable);
     tick();
+    // The unprivileged child must still reach and read the file in use.
+    const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(dir, readable);
+    fs::permissions(writable, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::others_read);
     fs::permissions(roDir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     fs::permissions(roFile, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
@@ -554,9 +560,9 @@ TEST_F(DataLog, AReadOnlyPlaceRefusesTheOpenWithFileIOError)
 
 TEST_F(DataLog, AWriteCutShortByAFileSizeLimitStopsLoggingAndSaysSoOnce)
 {
-    // Earlier content well above the few bytes of a test's own output files, so the limit
-    // bites only the log.
-    const std::string earlier = kHeader + std::string(100000, '#') + "\n";
+    // The limit applies to every file the child writes, so the log starts well above the
+    // size of any output file the test's own messages might go to.
+    const std::string earlier = kHeader + std::string(1000000, '#') + "\n";
     struct Case {
         const char* what;
         std::size_t slack;  // bytes allowed past the two rows that fit
