@@ -47,7 +47,7 @@ CallbackRegistry loggingCallbacks(const std::string& resource)
     return reg;
 }
 
-// A stand-in emblem when no logo file is given: a green drop over a level line.
+// A stand-in emblem when the program's logo is not at hand: a green drop over a level line.
 QString drawLogo()
 {
     QImage img(96, 96, QImage::Format_RGB32);
@@ -164,8 +164,10 @@ int main(int argc, char** argv)
         else if (args[i] == "--logo")
             logo = args[++i];
     }
-    if (logo.isEmpty())
-        logo = drawLogo();
+    if (logo.isEmpty()) {
+        const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath("LogoVerde.bmp");
+        logo = QFile::exists(beside) ? beside : drawLogo();
+    }
 
     const std::string resource = QDir(QCoreApplication::applicationDirPath()).filePath("Panel_def.uir").toStdString();
     qt::QtClock clock;

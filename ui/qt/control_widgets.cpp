@@ -139,6 +139,17 @@ ChoiceButtons::ChoiceButtons(const QStringList& labels, QWidget* parent) : QWidg
         group_.addButton(b, i);
         buttons_.push_back(b);
         row->addWidget(b);
+        // A pressed-in button alone is easy to misread as the greyed-out one; the chosen
+        // state wears the selection colour instead.
+        connect(b, &QAbstractButton::toggled, b, [b](bool on) {
+            QPalette pal = b->parentWidget()->palette();
+            if (on)
+                for (auto group : {QPalette::Active, QPalette::Inactive}) {
+                    pal.setColor(group, QPalette::Button, pal.color(group, QPalette::Highlight));
+                    pal.setColor(group, QPalette::ButtonText, pal.color(group, QPalette::HighlightedText));
+                }
+            b->setPalette(pal);
+        });
     }
     connect(&group_, &QButtonGroup::idClicked, this, &ChoiceButtons::chosen);
 }

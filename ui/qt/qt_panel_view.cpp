@@ -13,6 +13,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -484,6 +485,9 @@ void QtPanelView::build(int handle)
         root->addSpacing(6);
         root->addLayout(buttons);
     }
+    // Small dialogs still get room for a comfortable entry (a strut, since the layout
+    // owns the window's minimum size).
+    root->addItem(new QSpacerItem(win->fontMetrics().averageCharWidth() * 36, 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
 
     for (int id : wv.plan.hidden)
         makeControl(wv, *p->find(id), Role::Plain, win)->hide();
