@@ -71,9 +71,14 @@ int Open_Write_File(App& app, int panel, int control, int event)
         ui.GetCtrlVal(panel, DATA_LOG_FILE_NAME, name);
         long long size = 0;
         const int exists = app.ui.files.GetFileInfo(name, &size);
-        const int handle = app.ui.files.CVI_OpenFile(name, ui::FILE_ACCESS_WRITE,
-                                                     exists == 1 ? ui::FILE_ACTION_APPEND : ui::FILE_ACTION_TRUNCATE,
-                                                     ui::FILE_TYPE_BINARY);
+        // Something that is there but is no regular file (a folder, a pipe, a device) is
+        // never opened: a pipe or a serial device would hold the window until a reader or a
+        // carrier came, and emptying a device is not ours to do.
+        const int handle = exists < 0 ? -1
+                                      : app.ui.files.CVI_OpenFile(name, ui::FILE_ACCESS_WRITE,
+                                                                  exists == 1 ? ui::FILE_ACTION_APPEND
+                                                                              : ui::FILE_ACTION_TRUNCATE,
+                                                                  ui::FILE_TYPE_BINARY);
         if (handle < 0) {
             // The file already open (if any) stays open and in use.
             app.ui.MessagePopup("Error message", "File I/O Error");

@@ -469,6 +469,24 @@ TEST_F(DataLog, AFailedOpenSaysFileIOErrorAndLeavesTheOpenFileInUse)
     EXPECT_TRUE(fs::is_empty(folder));
 }
 
+TEST_F(DataLog, ANameThatIsNoRegularFileIsRefusedWithoutWaitingOnIt)
+{
+    // Opening a pipe for writing waits for a reader that never comes; the window would
+    // freeze. The child has a watchdog so that a hang fails the test instead of the suite.
+    const fs::path pipe = dir / "pipe.xls";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    openLogger();
+    const int status = inChild([&]() -> int {
+        ::alarm(10);
+        openCreate(pipe);
+        EXPECT_EQ(ioErrors(), 1u);
+        EXPECT_FALSE(app.st.logFileOpen);
+        return 0;
+    });
+    EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "Open/Create hung on a pipe" : "see the child's failures above");
+    EXPECT_EQ(fs::status(pipe).type(), fs::file_type::fifo);
+}
+
 TEST_F(DataLog, ADirectoryAsTheOnlyFileLeavesNothingToStart)
 {
     openLogger();
