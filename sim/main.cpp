@@ -173,6 +173,7 @@ int main(int argc, char** argv) {
   }
 
   std::optional<Micros> lostAt;  // the device went away on its own; look for it again
+  bool goneForGood = false;
   Micros drainFrom = -1;  // since when a planned hang-up waits for the last reply to be read
   std::vector<std::uint8_t> buf(4096);
   int status = 0;
@@ -209,7 +210,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "vek-transmitter-sim: hanging up %s after %llu requests\n", rt.port.path.c_str(),
                    static_cast<unsigned long long>(engine.requests()));
       shutPort(rt);
-    } else if (!rt.port.open() && engine.portOpen() && (!lostAt || now - *lostAt >= kReopenEvery)) {
+    } else if (!rt.port.open() && engine.portOpen() && !goneForGood && (!lostAt || now - *lostAt >= kReopenEvery)) {
       if (openPort(rt, engine.line(), true)) {
         lostAt.reset();
         if (rt.log) rt.log->event(now, "port", {{"device", jsonString(rt.port.path)}});
@@ -220,7 +221,7 @@ int main(int argc, char** argv) {
 
     now = monotonicUs();
     Micros wake = engine.nextWake(now);
-    if (lostAt && engine.portOpen()) wake = std::min(wake, *lostAt + kReopenEvery);
+    if (lostAt && engine.portOpen() && !goneForGood) wake = std::min(wake, *lostAt + kReopenEvery);
     const Micros wait = std::max<Micros>(0, wake - now);
     timespec ts{static_cast<time_t>(wait / 1'000'000), static_cast<long>((wait % 1'000'000) * 1000)};
     pollfd pfd{rt.port.fd, POLLIN, 0};
@@ -241,8 +242,17 @@ int main(int argc, char** argv) {
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     }
     if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL | POLLIN)) {
-      std::fprintf(stderr, "vek-transmitter-sim: %s went away; looking for it every %lld ms\n", rt.port.path.c_str(),
-                   static_cast<long long>(kReopenEvery / 1000));
+      // A USB adapter comes back at its old path. The far end of someone else's
+      // pseudo-terminal never does: a new one that takes the same number belongs to another
+      // program, and opening it would put us on a stranger's line.
+      if (rt.port.ptyDevice) {
+        std::fprintf(stderr, "vek-transmitter-sim: %s went away; a pseudo-terminal does not come back\n",
+                     rt.port.path.c_str());
+        goneForGood = true;
+      } else {
+        std::fprintf(stderr, "vek-transmitter-sim: %s went away; looking for it every %lld ms\n",
+                     rt.port.path.c_str(), static_cast<long long>(kReopenEvery / 1000));
+      }
       shutPort(rt);
       lostAt = monotonicUs();
     }

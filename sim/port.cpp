@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -74,6 +75,9 @@ std::optional<Port> openDevice(const std::string& path, const LineSettings& line
   p.fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (p.fd < 0) { error = sysError("open " + path); return std::nullopt; }
   if (!configureDevice(p.fd, line, error)) { error = path + ": " + error; closePort(p); return std::nullopt; }
+  struct stat st{};
+  // Unix98 pseudo-terminal far ends have majors 136 to 143.
+  p.ptyDevice = fstat(p.fd, &st) == 0 && S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
   tcflush(p.fd, TCIOFLUSH);
   return p;
 }

@@ -14,7 +14,8 @@ struct Port {
   // far end's settings stay raw between its visits.
   int keepFd = -1;
   std::string path;  // what the master opens
-  bool pty = false;
+  bool pty = false;        // a pseudo-terminal we made
+  bool ptyDevice = false;  // a --device that is the far end of somebody else's pseudo-terminal
   bool open() const { return fd >= 0; }
 };
 
