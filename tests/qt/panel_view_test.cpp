@@ -562,6 +562,22 @@ TEST_F(ViewTest, APanelDiscardedFromInsideItsOwnWidgetsCallbackTakesItsWindowAwa
         EXPECT_TRUE(w.isNull());
 }
 
+TEST_F(ViewTest, AHalfTypedEntryInAWindowBeingDiscardedRaisesNothing)
+{
+    // Hiding the window takes the focus from the entry; that must not commit into a panel
+    // the model is in the middle of discarding.
+    const int h = open(PANEL_3);
+    auto* entry = widget<QLineEdit>(h, "CONFIG_INDEX_1");
+    QApplication::setActiveWindow(view.window(h));
+    entry->setFocus();
+    ASSERT_TRUE(entry->hasFocus());
+    entry->selectAll();
+    QTest::keyClicks(entry, "Q");
+    model.DiscardPanel(h);
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(model.panel(h), nullptr);
+}
+
 TEST(QtPanelViewAttach, AViewAttachedLaterBuildsWindowsForPanelsAlreadyLoaded)
 {
     VirtualClock clock;

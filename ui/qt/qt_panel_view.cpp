@@ -525,8 +525,11 @@ void QtPanelView::panelDiscarded(int handle)
 void QtPanelView::panelShown(int handle)
 {
     if (PanelWindow* w = window(handle)) {
+        // Showing a window that is already open brings it forward, so a button that opens
+        // an open panel lands the user on it.
         w->show();
         w->raise();
+        w->activateWindow();
     }
 }
 
@@ -691,6 +694,10 @@ void QtPanelView::syncAttributes(int handle, int ctrl)
 
 void QtPanelView::userValue(int handle, int ctrl, const Value& v)
 {
+    // A window already let go of is on its way out: hiding it takes the focus from an
+    // entry, and that must not commit into a panel the model is discarding.
+    if (!find(handle))
+        return;
     if (model_.UserSetValue(handle, ctrl, v) < 0)
         syncValue(handle, ctrl);  // refused: show the model's value again
     emit userActionHandled();
@@ -699,7 +706,7 @@ void QtPanelView::userValue(int handle, int ctrl, const Value& v)
 void QtPanelView::userEvent(int handle, int ctrl, int event)
 {
     const Control* c = model_.control(handle, ctrl);
-    if (!c)
+    if (!c || !find(handle))
         return;
     if (event == EVENT_COMMIT && c->kind == Kind::Button)
         commitPendingEdits(handle);
@@ -710,7 +717,7 @@ void QtPanelView::userEvent(int handle, int ctrl, int event)
 void QtPanelView::userEnter(int handle, int ctrl, const Value& typed)
 {
     const Control* c = model_.control(handle, ctrl);
-    if (!c)
+    if (!c || !find(handle))
         return;
     const bool ownCallback = static_cast<bool>(c->callback);
     // Enter confirms the entry: a new value raises value-changed and commit, an unchanged one
