@@ -151,8 +151,13 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
     case PANEL_LOGGER:
         st.currentPanel = DATA_LOG;
         st.dataLogPanelOpen = DATA_LOG;
-        if (OpenPanel(app, st.panelDataLog, DATA_LOG, true))
+        if (OpenPanel(app, st.panelDataLog, DATA_LOG, true)) {
             ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_NAME, ".xls");
+            // While a log is being written the window shows it at once, so an "Open/Create"
+            // pressed before the next poll cannot switch the log to a file named ".xls".
+            if (st.loggingActive)
+                Read_File_Size(app);
+        }
         break;
     case PANEL_2_EXIT:
         ui.DiscardPanel(st.panelRs485);

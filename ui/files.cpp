@@ -61,18 +61,26 @@ long long PosixFiles::CVI_WriteFile(int handle, const char* buffer, long long co
 {
     if (handle < 0 || count < 0)
         return -1;
+    // Where the file ends now: a write the disk cuts short is taken back to here, so the
+    // file never ends in half a line.
+    struct stat st {};
+    const bool regular = ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
     long long done = 0;
     while (done < count) {
         const ssize_t n = ::write(handle, buffer + done, static_cast<size_t>(count - done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return done > 0 ? done : -1;
+            break;
         }
         if (n == 0)
             break;
         done += n;
     }
+    if (done == 0 && count > 0)
+        return -1;
+    if (done < count && regular && ::ftruncate(handle, st.st_size) == 0)
+        return 0;
     return done;
 }
 

@@ -25,7 +25,8 @@ public:
     virtual int GetFileInfo(const std::string& name, long long* size) = 0;
     // A handle (>= 0) or -1. Never buffered: each CVI_WriteFile reaches the file at once.
     virtual int CVI_OpenFile(const std::string& name, int access, int action, int type) = 0;
-    // The number of bytes written (all of them, or fewer when the disk refuses), or -1.
+    // The number of bytes written: all of them, or -1 when none could be. A write the disk
+    // cuts short is taken back (the file keeps its old end) and reports 0.
     virtual long long CVI_WriteFile(int handle, const char* buffer, long long count) = 0;
     virtual int CVI_CloseFile(int handle) = 0;
 };

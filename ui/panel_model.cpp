@@ -721,6 +721,10 @@ int PanelModel::UserSetValue(int handle, int ctrl, const Value& v)
                                                            : static_cast<double>(std::get<long long>(v));
         if (!std::isfinite(d) || (c->min && d < *c->min) || (c->max && d > *c->max))
             return UIE_TYPE_MISMATCH;
+        // A whole-number control takes whole numbers: 12.5 must not quietly become 12.
+        const bool whole = c->type != DataType::Float && c->type != DataType::Double;
+        if (whole && d != std::floor(d))
+            return UIE_TYPE_MISMATCH;
         if (!c->items.empty() && c->itemIndexOf(static_cast<long long>(d)) < 0)
             return UIE_TYPE_MISMATCH;
     } else if (c->maxLength > 0 && std::holds_alternative<std::string>(v) &&

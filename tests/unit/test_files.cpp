@@ -1,8 +1,12 @@
 // File and utility services on real files and a fixed clock.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -85,4 +89,30 @@ TEST(Files, TruncateAppendAndUntranslatedWrites)
     EXPECT_EQ(f.CVI_OpenFile(dir() + "/no/such/dir/x.xls", FILE_ACCESS_WRITE, FILE_ACTION_APPEND, 0), -1);
     EXPECT_EQ(f.CVI_OpenFile("", FILE_ACCESS_WRITE, FILE_ACTION_APPEND, 0), -1);
     EXPECT_EQ(f.CVI_WriteFile(-1, "x", 1), -1);
+}
+
+TEST(Files, AWriteTheDiskCutsShortIsTakenBackWhole)
+{
+    // The file size limit stands in for a full disk. Run in a child so the limit and the
+    // signal it raises stay there.
+    const std::string p = dir() + "/limited.xls";
+    ::unlink(p.c_str());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lim{10, 10};
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+        PosixFiles f;
+        const int h = f.CVI_OpenFile(p, FILE_ACCESS_WRITE, FILE_ACTION_APPEND, FILE_TYPE_BINARY);
+        const bool first = f.CVI_WriteFile(h, "row 1\n", 6) == 6;
+        const bool cut = f.CVI_WriteFile(h, "row 2\n", 6) == 0;  // only 4 bytes would fit
+        const bool again = f.CVI_WriteFile(h, "row 3\n", 6) == 0;  // still no room for a whole row
+        ::_exit(first && cut && again ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(contents(p), "row 1\n") << "no half row is left at the end";
 }

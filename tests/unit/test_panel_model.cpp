@@ -202,6 +202,7 @@ TEST_F(ModelTest, ProgrammaticChangesRaiseNothingAndUserChangesRaiseValueChanged
     const int dlg = model.LoadPanel(0, kResourceFile, WRITE_VAL);
     EXPECT_LT(model.UserSetValue(dlg, WRITE_VAL_WRITE_VALUE, 65536), 0);
     EXPECT_LT(model.UserSetValue(dlg, WRITE_VAL_WRITE_VALUE, -1), 0);
+    EXPECT_LT(model.UserSetValue(dlg, WRITE_VAL_WRITE_VALUE, 12.5), 0) << "a whole-number box takes no fraction";
     EXPECT_EQ(model.UserSetValue(dlg, WRITE_VAL_WRITE_VALUE, 65535), 0);
     int typed = 0;
     model.GetCtrlVal(dlg, WRITE_VAL_WRITE_VALUE, typed);
