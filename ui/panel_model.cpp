@@ -186,7 +186,9 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
             c.callbackName = str(co.value("callback").toString());
             for (const QJsonValue& iv : co.value("items").toArray()) {
                 const QJsonArray pair = iv.toArray();
-                if (pair.size() != 2 || !pair[0].isString() || !pair[1].isDouble())
+                // An item value no whole number can hold is not one of ours (and no cast of it is defined).
+                if (pair.size() != 2 || !pair[0].isString() || !pair[1].isDouble() ||
+                    !(std::fabs(pair[1].toDouble()) < 9.2e18))
                     return UIE_RESOURCE_UNREADABLE;
                 c.items.push_back({str(pair[0].toString()), static_cast<long long>(pair[1].toDouble())});
             }
@@ -211,8 +213,7 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
             if (dv.isString())
                 def = str(dv.toString());
             else if (dv.isDouble())
-                def = (c.type == DataType::Float || c.type == DataType::Double) ? Value(dv.toDouble())
-                                                                                : Value(static_cast<long long>(dv.toDouble()));
+                def = dv.toDouble();  // coerce() makes it whole, and refuses what no whole number holds
             if (c.type != DataType::None && coerce(c.type, def, c.value) < 0)
                 return UIE_RESOURCE_UNREADABLE;
             p.controls.push_back(std::move(c));
