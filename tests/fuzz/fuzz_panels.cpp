@@ -1,0 +1,142 @@
+// Fuzz target: the "Panel_def.uir" loader. The first input byte picks the panel id asked
+// for (0 to 10: the nine panels and two that do not exist); the rest is the resource text.
+// It goes through ParsePanelResource and, written to a file, through LoadPanel with every
+// callback name the program registers. Besides the sanitizers it checks that a panel that
+// parses is well formed (unique positive ids, named controls, values of each control's
+// own type, sane timers), that LoadPanel agrees with the parser, and that loading,
+// showing, ticking and discarding leaves nothing behind.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "fuzz_common.h"
+#include "rig.h"
+
+using namespace vek;
+using vek::fuzz::check;
+using vek::fuzz::checkTyped;
+using vek::fuzz::same;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Fixture {
+    ui::VirtualClock clock;
+    std::vector<test::CallRecord> calls;
+    ui::PanelModel panels{clock, test::recordingRegistry(&calls)};
+    fs::path dir;
+    std::string file;
+
+    Fixture()
+    {
+        const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        dir = base / ("vek-fuzz-panels-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        file = (dir / "Panel_def.uir").string();
+    }
+    ~Fixture()
+    {
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+Fixture& fx()
+{
+    static Fixture f;
+    return f;
+}
+
+void checkWellFormed(const ui::Panel& p, int panelId)
+{
+    check(p.id == panelId, "parsed another panel than asked for");
+    check(!p.constant.empty(), "panel without a constant");
+    std::set<int> ids;
+    for (const ui::Control& c : p.controls) {
+        check(c.id > 0, "control id not positive:", c.constant);
+        check(ids.insert(c.id).second, "control id twice:", std::to_string(c.id));
+        check(!c.constant.empty(), "control without a constant");
+        checkTyped(c);
+        if (c.kind == ui::Kind::Timer)
+            check(c.interval > 0.0 && c.interval < 1e6, "timer interval out of range:", c.constant);
+        check(c.maxLength >= 0, "negative text length limit:", c.constant);
+    }
+}
+
+bool callbacksKnown(const ui::Panel& p)
+{
+    static const ui::CallbackRegistry known = test::recordingRegistry(nullptr);
+    for (const ui::Control& c : p.controls)
+        if (!c.callbackName.empty() && !known.count(c.callbackName))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    fx();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    Fixture& f = fx();
+    const int panelId = data[0] % 11;
+    const std::string json(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    ui::Panel parsed;
+    const int rc = ui::ParsePanelResource(json, panelId, parsed);
+    if (rc == 0)
+        checkWellFormed(parsed, panelId);
+    else
+        check(rc < 0, "the parser returned a positive code");
+
+    {
+        std::ofstream out(f.file, std::ios::binary | std::ios::trunc);
+        out.write(json.data(), static_cast<std::streamsize>(json.size()));
+    }
+    const int h = f.panels.LoadPanel(0, f.file, panelId);
+    if (rc < 0) {
+        check(h == rc, "LoadPanel and the parser disagree on a bad resource");
+    } else if (!callbacksKnown(parsed)) {
+        check(h == UIE_UNKNOWN_CALLBACK, "a panel naming an unknown callback loaded");
+    } else {
+        check(h > 0, "a panel that parses did not load");
+        const ui::Panel* p = f.panels.panel(h);
+        check(p && p->controls.size() == parsed.controls.size(), "the loaded panel is not the parsed one");
+        for (std::size_t i = 0; i < parsed.controls.size(); ++i) {
+            const ui::Control& c = p->controls[i];
+            check(c.id == parsed.controls[i].id && same(c.value, parsed.controls[i].value),
+                  "the loaded panel is not the parsed one:", c.constant);
+            check(c.callbackName.empty() || c.callback, "a named callback was not bound:", c.constant);
+            // A value read back and set again is taken unchanged.
+            ui::Value v;
+            check(f.panels.GetCtrlValue(h, c.id, v) == 0, "a control cannot be read:", c.constant);
+            if (c.type != ui::DataType::None || c.kind == ui::Kind::TextMsg) {
+                check(f.panels.SetCtrlVal(h, c.id, v) == 0, "a control refuses its own value:", c.constant);
+                ui::Value back;
+                f.panels.GetCtrlValue(h, c.id, back);
+                check(same(v, back), "a control changed its own value:", c.constant);
+            }
+        }
+        f.panels.DisplayPanel(h);
+        // Let every timer of the panel fall due once; each fires at most once per advance.
+        f.calls.clear();
+        const double due = f.panels.nextTimerDue();
+        if (due < 1e7) {
+            f.clock.advanceTo(due);
+            f.panels.FireDueTimers();
+            check(!f.calls.empty(), "a due timer did not fire");
+        }
+        check(f.panels.DiscardPanel(h) == 0, "the panel cannot be discarded");
+    }
+    check(f.panels.handles().empty(), "a panel was left behind");
+    return 0;
+}
