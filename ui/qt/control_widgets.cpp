@@ -142,12 +142,15 @@ ChoiceButtons::ChoiceButtons(const QStringList& labels, QWidget* parent) : QWidg
         // A pressed-in button alone is easy to misread as the greyed-out one; the chosen
         // state wears the selection colour instead.
         connect(b, &QAbstractButton::toggled, b, [b](bool on) {
+            if (!on) {
+                b->setPalette(QPalette());  // back to the switch's own colours
+                return;
+            }
             QPalette pal = b->parentWidget()->palette();
-            if (on)
-                for (auto group : {QPalette::Active, QPalette::Inactive}) {
-                    pal.setColor(group, QPalette::Button, pal.color(group, QPalette::Highlight));
-                    pal.setColor(group, QPalette::ButtonText, pal.color(group, QPalette::HighlightedText));
-                }
+            for (auto group : {QPalette::Active, QPalette::Inactive}) {
+                pal.setColor(group, QPalette::Button, pal.color(group, QPalette::Highlight));
+                pal.setColor(group, QPalette::ButtonText, pal.color(group, QPalette::HighlightedText));
+            }
             b->setPalette(pal);
         });
     }
@@ -237,10 +240,12 @@ void SectionBox::paintEvent(QPaintEvent*)
     QStylePainter painter(this);
     QStyleOptionGroupBox opt;
     initStyleOption(&opt);
-    if (dimmed_) {
-        opt.textColor = palette().color(QPalette::Disabled, QPalette::WindowText);
-    } else if (color_.isValid()) {
-        opt.textColor = color_;
+    // Styles differ in what they read for the title (Fusion takes the window text colour
+    // and ignores textColor), so both carry the title's colour.
+    QColor title = dimmed_ ? palette().color(QPalette::Disabled, QPalette::WindowText) : color_;
+    if (title.isValid()) {
+        opt.textColor = title;
+        opt.palette.setColor(QPalette::WindowText, title);
     }
     painter.drawComplexControl(QStyle::CC_GroupBox, opt);
 }

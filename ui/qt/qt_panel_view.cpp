@@ -103,7 +103,7 @@ bool isIndicatorField(const QWidget* w)
     return le && le->isReadOnly();
 }
 
-// Colours a control's text. The run-time's colours (white, yellow) were meant for a dark
+// Colours a control's text. The program's text colours (white, yellow) are meant for a dark
 // display field; on our light windows they would vanish, so a light text colour also gets
 // a dark ground under it.
 void applyLook(QWidget* w, int rgb)
@@ -341,6 +341,88 @@ void QtPanelView::attachFilters(int handle, int ctrl, QWidget* w)
     }
 }
 
+QWidget* QtPanelView::buildSection(WindowView& wv, const Panel& panel, const SectionPlan& s, bool framed)
+{
+    QWidget* win = wv.window;
+    QWidget* box;
+    if (s.titleCtrl) {
+        const Control& t = *panel.find(s.titleCtrl);
+        auto* sb = new SectionBox(qs(t.label), win);
+        sb->setObjectName(qs(t.constant));
+        wv.ctrls[t.id] = {sb, nullptr, Role::FrameTitle};
+        box = sb;
+    } else if (framed) {
+        box = new QGroupBox(qs(s.title), win);
+    } else {
+        box = new QWidget(win);
+    }
+    if (s.horizontal) {
+        auto* row = new QHBoxLayout(box);
+        for (const RowPlan& r : s.rows)
+            row->addWidget(makeControl(wv, *panel.find(r.ctrl), Role::Plain, box));
+        row->addStretch(1);
+    } else {
+        auto* grid = new QGridLayout(box);
+        if (!framed)
+            grid->setContentsMargins(0, 0, 0, 0);
+        grid->setHorizontalSpacing(10);
+        // Rows fill `split` blocks of label, value, unit and gap columns, top to bottom.
+        const int blocks = std::max(1, s.split);
+        const int perBlock = std::max<int>(1, (static_cast<int>(s.rows.size()) + blocks - 1) / blocks);
+        int index = 0, lines = 0;
+        for (const RowPlan& r : s.rows) {
+            const int line = index % perBlock, col = (index / perBlock) * 4;
+            ++index;
+            lines = std::max(lines, line + 1);
+            if (col > 0)
+                grid->setColumnMinimumWidth(col - 1, 16);
+            grid->setColumnStretch(col + 1, 1);
+            const Control& c = *panel.find(r.ctrl);
+            if (c.kind == Kind::TextMsg && !r.label && !r.unit && !r.lamp) {
+                grid->addWidget(makeControl(wv, c, Role::Caption, box), line, col, 1, 3);
+                continue;
+            }
+            QWidget* lead = nullptr;
+            if (r.lamp) {
+                lead = makeControl(wv, *panel.find(r.lamp), Role::Plain, box);
+            } else if (r.label) {
+                lead = makeControl(wv, *panel.find(r.label), Role::Plain, box);
+                wv.ctrls[c.id].labelMsg = r.label;
+            } else if (!c.label.empty() && c.kind != Kind::Button) {
+                auto* l = new QLabel(qs(c.label), box);
+                wv.ctrls[c.id].label = l;
+                lead = l;
+            }
+            QWidget* w = makeControl(wv, c, Role::Plain, box);
+            if (auto* l = qobject_cast<QLabel*>(lead))
+                l->setBuddy(w);
+            const Qt::Alignment align = (c.kind == Kind::Led || c.kind == Kind::Button) ? Qt::AlignLeft : Qt::Alignment();
+            if (lead) {
+                grid->addWidget(lead, line, col, r.lamp ? Qt::AlignCenter : Qt::Alignment());
+                grid->addWidget(w, line, col + 1, 1, r.unit ? 1 : 2, align);
+            } else {
+                grid->addWidget(w, line, col, 1, r.unit ? 2 : 3, align);
+            }
+            if (r.unit)
+                grid->addWidget(makeControl(wv, *panel.find(r.unit), Role::Plain, box), line, col + 2);
+        }
+        if (!s.side.empty()) {
+            auto* side = new QVBoxLayout;
+            for (int id : s.side) {
+                const Control& c = *panel.find(id);
+                auto* l = new QLabel(qs(c.label), box);
+                l->setAlignment(Qt::AlignHCenter);
+                side->addWidget(l);
+                side->addWidget(makeControl(wv, c, Role::Plain, box), 1, Qt::AlignHCenter);
+                wv.ctrls[id].label = l;
+            }
+            grid->addLayout(side, 0, blocks * 4, std::max(lines, 1), 1);
+        }
+        grid->setRowStretch(lines, 1);
+    }
+    return box;
+}
+
 void QtPanelView::build(int handle)
 {
     const Panel* p = model_.panel(handle);
@@ -389,82 +471,7 @@ void QtPanelView::build(int handle)
     std::vector<QWidget*> wide;
 
     for (const SectionPlan& s : wv.plan.sections) {
-        QWidget* box;
-        if (s.titleCtrl) {
-            const Control& t = *p->find(s.titleCtrl);
-            auto* sb = new SectionBox(qs(t.label), win);
-            sb->setObjectName(qs(t.constant));
-            wv.ctrls[t.id] = {sb, nullptr, Role::FrameTitle};
-            box = sb;
-        } else if (framed) {
-            box = new QGroupBox(qs(s.title), win);
-        } else {
-            box = new QWidget(win);
-        }
-        if (s.horizontal) {
-            auto* row = new QHBoxLayout(box);
-            for (const RowPlan& r : s.rows)
-                row->addWidget(makeControl(wv, *p->find(r.ctrl), Role::Plain, box));
-            row->addStretch(1);
-        } else {
-            auto* grid = new QGridLayout(box);
-            if (!framed)
-                grid->setContentsMargins(0, 0, 0, 0);
-            grid->setHorizontalSpacing(10);
-            // Rows fill `split` blocks of label, value, unit and gap columns, top to bottom.
-            const int blocks = std::max(1, s.split);
-            const int perBlock = std::max<int>(1, (static_cast<int>(s.rows.size()) + blocks - 1) / blocks);
-            int index = 0, lines = 0;
-            for (const RowPlan& r : s.rows) {
-                const int line = index % perBlock, col = (index / perBlock) * 4;
-                ++index;
-                lines = std::max(lines, line + 1);
-                if (col > 0)
-                    grid->setColumnMinimumWidth(col - 1, 16);
-                grid->setColumnStretch(col + 1, 1);
-                const Control& c = *p->find(r.ctrl);
-                if (c.kind == Kind::TextMsg && !r.label && !r.unit && !r.lamp) {
-                    grid->addWidget(makeControl(wv, c, Role::Caption, box), line, col, 1, 3);
-                    continue;
-                }
-                QWidget* lead = nullptr;
-                if (r.lamp) {
-                    lead = makeControl(wv, *p->find(r.lamp), Role::Plain, box);
-                } else if (r.label) {
-                    lead = makeControl(wv, *p->find(r.label), Role::Plain, box);
-                    wv.ctrls[c.id].labelMsg = r.label;
-                } else if (!c.label.empty() && c.kind != Kind::Button) {
-                    auto* l = new QLabel(qs(c.label), box);
-                    wv.ctrls[c.id].label = l;
-                    lead = l;
-                }
-                QWidget* w = makeControl(wv, c, Role::Plain, box);
-                if (auto* l = qobject_cast<QLabel*>(lead))
-                    l->setBuddy(w);
-                const Qt::Alignment align = (c.kind == Kind::Led || c.kind == Kind::Button) ? Qt::AlignLeft : Qt::Alignment();
-                if (lead) {
-                    grid->addWidget(lead, line, col, r.lamp ? Qt::AlignCenter : Qt::Alignment());
-                    grid->addWidget(w, line, col + 1, 1, r.unit ? 1 : 2, align);
-                } else {
-                    grid->addWidget(w, line, col, 1, r.unit ? 2 : 3, align);
-                }
-                if (r.unit)
-                    grid->addWidget(makeControl(wv, *p->find(r.unit), Role::Plain, box), line, col + 2);
-            }
-            if (!s.side.empty()) {
-                auto* side = new QVBoxLayout;
-                for (int id : s.side) {
-                    const Control& c = *p->find(id);
-                    auto* l = new QLabel(qs(c.label), box);
-                    l->setAlignment(Qt::AlignHCenter);
-                    side->addWidget(l);
-                    side->addWidget(makeControl(wv, c, Role::Plain, box), 1, Qt::AlignHCenter);
-                    wv.ctrls[id].label = l;
-                }
-                grid->addLayout(side, 0, blocks * 4, std::max(lines, 1), 1);
-            }
-            grid->setRowStretch(lines, 1);
-        }
+        QWidget* box = buildSection(wv, *p, s, framed);
         if (s.wide)
             wide.push_back(box);
         else

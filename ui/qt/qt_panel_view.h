@@ -93,6 +93,7 @@ private:
     WindowView* find(int handle);
     const CtrlView* findCtrl(int handle, int ctrl) const;
     void build(int handle);
+    QWidget* buildSection(WindowView& wv, const Panel& panel, const SectionPlan& s, bool framed);
     QWidget* makeControl(WindowView& wv, const Control& c, Role role, QWidget* parent);
     void wire(int handle, const Control& c, QWidget* w);
     void attachFilters(int handle, int ctrl, QWidget* w);
