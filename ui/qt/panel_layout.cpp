@@ -9,35 +9,35 @@ namespace vek::ui::qt {
 
 namespace {
 
-struct RowSpec {
+struct RowArrangement {
     const char* ctrl;
     const char* label = nullptr;
     const char* unit = nullptr;
 };
 
-struct SectionSpec {
+struct FrameArrangement {
     const char* group = nullptr;     // members: controls carrying this group hint
     const char* titleMsg = nullptr;  // a text message as title (else the one reading `group`)
     int column = 0;
     bool wide = false;
     bool horizontal = false;
     int split = 1;
-    std::vector<RowSpec> rows = {};  // placed first, in this order
+    std::vector<RowArrangement> rows = {};  // placed first, in this order
 };
 
-struct PanelSpec {
+struct PanelArrangement {
     const char* panel;
     std::vector<const char*> header;
     std::vector<const char*> hidden;
     std::vector<const char*> buttons;  // preferred order; others follow in resource order
-    std::vector<SectionSpec> sections;
+    std::vector<FrameArrangement> sections;
 };
 
 // The arrangement of our nine windows. Orders follow how a technician reads them (distance
 // before level, port before baud rate), not the resource's id order.
-const std::vector<PanelSpec>& panelSpecs()
+const std::vector<PanelArrangement>& arrangements()
 {
-    static const std::vector<PanelSpec> specs = {
+    static const std::vector<PanelArrangement> all = {
         {"PANEL",
          {"TEXTMSG_7"},
          {},
@@ -112,12 +112,12 @@ const std::vector<PanelSpec>& panelSpecs()
         {"WR_ASCII", {}, {}, {}, {{.rows = {{"STRING"}}}}},
         {"WRITE_VAL", {}, {}, {}, {{.rows = {{"TEXTMSG"}, {"WRITE_VALUE"}}}}},
     };
-    return specs;
+    return all;
 }
 
-const PanelSpec* specFor(const std::string& constant)
+const PanelArrangement* arrangementFor(const std::string& constant)
 {
-    for (const auto& s : panelSpecs())
+    for (const auto& s : arrangements())
         if (constant == s.panel)
             return &s;
     return nullptr;
@@ -176,7 +176,7 @@ PanelPlan PlanPanel(const Panel& p)
         return true;
     };
 
-    const PanelSpec* spec = specFor(p.constant);
+    const PanelArrangement* table = arrangementFor(p.constant);
     plan.quitCtrl = FindQuitControl(p);
 
     int enterButtons = 0;
@@ -193,30 +193,30 @@ PanelPlan PlanPanel(const Panel& p)
         if (c.kind == Kind::Decoration || c.kind == Kind::Timer)
             if (take(c.id))
                 plan.hidden.push_back(c.id);
-    if (spec)
-        for (const char* h : spec->hidden)
+    if (table)
+        for (const char* h : table->hidden)
             if (int id = idOf(p, h); take(id))
                 plan.hidden.push_back(id);
 
     for (const auto& c : p.controls)
         if (c.kind == Kind::Picture && take(c.id))
             plan.header.push_back(c.id);
-    if (spec)
-        for (const char* h : spec->header)
+    if (table)
+        for (const char* h : table->header)
             if (int id = idOf(p, h); take(id))
                 plan.header.push_back(id);
 
     // Frames from the table, then frames for group hints the table does not know.
-    std::vector<std::pair<SectionSpec, std::string>> sections;  // spec, group
-    if (spec)
-        for (const auto& s : spec->sections)
+    std::vector<std::pair<FrameArrangement, std::string>> sections;  // arrangement, group
+    if (table)
+        for (const auto& s : table->sections)
             sections.emplace_back(s, s.group ? s.group : "");
     for (const auto& c : p.controls) {
         if (c.group.empty())
             continue;
         const bool known = std::any_of(sections.begin(), sections.end(), [&](const auto& s) { return s.second == c.group; });
         if (!known)
-            sections.emplace_back(SectionSpec{}, c.group);
+            sections.emplace_back(FrameArrangement{}, c.group);
     }
 
     for (const auto& [s, group] : sections) {
@@ -261,8 +261,8 @@ PanelPlan PlanPanel(const Panel& p)
         plan.sections.push_back(std::move(sp));
     }
 
-    if (spec)
-        for (const char* b : spec->buttons)
+    if (table)
+        for (const char* b : table->buttons)
             if (int id = idOf(p, b); id && id != plan.quitCtrl && p.find(id)->kind == Kind::Button && take(id))
                 plan.buttons.push_back(id);
     for (const auto& c : p.controls)

@@ -302,7 +302,7 @@ void QtPanelView::wire(int handle, const Control& c, QWidget* w)
         });
     } else if (auto* le = qobject_cast<QLineEdit*>(w); le && c.kind == Kind::String && !c.indicator) {
         connect(le, &QLineEdit::returnPressed, this, [this, handle, id, le] { userEnter(handle, id, le->text().toStdString()); });
-        // Leaving a changed field commits it, as the legacy panels did; an unchanged one says nothing.
+        // Leaving a changed field commits it, as Enter would; an unchanged one says nothing.
         connect(le, &QLineEdit::editingFinished, this, [this, handle, id, le] {
             const Control* ctl = model_.control(handle, id);
             const Value typed = le->text().toStdString();
