@@ -320,9 +320,13 @@ int PanelModel::DiscardPanel(int handle)
     auto it = panels_.find(handle);
     if (it == panels_.end())
         return UIE_NO_SUCH_PANEL;
-    // The view lets go of its window first, while the panel can still be looked at.
+    // The view lets go of its window first, while the panel can still be looked at. It
+    // may discard the same panel again meanwhile, so look the handle up afresh.
     if (observer_)
         observer_->panelDiscarded(handle);
+    it = panels_.find(handle);
+    if (it == panels_.end())
+        return 0;
     panels_.erase(it);
     focus_.erase(handle);
     if (active_ == handle)

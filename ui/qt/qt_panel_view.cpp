@@ -685,6 +685,12 @@ void QtPanelView::syncAttributes(int handle, int ctrl)
         cv->label->setEnabled(!c->dimmed);
         cv->label->setText(qs(c->label));
     }
+    // A text message standing in as this value's label greys out with it.
+    if (cv->labelMsg)
+        if (const CtrlView* lv = findCtrl(handle, cv->labelMsg); lv && lv->widget) {
+            const Control* m = model_.control(handle, cv->labelMsg);
+            lv->widget->setEnabled(!c->dimmed && !(m && m->dimmed));
+        }
     if (auto* le = qobject_cast<QLineEdit*>(w); le && c->kind == Kind::String)
         le->setEchoMode(c->passwordMask ? QLineEdit::Password : QLineEdit::Normal);
     if (auto* b = qobject_cast<QPushButton*>(w); b && c->kind == Kind::Button)
