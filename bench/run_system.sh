@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# What the running program costs: CPU time and peak resident memory of vek-modbus-rtu
+# polling the transmitter simulator for SECONDS (default 60, Qt offscreen), then of mbpoll
+# (Debian's package) polling the same simulator process for the same time at the program's
+# own poll period, side by side, with their ratio. Measured with /usr/bin/time -v; the polls
+# each one made are counted from the simulator's log.
+#
+#   bench/run_system.sh [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+secs=${1:-60}
+build=build-bench
+
+for tool in /usr/bin/time mbpoll timeout; do
+    command -v "$tool" >/dev/null || { echo "run_system.sh: $tool is missing (apt-get install time mbpoll)" >&2; exit 1; }
+done
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target vek-modbus-rtu vek-transmitter-sim >/dev/null
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$root/$build/vek-transmitter-sim" --link "$work/ttyTX" --seed 1 --log "$work/sim.log" >"$work/sim.out" 2>&1 &
+sim_pid=$!
+for _ in $(seq 50); do [ -e "$work/ttyTX" ] && break; sleep 0.1; done
+[ -e "$work/ttyTX" ] || { echo "the simulator did not start" >&2; cat "$work/sim.out" >&2; exit 1; }
+
+# Poll requests (function 3, 78 registers from 0, slave 1) the simulator received after time $1.
+polls_since() {
+    awk -v from="$1" -F'"t":' '/"dir":"rx"/ && /01 03 00 00 00 4E/ { split($2, a, ","); if (a[1] >= from) n++ } END { print n + 0 }' "$work/sim.log"
+}
+# Median gap between those polls, in milliseconds.
+median_period_ms() {
+    awk -v from="$1" -F'"t":' '/"dir":"rx"/ && /01 03 00 00 00 4E/ { split($2, a, ","); if (a[1] >= from) t[n++] = a[1] }
+        END { if (n < 2) { print 0; exit } for (i = 1; i < n; i++) d[i - 1] = t[i] - t[i - 1];
+              m = n - 1; for (i = 0; i < m; i++) for (j = i + 1; j < m; j++) if (d[j] < d[i]) { x = d[i]; d[i] = d[j]; d[j] = x }
+              printf "%d\n", 1000 * d[int((m - 1) / 2)] }' "$work/sim.log"
+}
+sim_clock() { awk -F'"t":' 'END { split($2, a, ","); print a[1] }' "$work/sim.log"; }
+field() { sed -n "s/^[[:space:]]*$2: //p" "$1"; }
+
+# The program, from the working directory where it keeps RS_Settings: COM1 is the simulator.
+printf '[0]\nCOMPORT=1\nPorta=1\n' >"$work/RS_Settings"
+start=$(sim_clock)
+(cd "$work" && VEK_COM1="$work/ttyTX" QT_QPA_PLATFORM=offscreen \
+    /usr/bin/time -v -o "$work/program.time" timeout -s TERM "$secs" "$root/$build/vek-modbus-rtu" >program.out 2>&1) || true
+program_polls=$(polls_since "$start")
+period=$(median_period_ms "$start")
+[ "$program_polls" -ge 2 ] || { echo "the program did not poll the simulator" >&2; cat "$work/program.out" >&2; exit 1; }
+
+# mbpoll at the same period: the same request, 78 holding registers from reference 1.
+start=$(sim_clock)
+/usr/bin/time -v -o "$work/mbpoll.time" timeout -s TERM "$secs" \
+    mbpoll -m rtu -b 9600 -P none -a 1 -r 1 -c 78 -t 4 -l "$period" -o 1 "$work/ttyTX" >"$work/mbpoll.out" 2>&1 || true
+mbpoll_polls=$(polls_since "$start")
+
+cpu() { awk -v u="$(field "$1" 'User time (seconds)')" -v s="$(field "$1" 'System time (seconds)')" 'BEGIN { printf "%.2f", u + s }'; }
+rss() { field "$1" 'Maximum resident set size (kbytes)'; }
+p_cpu=$(cpu "$work/program.time"); m_cpu=$(cpu "$work/mbpoll.time")
+p_rss=$(rss "$work/program.time"); m_rss=$(rss "$work/mbpoll.time")
+
+echo "$(date -u +%Y-%m-%dT%H:%M:%SZ) on $(nproc) cores, $secs s each, poll period $period ms (the program's median)"
+printf '%-28s %14s %14s %10s\n' "" "vek-modbus-rtu" "mbpoll" "ratio"
+printf '%-28s %14s %14s %10s\n' "polls seen by the simulator" "$program_polls" "$mbpoll_polls" ""
+printf '%-28s %14s %14s %10s\n' "CPU time (user+sys) [s]" "$p_cpu" "$m_cpu" \
+    "$(awk -v a="$p_cpu" -v b="$m_cpu" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
+printf '%-28s %14s %14s %10s\n' "CPU, % of one core" \
+    "$(awk -v a="$p_cpu" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" \
+    "$(awk -v a="$m_cpu" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" ""
+printf '%-28s %14s %14s %10s\n' "peak resident memory [KiB]" "$p_rss" "$m_rss" \
+    "$(awk -v a="$p_rss" -v b="$m_rss" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
