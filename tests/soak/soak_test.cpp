@@ -25,6 +25,32 @@
 #ifdef VEK_SOAK_ASAN
 #include <sanitizer/lsan_interface.h>
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+// Without ASan (a plain build, or under valgrind, whose malloc fills in no mallinfo2) the
+// heap in use is counted here: every C++ allocation passes through these two, and the
+// array, nothrow and sized forms of the library come back to them.
+namespace {
+std::atomic<long long> cppHeapInUse{0};
+}
+void* operator new(std::size_t n)
+{
+    void* p = std::malloc(n ? n : 1);
+    if (!p)
+        throw std::bad_alloc();
+    cppHeapInUse += static_cast<long long>(malloc_usable_size(p));
+    return p;
+}
+void operator delete(void* p) noexcept
+{
+    if (p)
+        cppHeapInUse -= static_cast<long long>(malloc_usable_size(p));
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 #endif
 
 using namespace vek;
@@ -32,14 +58,14 @@ using namespace vek::test;
 
 namespace {
 
-// Bytes the program holds on the heap right now. ASan's allocator does not fill in
-// mallinfo2, so under ASan ask the sanitizer instead.
+// Bytes the program holds on the heap right now: under ASan every allocation, as its
+// allocator counts them; otherwise every C++ allocation, as counted above.
 std::size_t heapInUse()
 {
 #ifdef VEK_SOAK_ASAN
     return __sanitizer_get_current_allocated_bytes();
 #else
-    return mallinfo2().uordblks;
+    return static_cast<std::size_t>(cppHeapInUse.load());
 #endif
 }
 
