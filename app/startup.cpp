@@ -99,8 +99,12 @@ ui::CallbackRegistry MakeCallbackRegistry(App& app)
         {"Open_Write_File", Open_Write_File},
     };
     ui::CallbackRegistry r;
-    for (const auto& [name, fn] : table)
-        r[name] = [&app, fn](int panel, int control, int event, void*, int, int) { return fn(app, panel, control, event); };
+    for (const auto& entry : table) {
+        const Fn fn = entry.second;
+        r[entry.first] = [&app, fn](int panel, int control, int event, void*, int, int) {
+            return fn(app, panel, control, event);
+        };
+    }
     return r;
 }
 
