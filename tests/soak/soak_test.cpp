@@ -29,10 +29,14 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include <atomic>
 #include <cstdlib>
 #include <new>
+#if __has_include(<valgrind/memcheck.h>)
+#include <valgrind/memcheck.h>
+#define VEK_SOAK_VALGRIND 1
+#endif
 
-// Without ASan (a plain build, or under valgrind, whose malloc fills in no mallinfo2) the
-// heap in use is counted here: every C++ allocation passes through these two, and the
-// array, nothrow and sized forms of the library come back to them.
+// In a plain build the heap in use is counted here: every C++ allocation passes through
+// these two, and the array, nothrow and sized forms of the library come back to them.
+// (Under valgrind its own allocator takes them over and its leak checker counts instead.)
 namespace {
 std::atomic<long long> cppHeapInUse{0};
 }
@@ -60,11 +64,30 @@ namespace {
 
 // Bytes the program holds on the heap right now: under ASan every allocation, as its
 // allocator counts them; otherwise every C++ allocation, as counted above.
+#ifdef VEK_SOAK_VALGRIND
+struct ValgrindHeap {
+    unsigned long leaked = 0, dubious = 0, reachable = 0, suppressed = 0;
+};
+ValgrindHeap valgrindHeap()
+{
+    ValgrindHeap h;
+    VALGRIND_DO_QUICK_LEAK_CHECK;
+    VALGRIND_COUNT_LEAKS(h.leaked, h.dubious, h.reachable, h.suppressed);
+    return h;
+}
+#endif
+
 std::size_t heapInUse()
 {
 #ifdef VEK_SOAK_ASAN
     return __sanitizer_get_current_allocated_bytes();
 #else
+#ifdef VEK_SOAK_VALGRIND
+    if (RUNNING_ON_VALGRIND) {
+        const ValgrindHeap h = valgrindHeap();
+        return h.leaked + h.dubious + h.reachable + h.suppressed;
+    }
+#endif
     return static_cast<std::size_t>(cppHeapInUse.load());
 #endif
 }
@@ -74,6 +97,12 @@ void expectNoLeak()
 {
 #ifdef VEK_SOAK_ASAN
     EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "LeakSanitizer found leaks (see its report above)";
+#elif defined(VEK_SOAK_VALGRIND)
+    if (RUNNING_ON_VALGRIND) {
+        const ValgrindHeap h = valgrindHeap();
+        EXPECT_EQ(h.leaked, 0u) << "valgrind found leaked blocks";
+        EXPECT_EQ(h.dubious, 0u) << "valgrind found possibly leaked blocks";
+    }
 #endif
 }
 
