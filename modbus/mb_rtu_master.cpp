@@ -50,8 +50,9 @@ int SendDataMaster(LinkState& s, ui::Platform& ui, int port)
     if (s.usTxFrameLen == 0)
         return 0;  // nothing was built, so nothing is sent or counted
     ++s.pollCount;
-    for (std::uint32_t i = 0; i < s.usTxFrameLen; ++i)
-        ui.com.ComWrtByte(port, s.ucTxBuffer[i]);
+    // One write for the whole frame: a pause between two bytes longer than 3.5 characters
+    // (3.6 ms at 9600 baud) would end the frame early at the slave, which then drops both parts.
+    ui.com.ComWrt(port, s.ucTxBuffer, static_cast<int>(s.usTxFrameLen));
     return static_cast<int>(s.usTxFrameLen);
 }
 

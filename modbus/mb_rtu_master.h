@@ -19,7 +19,7 @@ inline constexpr double kNonPollReplyWait = 2.0;   // inside ReceiveDataMaster, 
 void ModBusMasterQuery(LinkState& s);
 
 // Sets the port time-out, counts the request in pollCount (whatever happens next) and
-// writes every byte of the request. Returns the number of bytes written out.
+// writes the whole request in one piece. Returns the request's length.
 int SendDataMaster(LinkState& s, ui::Platform& ui, int port);
 
 // Takes the reply only when exactly the expected number of bytes waits in the input queue

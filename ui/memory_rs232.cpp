@@ -43,6 +43,15 @@ int MemoryRs232::ComWrtByte(int port, int byte)
     return byte & 0xFF;
 }
 
+int MemoryRs232::ComWrt(int port, const std::uint8_t* buffer, int count)
+{
+    if (!open_.count(port))
+        return fail(RS_ERR_NOT_OPEN);
+    pending_[port].insert(pending_[port].end(), buffer, buffer + count);
+    lastError_ = 0;
+    return count;
+}
+
 int MemoryRs232::ComRd(int port, std::uint8_t* buffer, int count)
 {
     if (!open_.count(port))

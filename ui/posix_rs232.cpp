@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -58,6 +60,16 @@ speed_t speedOf(long baud)
     case 115200: return B115200;
     default: return B0;
     }
+}
+
+// Unix 98 pseudo-terminal slaves have the character-device majors 136 to 143.
+bool isPseudoTerminal(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned maj = major(st.st_rdev);
+    return maj >= 136 && maj <= 143;
 }
 
 bool deviceGoneErrno(int err) { return err == EIO || err == ENXIO || err == ENODEV || err == EBADF; }
@@ -174,10 +186,14 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
         tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
         tio.c_cflag |= CLOCAL | CREAD;
         tio.c_cflag |= dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
-        if (parity == RS_PARITY_EVEN)
-            tio.c_cflag |= PARENB;
-        else if (parity == RS_PARITY_ODD)
-            tio.c_cflag |= PARENB | PARODD;
+        // A pseudo-terminal (the simulator, a test) carries no parity: its kernel side drops
+        // the bits or refuses them outright, so it is asked for none.
+        if (!isPseudoTerminal(p.fd)) {
+            if (parity == RS_PARITY_EVEN)
+                tio.c_cflag |= PARENB;
+            else if (parity == RS_PARITY_ODD)
+                tio.c_cflag |= PARENB | PARODD;
+        }
         if (stopBits == 2)
             tio.c_cflag |= CSTOPB;
         tio.c_iflag &= ~(IXON | IXOFF | IXANY);
@@ -214,17 +230,26 @@ int PosixRs232::CloseCom(int port)
 
 int PosixRs232::ComWrtByte(int port, int byte)
 {
+    const std::uint8_t b = static_cast<std::uint8_t>(byte);
+    const int rc = ComWrt(port, &b, 1);
+    return rc == 1 ? b : rc;
+}
+
+int PosixRs232::ComWrt(int port, const std::uint8_t* buffer, int count)
+{
     auto it = ports_.find(port);
     if (it == ports_.end())
         return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
     Port& p = it->second;
-    const unsigned char b = static_cast<unsigned char>(byte);
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
-    for (;;) {
-        const ssize_t n = ::write(p.fd, &b, 1);
-        if (n == 1)
-            return ok(b);
+    int sent = 0;
+    while (sent < count) {
+        const ssize_t n = ::write(p.fd, buffer + sent, static_cast<size_t>(count - sent));
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            continue;
+        }
         const int err = errno;
         if (n < 0 && err == EINTR)
             continue;
@@ -238,6 +263,7 @@ int PosixRs232::ComWrtByte(int port, int byte)
         if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))
             return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
     }
+    return ok(sent);
 }
 
 int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)

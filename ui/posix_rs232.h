@@ -19,6 +19,7 @@ public:
                       int inputQueueSize, int outputQueueSize) override;
     int CloseCom(int port) override;
     int ComWrtByte(int port, int byte) override;
+    int ComWrt(int port, const std::uint8_t* buffer, int count) override;
     int ComRd(int port, std::uint8_t* buffer, int count) override;
     int GetInQLen(int port) override;
     int SetComTime(int port, double seconds) override;

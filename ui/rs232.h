@@ -32,12 +32,15 @@ public:
     virtual int CloseCom(int port) = 0;
     // Queues one byte for sending; returns the byte or a negative code.
     virtual int ComWrtByte(int port, int byte) = 0;
+    // Sends `count` bytes as one piece, so no gap a slave could take for the end of a frame
+    // falls inside them; returns the number sent or a negative code.
+    virtual int ComWrt(int port, const std::uint8_t* buffer, int count) = 0;
     // Reads exactly `count` bytes, waiting at most the port's time-out for them; returns
     // the number read (fewer on time-out, with RS_ERR_TIMEOUT recorded) or a negative code.
     virtual int ComRd(int port, std::uint8_t* buffer, int count) = 0;
     // Bytes waiting in the input queue right now, or a negative code.
     virtual int GetInQLen(int port) = 0;
-    // Time-out of ComRd and ComWrtByte, in seconds.
+    // Time-out of ComRd, ComWrt and ComWrtByte, in seconds.
     virtual int SetComTime(int port, double seconds) = 0;
     // The outcome of the latest operation: 0 or a negative code.
     virtual int ReturnRS232Err() = 0;

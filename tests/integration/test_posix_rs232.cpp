@@ -180,6 +180,20 @@ TEST_F(PtyTest, VanishedDeviceGivesAnErrorWithTextAndThePortReopensWhenItReturns
     EXPECT_EQ(back.readExactly(1), Bytes{0x42});
 }
 
+TEST_F(PtyTest, EveryParityOpensOnAPseudoTerminalInAnyOrder)
+{
+    // The simulator's line: it carries no parity, and must not refuse a setting because an
+    // earlier one left bits behind.
+    FarEnd far(link);
+    PosixRs232 port;
+    for (int parity : {RS_PARITY_EVEN, RS_PARITY_ODD, RS_PARITY_NONE, RS_PARITY_EVEN, RS_PARITY_ODD})
+        EXPECT_EQ(port.OpenComConfig(4, "", 19200, parity, 8, 1, 512, -1), 0)
+            << parity << ": " << port.GetRS232ErrorString(port.ReturnRS232Err());
+    const std::uint8_t frame[] = {1, 3, 0, 0, 0, 0x4E, 0xC5, 0xFE};
+    EXPECT_EQ(port.ComWrt(4, frame, 8), 8);
+    EXPECT_EQ(far.readExactly(8), Bytes(frame, frame + 8));
+}
+
 TEST_F(PtyTest, SettingsTheLineCannotTakeAndPortsThatAreNotThere)
 {
     PosixRs232 port;
