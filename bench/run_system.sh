@@ -2,8 +2,10 @@
 # What the running program costs: CPU time and peak resident memory of vek-modbus-rtu
 # polling the transmitter simulator for SECONDS (default 60, Qt offscreen), then of mbpoll
 # (Debian's package) polling the same simulator process for the same time at the program's
-# own poll period, side by side, with their ratio. Measured with /usr/bin/time -v; the polls
-# each one made are counted from the simulator's log.
+# own poll period, side by side, with their ratio. Measured with /usr/bin/time -v (peak
+# resident memory; CPU, but only to 10 ms, which is about all mbpoll uses in a minute) and
+# from /proc/PID/task/*/schedstat (CPU to the nanosecond); the polls each one made are
+# counted from the simulator's log.
 #
 #   bench/run_system.sh [SECONDS]
 set -euo pipefail
@@ -12,7 +14,7 @@ root=$PWD
 secs=${1:-60}
 build=build-bench
 
-for tool in /usr/bin/time mbpoll timeout; do
+for tool in /usr/bin/time mbpoll; do
     command -v "$tool" >/dev/null || { echo "run_system.sh: $tool is missing (apt-get install time mbpoll)" >&2; exit 1; }
 done
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=ON >/dev/null
@@ -45,33 +47,65 @@ median_period_ms() {
 sim_clock() { awk -F'"t":' 'END { split($2, a, ","); print a[1] }' "$work/sim.log"; }
 field() { sed -n "s/^[[:space:]]*$2: //p" "$1"; }
 
+# CPU seconds all threads of a process have had so far.
+cpu_of() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%.4f\n", ns / 1e9 }'; }
+# Start-up is over after this many seconds; what follows is the cost of polling alone.
+warm=$((secs > 20 ? 10 : secs / 2))
+
+# Runs a command for $secs seconds under /usr/bin/time -v (peak resident memory, CPU to
+# 10 ms), reads the CPU time its threads have had from /proc to the nanosecond after $warm
+# seconds and just before ending it with SIGTERM, into $work/NAME.time, .warm and .cpu.
+measure() {
+    local name=$1 pid= t
+    shift
+    (cd "$work" && exec /usr/bin/time -v -o "$work/$name.time" "$@" >"$work/$name.out" 2>&1) &
+    t=$!
+    for _ in $(seq 200); do
+        pid=$(awk '{ print $1 }' "/proc/$t/task/$t/children" 2>/dev/null || true)
+        [ -n "$pid" ] && break
+        sleep 0.01
+    done
+    [ -n "$pid" ] || { echo "$name did not start" >&2; exit 1; }
+    sleep "$warm"
+    cpu_of "$pid" >"$work/$name.warm"
+    sleep $((secs - warm))
+    cpu_of "$pid" >"$work/$name.cpu"
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$t" || true
+}
+
 # The program, from the working directory where it keeps RS_Settings: COM1 is the simulator.
 printf '[0]\nCOMPORT=1\nPorta=1\n' >"$work/RS_Settings"
 start=$(sim_clock)
-(cd "$work" && VEK_COM1="$work/ttyTX" QT_QPA_PLATFORM=offscreen \
-    /usr/bin/time -v -o "$work/program.time" timeout -s TERM "$secs" "$root/$build/vek-modbus-rtu" >program.out 2>&1) || true
+measure program env VEK_COM1="$work/ttyTX" QT_QPA_PLATFORM=offscreen "$root/$build/vek-modbus-rtu"
 program_polls=$(polls_since "$start")
 period=$(median_period_ms "$start")
 [ "$program_polls" -ge 2 ] || { echo "the program did not poll the simulator" >&2; cat "$work/program.out" >&2; exit 1; }
 
 # mbpoll at the same period: the same request, 78 holding registers from reference 1.
 start=$(sim_clock)
-/usr/bin/time -v -o "$work/mbpoll.time" timeout -s TERM "$secs" \
-    mbpoll -m rtu -b 9600 -P none -a 1 -r 1 -c 78 -t 4 -l "$period" -o 1 "$work/ttyTX" >"$work/mbpoll.out" 2>&1 || true
+measure mbpoll mbpoll -m rtu -b 9600 -P none -a 1 -r 1 -c 78 -t 4 -l "$period" -o 1 "$work/ttyTX"
 mbpoll_polls=$(polls_since "$start")
 
 cpu() { awk -v u="$(field "$1" 'User time (seconds)')" -v s="$(field "$1" 'System time (seconds)')" 'BEGIN { printf "%.2f", u + s }'; }
 rss() { field "$1" 'Maximum resident set size (kbytes)'; }
 p_cpu=$(cpu "$work/program.time"); m_cpu=$(cpu "$work/mbpoll.time")
 p_rss=$(rss "$work/program.time"); m_rss=$(rss "$work/mbpoll.time")
+p_ns=$(cat "$work/program.cpu"); m_ns=$(cat "$work/mbpoll.cpu")
+steady() { awk -v a="$(cat "$work/$1.warm")" -v b="$(cat "$work/$1.cpu")" -v s=$((secs - warm)) 'BEGIN { printf "%.4f", 100 * (b - a) / s }'; }
+p_steady=$(steady program); m_steady=$(steady mbpoll)
 
 echo "$(date -u +%Y-%m-%dT%H:%M:%SZ) on $(nproc) cores, $secs s each, poll period $period ms (the program's median)"
 printf '%-28s %14s %14s %10s\n' "" "vek-modbus-rtu" "mbpoll" "ratio"
 printf '%-28s %14s %14s %10s\n' "polls seen by the simulator" "$program_polls" "$mbpoll_polls" ""
 printf '%-28s %14s %14s %10s\n' "CPU time (user+sys) [s]" "$p_cpu" "$m_cpu" \
     "$(awk -v a="$p_cpu" -v b="$m_cpu" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
+printf '%-28s %14s %14s %10s\n' "CPU time, from /proc [s]" "$p_ns" "$m_ns" \
+    "$(awk -v a="$p_ns" -v b="$m_ns" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
 printf '%-28s %14s %14s %10s\n' "CPU, % of one core" \
-    "$(awk -v a="$p_cpu" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" \
-    "$(awk -v a="$m_cpu" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" ""
+    "$(awk -v a="$p_ns" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" \
+    "$(awk -v a="$m_ns" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" ""
+printf '%-28s %14s %14s %10s\n' "  after the first ${warm} s" "$p_steady" "$m_steady" \
+    "$(awk -v a="$p_steady" -v b="$m_steady" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
 printf '%-28s %14s %14s %10s\n' "peak resident memory [KiB]" "$p_rss" "$m_rss" \
     "$(awk -v a="$p_rss" -v b="$m_rss" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
