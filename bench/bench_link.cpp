@@ -9,21 +9,11 @@
 #include "mb_rtu_master.h"
 #include "memory_rs232.h"
 #include "panel_ids.h"
+#include "../tests/unit/reference_crc.h"
 
 using namespace vek;
 
 namespace {
-
-std::uint16_t bitwiseCrc(const std::uint8_t* p, std::size_t n)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int b = 0; b < 8; ++b)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 std::vector<std::uint8_t> data(std::size_t n)
 {
@@ -46,7 +36,7 @@ void BM_CrcBitwise(benchmark::State& state)
 {
     const auto d = data(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(bitwiseCrc(d.data(), d.size()));
+        benchmark::DoNotOptimize(test::referenceCrc(d.data(), d.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_CrcBitwise)->Arg(159)->Arg(4096);

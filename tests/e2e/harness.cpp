@@ -23,19 +23,11 @@
 #include <sstream>
 
 #include "qt/control_widgets.h"
+#include "../unit/reference_crc.h"
 
 namespace vek::e2e {
 
-std::uint16_t referenceCrc(const Bytes& bytes)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (std::uint8_t b : bytes) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
-}
+std::uint16_t referenceCrc(const Bytes& bytes) { return test::referenceCrc(bytes.data(), bytes.size()); }
 
 Bytes withCrc(Bytes body)
 {

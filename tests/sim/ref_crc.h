@@ -5,16 +5,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "../unit/reference_crc.h"
+
 namespace vek::simtest {
 
-inline std::uint16_t bitwiseCrc(const std::uint8_t* data, std::size_t n) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < n; ++i) {
-    crc ^= data[i];
-    for (int b = 0; b < 8; ++b) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
-  }
-  return crc;
-}
+inline std::uint16_t bitwiseCrc(const std::uint8_t* data, std::size_t n) { return test::referenceCrc(data, n); }
 
 // True when the last two bytes are the CRC of the rest, low byte first.
 inline bool frameCrcOk(const std::vector<std::uint8_t>& f) {

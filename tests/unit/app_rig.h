@@ -13,6 +13,7 @@
 #include "memory_rs232.h"
 #include "panel_ids.h"
 #include "platform.h"
+#include "reference_crc.h"
 #include "vek_app.h"
 
 namespace vek::test {
@@ -114,19 +115,6 @@ struct AppRig {
     }
     std::string popupText(std::size_t i) const { return i < popups.popups.size() ? popups.popups[i].text : ""; }
 };
-
-// CRC-16 of a Modbus RTU frame computed bit by bit from the polynomial, so that expected
-// frames do not come from the table the program itself uses.
-inline std::uint16_t referenceCrc(const std::uint8_t* data, std::size_t n)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < n; ++i) {
-        crc ^= data[i];
-        for (int b = 0; b < 8; ++b)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 // The Write Single Register request for register `number` (counted from 1).
 inline std::vector<std::uint8_t> expectedWrite(std::uint8_t slave, int number, std::uint16_t value)
