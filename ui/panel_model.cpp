@@ -174,7 +174,8 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
             c.kind = *kind;
             if (co.contains("type")) {
                 const auto t = typeOf(co.value("type").toString());
-                if (!t)
+                // A text message is text whatever else it claims; a number in one breaks SetCtrlVal's contract.
+                if (!t || (c.kind == Kind::TextMsg && *t != DataType::String))
                     return UIE_RESOURCE_UNREADABLE;
                 c.type = *t;
             } else {

@@ -56,3 +56,18 @@ TEST(PanelResourceRegression, DefaultsInRangeStillLoadAsBefore)
     EXPECT_EQ(p.find(5)->items.at(1).value, 9000000000000000000LL);
     EXPECT_EQ(std::get<long long>(p.find(5)->value), -5) << "a ring starts at its first item";
 }
+
+// Found by the panels fuzzer: a text message given a number type and a numeric default
+// held a number, which no SetCtrlVal could ever put there.
+TEST(PanelResourceRegression, ATextMessageWithANumberTypeMakesTheResourceUnreadable)
+{
+    for (const char* type : {"int", "float", "double", "unsigned short"}) {
+        Panel p;
+        const std::string json = resourceWith(std::string(R"({"id": 2, "constant": "T", "kind": "textmsg", "text": "x", "type": ")") +
+                                              type + R"(", "default": 1.5})");
+        EXPECT_EQ(ParsePanelResource(json, 9, p), UIE_RESOURCE_UNREADABLE) << type;
+    }
+    Panel p;
+    ASSERT_EQ(ParsePanelResource(resourceWith(R"({"id": 2, "constant": "T", "kind": "textmsg", "text": "x", "type": "string"})"), 9, p), 0);
+    EXPECT_EQ(std::get<std::string>(p.find(2)->value), "x");
+}
