@@ -140,6 +140,13 @@ int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port)
         ui.Delay(kNonPollReplyWait);
     s.usRxFrameLen = expectedReplyLength(s);
     s.ucExceptionCode = 0;
+    // Nothing was sent (a request too large to build): whatever waits answers nothing of ours.
+    if (s.usTxFrameLen == 0) {
+        s.responseValid = 0;
+        SetCommErrorText(s, "-NO RESPONSE-");
+        report(s, ui, false);
+        return 0;
+    }
     const int waiting = ui.com.GetInQLen(port);
 
     constexpr int kExceptionLength = 5;

@@ -703,6 +703,10 @@ int PanelModel::RecallPanelState(int handle, const std::string& file, int index)
                 const long long n = std::strtoll(text.c_str(), &end, 10);
                 if (text.empty() || *end != '\0' || errno != 0)
                     continue;
+                // A number the control's type cannot hold is a broken file, not a value to wrap.
+                Value fitted;
+                if (coerce(c->type, Value(n), fitted) < 0 || std::get<long long>(fitted) != n)
+                    continue;
                 v = n;
             }
         }

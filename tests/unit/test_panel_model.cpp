@@ -320,13 +320,13 @@ TEST_F(ModelTest, BrokenStateFilesAreRefusedOrSkippedLineByLine)
     const std::string file = tempPath("RS_Settings_b");
     std::ofstream(file) << "[1]\nPorta=2\n";
     EXPECT_EQ(model.RecallPanelState(rs, file, 0), UIE_NO_SUCH_STATE);
-    std::ofstream(file) << "Porta=12abc\nCOMPORT=\nBAUD_RATE=99999999999999999999\n=\n[x]\n\xff\xfe\nPARITY=1\n";
+    std::ofstream(file) << "Porta=12abc\nCOMPORT=\nBAUD_RATE=99999999999999999999\n=\n[x]\n\xff\xfe\nPARITY=1\nPorta=65537\n";
     EXPECT_EQ(model.RecallPanelState(rs, file, 0), 0);
     int port = -1, parity = -1, baud = -1;
     model.GetCtrlVal(rs, PANEL_2_Porta, port);
     model.GetCtrlVal(rs, PANEL_2_PARITY, parity);
     model.GetCtrlVal(rs, PANEL_2_BAUD_RATE, baud);
-    EXPECT_EQ(port, 0);
+    EXPECT_EQ(port, 0) << "65537 does not fit the port box: skipped, not wrapped to 1";
     EXPECT_EQ(parity, 1);
     EXPECT_EQ(baud, 0);
     EXPECT_EQ(model.SavePanelState(rs, "/nonexistent-dir/RS_Settings", 0), UIE_STATE_FILE);

@@ -267,6 +267,11 @@ TEST_F(LinkTest, WriteMultipleSendsTheWholeFrameAndChecksTheEightByteReply)
     ModBusMasterQuery(s);
     EXPECT_EQ(SendDataMaster(s, rig.ui, kPort), 0);
     EXPECT_EQ(s.pollCount, sent);
+    // A reply matching the previous request must not pass for an answer to this one.
+    rig.com.inject(kPort, withCrc({0x01, 0x10, 0x00, 0x0B, 0x00, 0x02}));
+    ReceiveDataMaster(s, rig.ui, kPort);
+    EXPECT_EQ(s.responseValid, 0);
+    EXPECT_EQ(rig.message(), "-NO RESPONSE-");
 }
 
 TEST(LinkChecks, ByteCountsPerFunction)
