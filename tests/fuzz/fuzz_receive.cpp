@@ -141,8 +141,9 @@ Request requestFrom(const std::uint8_t* h)
             r.frame = sealed(f);
         }
     }
-    // A request that was never built leaves the fresh link's zeroed transmit buffer behind.
-    r.echoFields = r.frame.empty() ? Bytes(4, 0) : Bytes(r.frame.begin() + 2, r.frame.begin() + 6);
+    // A request that was never built has nothing a reply could echo.
+    if (!r.frame.empty())
+        r.echoFields.assign(r.frame.begin() + 2, r.frame.begin() + 6);
     return r;
 }
 
@@ -158,6 +159,11 @@ struct Verdict {
 Verdict judge(const Request& q, const Bytes& reply, bool readFails)
 {
     Verdict v;
+    // A request too large to build sends nothing, so nothing that waits can answer it.
+    if (q.frame.empty()) {
+        v.message = "-NO RESPONSE-";
+        return v;
+    }
     const std::size_t expected = q.function == 3 ? 5 + 2 * 78 : 8;
     if (reply.size() == 5) {
         const bool exception = reply[0] == q.slave && reply[1] == (q.function | 0x80) && crcHolds(reply);
