@@ -48,14 +48,29 @@ struct AppState {
     // Settings file and password.
     std::string settingsFileName = kSettingsFile;
     int settingsStateIndex = 0;
+    // What the settings file looked like when the polling last recalled it: it is recalled
+    // again only once it has changed, so a file naming no port does not undo, every tick,
+    // what the user is choosing in the open settings window.
+    struct FileStamp {
+        int exists = -2;   // never looked at
+        long long size = 0, modifiedNs = 0;
+        bool operator==(const FileStamp&) const = default;
+    } settingsRecalled;
     std::string passwordText;
     // Poll statistics.
     int validResponseCount = 0;
     double successPercent = 0.0;
     std::array<int, 5> probeFlags{};     // TEMP, NO_ECHO, GAIN, DIST, ECHO BLIND DIST
     std::array<int, 4> probeStatus{};    // registers 55 to 58
-    // Writes.
+    // Writes. The write dialogs keep their own target: the register (and the control whose
+    // value it shows) the dialog was opened for. Rings, switches and other dialogs never
+    // change it, so "Enter" writes where the dialog says it will.
     std::int32_t registerValue = 0;
+    struct WriteTarget {
+        int panel = 0;     // handle of the window the dialog was opened from
+        int ctrl = 0;      // the control there whose value it writes
+        int reg = 0;       // register number counted from 1; 0 = none yet
+    } dialogTarget;
     // Data logger.
     int loggingActive = 0;
     int logFileExists = 0;

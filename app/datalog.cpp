@@ -32,7 +32,9 @@ void logFailed(App& app)
 {
     app.st.loggingActive = 0;
     closeLog(app);
-    app.ui.MessagePopup("Error message", "File I/O Error");
+    // Not modal: this runs inside the poll, and a box waiting for a click (a full disk at
+    // night) must not stop the polling, the lamps and the counters until morning.
+    app.ui.NoticePopup("Error message", "File I/O Error");
 }
 
 // Writes all of `text` or reports the failure; true when every byte reached the file.
@@ -86,7 +88,8 @@ int Open_Write_File(App& app, int panel, int control, int event)
         }
         closeLog(app);
         st.logFileName = name;
-        st.logFileExists = exists == 1 ? 1 : 0;
+        // An empty file (one a first press created) is a new log: it gets the header first.
+        st.logFileExists = exists == 1 && size > 0 ? 1 : 0;
         st.size = size;
         st.logFileHandle = handle;
         st.logFileOpen = true;

@@ -63,7 +63,7 @@ int Modbus_Communication(App& app)
     LinkState& link = app.link;
     bool configured = link.ucMBFlag != 0;
     if (!configured)
-        configured = RecallSerialSettings(app);
+        configured = RecallChangedSerialSettings(app);
     // "No Port" is no port: nothing is sent until one is chosen.
     if (!configured || link.usPortNumber == 0) {
         SetCommErrorText(link, kMsgNoPort);

@@ -44,6 +44,16 @@ bool RecallSerialSettings(App& app)
     return true;
 }
 
+bool RecallChangedSerialSettings(App& app)
+{
+    AppState::FileStamp now;
+    now.exists = app.ui.files.GetFileStamp(app.st.settingsFileName, &now.size, &now.modifiedNs);
+    if (now == app.st.settingsRecalled)
+        return false;
+    app.st.settingsRecalled = now;
+    return RecallSerialSettings(app);
+}
+
 int Psw_config(App& app)
 {
     app.ui.panels.GetCtrlVal(app.st.panelPassword, PASSWORD_STRING, app.st.passwordText);

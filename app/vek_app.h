@@ -32,6 +32,9 @@ int Psw_config(App& app);
 // Takes the port, baud rate and parity from "RS_Settings" into the settings; false when
 // the file is missing, unreadable or names no valid port.
 bool RecallSerialSettings(App& app);
+// The same, but only when the file changed since this was last called (or never was):
+// what the polling and the writes use while no port is chosen.
+bool RecallChangedSerialSettings(App& app);
 // The text that tells which device a COM port number stands for.
 std::string DeviceTextOf(int port);
 

@@ -106,7 +106,7 @@ void openValueDialog(App& app, int sourcePanel, const Target* t)
     const int h = showWriteDialog(app, WRITE_VAL);
     if (!t)
         return;  // a control that writes nothing: the dialog opens and keeps its register
-    app.link.usCoilRegAddress = static_cast<std::uint32_t>(t->reg);
+    app.st.dialogTarget = {sourcePanel, t->ctrl, t->reg};
     ui.SetCtrlAttribute(h, WRITE_VAL_WRITE_VALUE, ATTR_LABEL_TEXT, targetText(*t));
     long long current = 0;
     if (ui.GetCtrlVal(sourcePanel, t->ctrl, current) == 0 && current >= 0 && current <= 0xFFFF)
@@ -114,16 +114,27 @@ void openValueDialog(App& app, int sourcePanel, const Target* t)
     ui.SetActiveCtrl(h, WRITE_VAL_WRITE_VALUE);
 }
 
-// The write transaction shared by every configuration write.
-void writeRegister(App& app)
+// The write transaction shared by every configuration write: one Write Single Register
+// request for register `reg` (counted from 1) carrying `value`. Each caller names its own
+// register, so no write can pick up another's target.
+void writeRegister(App& app, int reg, std::uint16_t value)
 {
     LinkState& l = app.link;
+    const bool configured = l.ucMBFlag != 0 || RecallChangedSerialSettings(app);
+    if (!configured || l.usPortNumber == 0) {
+        // Without a port nothing goes out and nothing is counted, as for a poll.
+        SetCommErrorText(l, kMsgNoPort);
+        app.ui.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_COMM_LED, 1);
+        app.ui.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_COM_MSG, l.commErrorText);
+        return;
+    }
     // Reopening first, as before a poll, discards anything stale so it cannot pass for the echo.
-    if (l.ucMBFlag && l.usPortNumber != 0)
-        OpenComConfig_Vek(l, app.ui, l.usPortNumber, "", l.ulBaudRate, l.usParity, l.usNumBits, l.usStopBit, 512, -1);
+    OpenComConfig_Vek(l, app.ui, l.usPortNumber, "", l.ulBaudRate, l.usParity, l.usNumBits, l.usStopBit, 512, -1);
+    app.st.registerValue = value;
     l.ucFuncCod = 6;
     l.ucFuncCodReceived = 6;
-    l.usWriteValue = static_cast<std::uint32_t>(app.st.registerValue);
+    l.usCoilRegAddress = static_cast<std::uint32_t>(reg);
+    l.usWriteValue = value;
     ModBusMasterQuery(l);
     SendDataMaster(l, app.ui, l.usPortNumber);
     app.ui.Delay(0.0);
@@ -171,11 +182,11 @@ int Write_Value_3(App& app, int panel, int control, int event)
     const Target* t = findTarget(kImmediateTargets, PANEL_4, control);
     if (!t)
         return 0;
-    int v = 0;
+    long long v = 0;
     app.ui.panels.GetCtrlVal(panel, control, v);
-    app.st.registerValue = v;
-    app.link.usCoilRegAddress = static_cast<std::uint32_t>(t->reg);
-    writeRegister(app);
+    if (v < 0 || v > 0xFFFF)
+        return 0;  // not an item's value: nothing the user chose
+    writeRegister(app, t->reg, static_cast<std::uint16_t>(v));
     return 0;
 }
 
@@ -189,7 +200,7 @@ int Write_Ascii(App& app, int panel, int control, int event)
             return 0;
         const int h = showWriteDialog(app, WR_ASCII);
         ui.SetActiveCtrl(h, WR_ASCII_STRING);
-        app.link.usCoilRegAddress = static_cast<std::uint32_t>(t->reg);
+        app.st.dialogTarget = {panel, t->ctrl, t->reg};
         ui.SetCtrlAttribute(h, WR_ASCII_STRING, ATTR_LABEL_TEXT, targetText(*t));
         std::string current;
         ui.GetCtrlVal(panel, control, current);
@@ -209,6 +220,10 @@ int Write_Single_Register(App& app, int panel, int control, int event)
     const int id = panelIdOf(app, dialog);
     if (panel != dialog)
         return 0;  // a dialog this program no longer tracks
+    const int reg = app.st.dialogTarget.reg;
+    if (reg == 0)
+        return 0;  // opened for nothing writable: there is nowhere to write
+    std::uint16_t value = 0;
     if (id == WRITE_VAL && control == WRITE_VAL_CONF_VAL) {
         long long v = -1;
         ui.GetCtrlVal(dialog, WRITE_VAL_WRITE_VALUE, v);
@@ -217,7 +232,7 @@ int Write_Single_Register(App& app, int panel, int control, int event)
             app.ui.MessagePopup("Warning", "The value must be a whole number from 0 to 65535. Nothing was written.");
             return 0;
         }
-        app.st.registerValue = static_cast<std::int32_t>(v);
+        value = static_cast<std::uint16_t>(v);
     } else if (id == WR_ASCII && control == WR_ASCII_CONF_VAL) {
         std::string text;
         ui.GetCtrlVal(dialog, WR_ASCII_STRING, text);
@@ -228,11 +243,11 @@ int Write_Single_Register(App& app, int panel, int control, int event)
                                 "space), or nothing to clear it. Nothing was written.");
             return 0;
         }
-        app.st.registerValue = text.empty() ? 0 : static_cast<std::int32_t>(static_cast<signed char>(text[0]));
+        value = text.empty() ? 0 : static_cast<std::uint16_t>(static_cast<unsigned char>(text[0]));
     } else {
         return 0;
     }
-    writeRegister(app);
+    writeRegister(app, reg, value);
     return 0;
 }
 

@@ -11,8 +11,12 @@
 
 namespace vek::ui {
 
-int PosixFiles::GetFileInfo(const std::string& name, long long* size)
+int PosixFiles::GetFileInfo(const std::string& name, long long* size) { return GetFileStamp(name, size, nullptr); }
+
+int PosixFiles::GetFileStamp(const std::string& name, long long* size, long long* modifiedNs)
 {
+    if (modifiedNs)
+        *modifiedNs = 0;
     struct stat st {};
     if (::stat(name.c_str(), &st) != 0) {
         if (size)
@@ -26,6 +30,8 @@ int PosixFiles::GetFileInfo(const std::string& name, long long* size)
     }
     if (size)
         *size = static_cast<long long>(st.st_size);
+    if (modifiedNs)
+        *modifiedNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
     return 1;
 }
 

@@ -23,6 +23,9 @@ public:
     // 1 and the size when `name` is an existing regular file, 0 when nothing is there,
     // negative when it cannot be examined or is not a regular file.
     virtual int GetFileInfo(const std::string& name, long long* size) = 0;
+    // As GetFileInfo, plus the time of the last change in nanoseconds (0 when there is no
+    // file): enough to tell whether a file was written since it was last read.
+    virtual int GetFileStamp(const std::string& name, long long* size, long long* modifiedNs) = 0;
     // A handle (>= 0) or -1. Never buffered: each CVI_WriteFile reaches the file at once.
     virtual int CVI_OpenFile(const std::string& name, int access, int action, int type) = 0;
     // The number of bytes written: all of them, or -1 when none could be. A write the disk
@@ -34,6 +37,7 @@ public:
 class PosixFiles : public FileService {
 public:
     int GetFileInfo(const std::string& name, long long* size) override;
+    int GetFileStamp(const std::string& name, long long* size, long long* modifiedNs) override;
     int CVI_OpenFile(const std::string& name, int access, int action, int type) override;
     long long CVI_WriteFile(int handle, const char* buffer, long long count) override;
     int CVI_CloseFile(int handle) override;

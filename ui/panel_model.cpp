@@ -715,6 +715,30 @@ int PanelModel::RecallPanelState(int handle, const std::string& file, int index)
     return 0;
 }
 
+int PanelModel::acceptsUserValue(const Control& c, const Value& v) const
+{
+    if (c.indicator || c.dimmed || !c.carriesValue())
+        return UIE_TYPE_MISMATCH;
+    if (c.type != DataType::String) {
+        if (std::holds_alternative<std::string>(v))
+            return UIE_TYPE_MISMATCH;
+        const double d = std::holds_alternative<double>(v) ? std::get<double>(v)
+                                                           : static_cast<double>(std::get<long long>(v));
+        if (!std::isfinite(d) || (c.min && d < *c.min) || (c.max && d > *c.max))
+            return UIE_TYPE_MISMATCH;
+        // A whole-number control takes whole numbers: 12.5 must not quietly become 12.
+        const bool whole = c.type != DataType::Float && c.type != DataType::Double;
+        if (whole && d != std::floor(d))
+            return UIE_TYPE_MISMATCH;
+        if (!c.items.empty() && c.itemIndexOf(static_cast<long long>(d)) < 0)
+            return UIE_TYPE_MISMATCH;
+    } else if (c.maxLength > 0 && std::holds_alternative<std::string>(v) &&
+               std::get<std::string>(v).size() > static_cast<std::size_t>(c.maxLength)) {
+        return UIE_TYPE_MISMATCH;
+    }
+    return 0;
+}
+
 int PanelModel::UserSetValue(int handle, int ctrl, const Value& v)
 {
     if (!find(handle))
@@ -722,27 +746,13 @@ int PanelModel::UserSetValue(int handle, int ctrl, const Value& v)
     Control* c = findCtrl(handle, ctrl);
     if (!c)
         return UIE_NO_SUCH_CONTROL;
-    if (c->indicator || c->dimmed || !c->carriesValue())
-        return UIE_TYPE_MISMATCH;
-    if (c->type != DataType::String) {
-        if (std::holds_alternative<std::string>(v))
-            return UIE_TYPE_MISMATCH;
-        const double d = std::holds_alternative<double>(v) ? std::get<double>(v)
-                                                           : static_cast<double>(std::get<long long>(v));
-        if (!std::isfinite(d) || (c->min && d < *c->min) || (c->max && d > *c->max))
-            return UIE_TYPE_MISMATCH;
-        // A whole-number control takes whole numbers: 12.5 must not quietly become 12.
-        const bool whole = c->type != DataType::Float && c->type != DataType::Double;
-        if (whole && d != std::floor(d))
-            return UIE_TYPE_MISMATCH;
-        if (!c->items.empty() && c->itemIndexOf(static_cast<long long>(d)) < 0)
-            return UIE_TYPE_MISMATCH;
-    } else if (c->maxLength > 0 && std::holds_alternative<std::string>(v) &&
-               std::get<std::string>(v).size() > static_cast<std::size_t>(c->maxLength)) {
-        return UIE_TYPE_MISMATCH;
-    }
-    if (int rc = SetCtrlVal(handle, ctrl, v); rc < 0)
+    if (int rc = acceptsUserValue(*c, v); rc < 0)
         return rc;
+    if (depth_ > 0) {
+        queue_.push_back({handle, ctrl, 0, 0, 0, v});
+    } else if (int rc = SetCtrlVal(handle, ctrl, v); rc < 0) {
+        return rc;
+    }
     PostEvent(handle, ctrl, EVENT_VAL_CHANGED);
     PostEvent(handle, ctrl, EVENT_COMMIT);
     return 0;
@@ -750,7 +760,7 @@ int PanelModel::UserSetValue(int handle, int ctrl, const Value& v)
 
 void PanelModel::PostEvent(int handle, int ctrl, int event, int data1, int data2)
 {
-    queue_.push_back({handle, ctrl, event, data1, data2});
+    queue_.push_back({handle, ctrl, event, data1, data2, std::nullopt});
     ProcessEvents();
 }
 
@@ -778,6 +788,13 @@ void PanelModel::ProcessEvents()
         queue_.pop_front();
         Panel* p = find(e.panel);
         Control* c = p ? p->find(e.ctrl) : nullptr;
+        if (e.apply) {
+            // The user's value lands now, after the readback of the callback that was running.
+            // A control dimmed meanwhile takes nothing, and its events go nowhere either.
+            if (c && !c->dimmed)
+                SetCtrlVal(e.panel, e.ctrl, *e.apply);
+            continue;
+        }
         // Events for a window discarded meanwhile, or a dimmed control, go nowhere.
         if (!c || !c->callback || c->dimmed)
             continue;

@@ -187,7 +187,10 @@ public:
     // --- the user's side (the view, and tests acting as the user) ---
     // Sets a value as the user would, then raises EVENT_VAL_CHANGED and EVENT_COMMIT.
     // Refused (negative, nothing raised) for indicators, dimmed controls, and numbers
-    // outside the control's range.
+    // outside the control's range. While a callback runs (a poll waiting for its reply) the
+    // value is not applied at once: it is queued with its events and applied when its turn
+    // comes, so the running callback's readback cannot undo what the user chose, and the
+    // callback that reacts to it sees the chosen value.
     int UserSetValue(int panel, int ctrl, const Value& v);
     // Queues an event for the control's callback and dispatches it unless a callback runs.
     void PostEvent(int panel, int ctrl, int event, int data1 = 0, int data2 = 0);
@@ -212,7 +215,10 @@ public:
 private:
     struct Event {
         int panel, ctrl, event, data1, data2;
+        std::optional<Value> apply;  // a user's value, set before the events behind it
     };
+    // Checks a value the user gives against the control: 0 or a negative UIE_ code.
+    int acceptsUserValue(const Control& c, const Value& v) const;
     Panel* find(int handle);
     Control* findCtrl(int handle, int ctrl);
     void invoke(Panel& p, Control& c, int event, int data1, int data2);

@@ -24,6 +24,7 @@ struct Platform {
     std::string DateStr() const { return ui::DateStr(clock); }
     std::string TimeStr() const { return ui::TimeStr(clock); }
     void MessagePopup(const std::string& title, const std::string& text) { popups.MessagePopup(title, text); }
+    void NoticePopup(const std::string& title, const std::string& text) { popups.NoticePopup(title, text); }
 };
 
 }  // namespace vek::ui

@@ -11,14 +11,22 @@ public:
     virtual ~Presenter() = default;
     // Shows `text` under `title` and returns when the user has acknowledged it.
     virtual void MessagePopup(const std::string& title, const std::string& text) = 0;
+    // Shows `text` under `title` and returns at once: for what goes wrong inside the polling,
+    // which must go on while the message waits for the user.
+    virtual void NoticePopup(const std::string& title, const std::string& text) = 0;
 };
 
 class RecordingPresenter : public Presenter {
 public:
     struct Popup {
         std::string title, text;
+        bool modal = true;
     };
     void MessagePopup(const std::string& title, const std::string& text) override { popups.push_back({title, text}); }
+    void NoticePopup(const std::string& title, const std::string& text) override
+    {
+        popups.push_back({title, text, false});
+    }
     std::vector<Popup> popups;
 };
 
@@ -29,6 +37,7 @@ public:
     {
         std::cerr << title << ": " << text << '\n';
     }
+    void NoticePopup(const std::string& title, const std::string& text) override { MessagePopup(title, text); }
 };
 
 }  // namespace vek::ui

@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QDoubleSpinBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
@@ -293,8 +292,6 @@ QString RunningProgram::text(int handle, const char* constant) const
         return "<no " + QString::fromLatin1(constant) + ">";
     if (auto* le = qobject_cast<QLineEdit*>(w))
         return le->text();
-    if (auto* spin = qobject_cast<QDoubleSpinBox*>(w))
-        return spin->text();
     if (auto* ring = qobject_cast<QComboBox*>(w))
         return ring->currentText();
     if (auto* choice = qobject_cast<ui::qt::ChoiceButtons*>(w))
@@ -327,9 +324,6 @@ void RunningProgram::doubleClick(int handle, const char* constant)
 {
     QWidget* w = widget(handle, constant);
     ASSERT_NE(w, nullptr) << constant;
-    // A spin box takes the pointer on its text area.
-    if (auto* spin = qobject_cast<QDoubleSpinBox*>(w))
-        w = spin->findChild<QLineEdit*>();
     QTest::mouseDClick(w, Qt::LeftButton);
 }
 
@@ -338,9 +332,7 @@ void RunningProgram::type(int handle, const char* constant, const QString& text)
     QWidget* w = widget(handle, constant);
     ASSERT_NE(w, nullptr) << constant;
     w->setFocus();
-    if (auto* spin = qobject_cast<QDoubleSpinBox*>(w))
-        spin->selectAll();
-    else if (auto* le = qobject_cast<QLineEdit*>(w))
+    if (auto* le = qobject_cast<QLineEdit*>(w))
         le->selectAll();
     QTest::keyClick(w, Qt::Key_Delete);
     QTest::keyClicks(w, text);

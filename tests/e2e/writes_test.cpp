@@ -1,5 +1,7 @@
 // Writes from each window a set-up value can be written from: the frame that reaches the
 // transmitter, its answer on the main window, and the value read back by the next poll.
+#include <QTimer>
+
 #include "harness.h"
 
 namespace vek::e2e {
@@ -107,6 +109,47 @@ TEST_F(Writing, ARingAndASlideChangedOnUserSetUpWriteTheirItemValuesAndReadBack)
     EXPECT_EQ(p->text(user, "MB_PARITY"), "Even Parity");
     // The poll that set the ring and the slide from the reply wrote nothing.
     EXPECT_EQ(requestFrames(*sim).size(), 4u);
+}
+
+TEST_F(Writing, ARingChosenWhileAPollWaitsForItsReplyIsWrittenOnceWithTheChosenValue)
+{
+    p->click(p->main(), "SET_UP_UT");
+    const int user = p->app().st.panelUser;
+    ASSERT_EQ(p->text(user, "MEDIUM"), "Liquid");
+    // The user's click lands while the next poll's callback waits for its reply: the poll
+    // has been sent (counted) and the callback still runs.
+    const int sent = p->app().link.pollCount;
+    bool clicked = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!clicked && p->app().ui.panels.busy() && p->app().link.pollCount > sent) {
+            clicked = true;
+            p->choose(user, "MEDIUM", "Liquid Pipe");
+        }
+    });
+    watch.start(20);
+    ASSERT_TRUE(runEventsUntil([&] { return clicked && !p->app().ui.panels.busy(); }, 9000));
+    watch.stop();
+
+    EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, kPollFrameHex, writeFrame(44, 8)}))
+        << "the poll first, then one write of the chosen item";
+    EXPECT_EQ(writesDone(*sim), (Writes{{44, 8}}));
+    EXPECT_EQ(p->text(user, "MEDIUM"), "Liquid Pipe") << "the waiting poll's readback did not undo the choice";
+    ASSERT_TRUE(p->waitForPolls(4, 9000));
+    EXPECT_EQ(writesDone(*sim), (Writes{{44, 8}})) << "and nothing else was ever written";
+    EXPECT_EQ(p->text(user, "MEDIUM"), "Liquid Pipe");
+}
+
+TEST_F(Writing, TheDialogWritesItsOwnRegisterAfterARingWroteAnother)
+{
+    p->click(p->main(), "SET_UP_UT");
+    const int user = p->app().st.panelUser;
+    p->doubleClick(p->main(), "DISTANCE_20MA");
+    const int dialog = p->app().st.panelWriteDialog;
+    p->choose(user, "MEDIUM", "Solid");
+    p->typeAndEnter(dialog, "WRITE_VALUE", "640");
+    EXPECT_EQ(writesDone(*sim), (Writes{{44, 6}, {12, 640}}));
+    EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, writeFrame(44, 6), writeFrame(12, 640)}));
 }
 
 TEST_F(Writing, ANumberAndAConfigIndexCharacterWrittenOnAdvancedSetUpReadBack)

@@ -3,9 +3,9 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
-#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -27,7 +27,16 @@ namespace {
 
 using Calls = std::vector<Call>;
 
-QLineEdit* innerEdit(QWidget* w) { return w ? w->findChild<QLineEdit*>() : nullptr; }
+// Types `text` key by key, any character (QTest's own helper knows only ASCII keys).
+void typeText(QWidget* w, const QString& text)
+{
+    for (const QChar ch : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(ch));
+        QApplication::sendEvent(w, &press);
+        QApplication::sendEvent(w, &release);
+    }
+}
 
 QGroupBox* enclosingFrame(QWidget* w)
 {
@@ -85,12 +94,11 @@ TEST_F(ViewTest, EveryPanelOpensAsItsOwnWindowWithEveryControlFoundByItsConstant
 TEST_F(ViewTest, WidgetsCarryTheResourcesRangesDefaultsAndTexts)
 {
     const int main = open(PANEL), user = open(PANEL_4);
-    auto* slave = widget<QDoubleSpinBox>(main, "SLAVE_ADDRESS");
+    auto* slave = widget<QLineEdit>(main, "SLAVE_ADDRESS");
     ASSERT_NE(slave, nullptr);
-    EXPECT_EQ(slave->decimals(), 0);
-    EXPECT_EQ(slave->minimum(), 1);
-    EXPECT_EQ(slave->maximum(), 247);
-    EXPECT_EQ(slave->value(), 1);
+    EXPECT_FALSE(slave->isReadOnly());
+    EXPECT_EQ(slave->validator(), nullptr) << "no validator drops what the user types";
+    EXPECT_EQ(slave->text(), "1");
     EXPECT_TRUE(widget<QLineEdit>(main, "UID")->isReadOnly());
     // A binary switch shows both of its texts, a ring slide all of its labels.
     auto* fill = widget<ChoiceButtons>(user, "RL1_PUMP_FILLEMPTY");
@@ -160,8 +168,7 @@ TEST_F(ViewTest, DoubleClickingAnIndicatorOrAnEntryRaisesOneDoubleClick)
     QTest::mouseDClick(widget(main, "UID"), Qt::LeftButton);
     QTest::mouseDClick(widget(adv, "ALPHA"), Qt::LeftButton);
     QTest::mouseDClick(widget(user, "RL1_PUMP_LOWER"), Qt::LeftButton);
-    // On a spin box the pointer lands on its text area.
-    QTest::mouseDClick(innerEdit(widget(main, "SLAVE_ADDRESS")), Qt::LeftButton);
+    QTest::mouseDClick(widget(main, "SLAVE_ADDRESS"), Qt::LeftButton);
     EXPECT_EQ(calls, (Calls{{"Write_Value", main, PANEL_UID, EVENT_LEFT_DOUBLE_CLICK},
                             {"Write_Value_2", adv, PANEL_3_ALPHA, EVENT_LEFT_DOUBLE_CLICK},
                             {"Write_Value_1", user, PANEL_4_RL1_PUMP_LOWER, EVENT_LEFT_DOUBLE_CLICK},
@@ -171,11 +178,12 @@ TEST_F(ViewTest, DoubleClickingAnIndicatorOrAnEntryRaisesOneDoubleClick)
 TEST_F(ViewTest, ANumberCountsWhenEnteredAndRaisesValueChangedThenCommit)
 {
     const int h = open(PANEL);
-    auto* spin = widget<QDoubleSpinBox>(h, "SLAVE_ADDRESS");
-    spin->selectAll();
-    QTest::keyClicks(spin, "17");
+    auto* box = widget<QLineEdit>(h, "SLAVE_ADDRESS");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "17");
     EXPECT_TRUE(calls.empty());
-    QTest::keyClick(spin, Qt::Key_Return);
+    QTest::keyClick(box, Qt::Key_Return);
     EXPECT_EQ(calls, (Calls{{"Slave_Add", h, PANEL_SLAVE_ADDRESS, EVENT_VAL_CHANGED},
                             {"Slave_Add", h, PANEL_SLAVE_ADDRESS, EVENT_COMMIT}}));
     int v = 0;
@@ -183,29 +191,91 @@ TEST_F(ViewTest, ANumberCountsWhenEnteredAndRaisesValueChangedThenCommit)
     EXPECT_EQ(v, 17);
 
     calls.clear();
-    QTest::keyClick(spin, Qt::Key_Return);  // confirming an unchanged value commits only
+    QTest::keyClick(box, Qt::Key_Return);  // confirming an unchanged value commits only
     EXPECT_EQ(calls, (Calls{{"Slave_Add", h, PANEL_SLAVE_ADDRESS, EVENT_COMMIT}}));
-
-    calls.clear();
-    QTest::keyClick(spin, Qt::Key_Up);
-    EXPECT_EQ(calls, (Calls{{"Slave_Add", h, PANEL_SLAVE_ADDRESS, EVENT_VAL_CHANGED},
-                            {"Slave_Add", h, PANEL_SLAVE_ADDRESS, EVENT_COMMIT}}));
-    model.GetCtrlVal(h, PANEL_SLAVE_ADDRESS, v);
-    EXPECT_EQ(v, 18);
+    EXPECT_TRUE(popups.popups.empty());
 }
 
-TEST_F(ViewTest, AValueTheModelRefusesIsPutBackAndRaisesNothing)
+TEST_F(ViewTest, AReadbackLeavesHalfTypedTextAloneUntilTheFocusLeaves)
 {
     const int h = open(PANEL);
-    auto* spin = widget<QDoubleSpinBox>(h, "SLAVE_ADDRESS");
-    model.SetCtrlVal(h, PANEL_SLAVE_ADDRESS, 300);
-    EXPECT_EQ(spin->value(), 300);  // the model's value, even beyond what the user may set
-    QTest::keyClick(spin, Qt::Key_Down);  // 299: still outside 1..247
-    EXPECT_TRUE(calls.empty());
-    EXPECT_EQ(spin->value(), 300);
+    QApplication::setActiveWindow(view.window(h));
+    auto* box = widget<QLineEdit>(h, "SLAVE_ADDRESS");
+    auto* other = widget<QLineEdit>(h, "UID");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "1");
+    model.SetCtrlVal(h, PANEL_SLAVE_ADDRESS, 5);  // a poll's readback in the middle of "17"
+    EXPECT_EQ(box->text(), "1");
+    QTest::keyClicks(box, "7");
+    EXPECT_EQ(box->text(), "17");
+    QTest::keyClick(box, Qt::Key_Return);
     int v = 0;
     model.GetCtrlVal(h, PANEL_SLAVE_ADDRESS, v);
-    EXPECT_EQ(v, 300);
+    EXPECT_EQ(v, 17);
+    model.SetCtrlVal(h, PANEL_SLAVE_ADDRESS, 9);  // committed: readbacks show again
+    EXPECT_EQ(box->text(), "9");
+
+    // Typed, not committed, then the focus goes elsewhere with a value that is no number.
+    calls.clear();
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "2x");
+    model.SetCtrlVal(h, PANEL_SLAVE_ADDRESS, 4);
+    EXPECT_EQ(box->text(), "2x");
+    other->setFocus();
+    EXPECT_EQ(box->text(), "4") << "leaving without a commit shows the model's value";
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(ViewTest, ABadEntryIsRefusedWithTheRangeAndRaisesNothing)
+{
+    const int h = open(WRITE_VAL);
+    model.SetCtrlVal(h, WRITE_VAL_WRITE_VALUE, 500);
+    auto* box = widget<QLineEdit>(h, "WRITE_VALUE");
+    QApplication::setActiveWindow(view.window(h));
+    for (const QString& typed : {QString(), QStringLiteral("-5"), QStringLiteral("65536"), QStringLiteral("99999999"),
+                                 QStringLiteral("12,5"), QStringLiteral("1.5"), QStringLiteral("1."),
+                                 QStringLiteral("abc"), QStringLiteral(" 5"), QStringLiteral("5 "),
+                                 QStringLiteral("\u00e9"), QStringLiteral("0x10"), QStringLiteral("-")}) {
+        SCOPED_TRACE(typed.toStdString());
+        calls.clear();
+        popups.popups.clear();
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClick(box, Qt::Key_Delete);
+        typeText(box, typed);
+        EXPECT_EQ(box->text(), typed) << "the box shows exactly what was typed";
+        QTest::keyClick(box, Qt::Key_Return);
+        EXPECT_TRUE(calls.empty()) << "Enter raised nothing, so nothing can be written";
+        ASSERT_EQ(popups.popups.size(), 1u);
+        EXPECT_NE(popups.popups[0].text.find("from 0 to 65535"), std::string::npos) << popups.popups[0].text;
+        int v = 0;
+        model.GetCtrlVal(h, WRITE_VAL_WRITE_VALUE, v);
+        EXPECT_EQ(v, 500);
+        EXPECT_EQ(box->text(), "500");
+    }
+    // The edges of the range are taken as typed.
+    for (const char* typed : {"0", "65535"}) {
+        box->selectAll();
+        QTest::keyClicks(box, typed);
+        QTest::keyClick(box, Qt::Key_Return);
+        int v = -1;
+        model.GetCtrlVal(h, WRITE_VAL_WRITE_VALUE, v);
+        EXPECT_EQ(std::to_string(v), typed);
+    }
+}
+
+TEST_F(ViewTest, ARingSlideShowsAValueThatIsNoItemAsUnknown)
+{
+    const int h = open(PANEL_4);
+    auto* medium = widget<ChoiceButtons>(h, "MEDIUM");
+    model.SetCtrlVal(h, PANEL_4_MEDIUM, 5);
+    EXPECT_EQ(medium->current(), -1);
+    EXPECT_EQ(medium->unknownText(), "? (5)");
+    model.SetCtrlVal(h, PANEL_4_MEDIUM, 8);
+    EXPECT_EQ(medium->button(medium->current())->text(), "Liquid Pipe");
+    EXPECT_EQ(medium->unknownText(), "");
 }
 
 TEST_F(ViewTest, ChoosingARingItemSetsTheItemsValueNotItsPosition)
@@ -304,7 +374,8 @@ TEST_F(ViewTest, EnterInAnEntryWithoutACallbackPressesTheWindowsEnterButton)
 TEST_F(ViewTest, TheWriteDialogSeesTheTypedValueWhetherEnterOrItsButtonConfirms)
 {
     const int h = open(WRITE_VAL);
-    auto* spin = widget<QDoubleSpinBox>(h, "WRITE_VALUE");
+    auto* spin = widget<QLineEdit>(h, "WRITE_VALUE");
+    spin->setFocus();
     int seen = -1;
     hooks["Write_Single_Register"] = [&](int panel, int, int) { model.GetCtrlVal(panel, WRITE_VAL_WRITE_VALUE, seen); };
     spin->selectAll();
@@ -357,7 +428,7 @@ TEST_F(ViewTest, ProgrammaticChangesShowInTheWidgetsAndRaiseNoCallback)
     model.SetCtrlVal(main, PANEL_LEVEL_MM, 70000);  // a short keeps the low 16 bits
     EXPECT_EQ(widget<QLineEdit>(main, "LEVEL_MM")->text(), "4464");
     model.SetCtrlVal(main, PANEL_SLAVE_ADDRESS, 12);
-    EXPECT_EQ(widget<QDoubleSpinBox>(main, "SLAVE_ADDRESS")->value(), 12);
+    EXPECT_EQ(widget<QLineEdit>(main, "SLAVE_ADDRESS")->text(), "12");
     model.SetCtrlVal(main, PANEL_RL1_LED, 1);
     EXPECT_TRUE(widget<LedLamp>(main, "RL1_LED")->isLit());
     model.SetCtrlVal(main, PANEL_NUMERICTANK, 42.5);

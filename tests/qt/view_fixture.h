@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "panel_model.h"
+#include "presenter.h"
 #include "qt/qt_panel_view.h"
 
 namespace vek::ui::testing {
@@ -50,7 +51,7 @@ inline Panel resourcePanel(int id)
 
 class ViewTest : public ::testing::Test {
 protected:
-    explicit ViewTest(Clock& clock) : model(clock, recordingRegistry()), view(model) {}
+    explicit ViewTest(Clock& clock) : model(clock, recordingRegistry()), view(model) { view.setPresenter(&popups); }
     ViewTest() : ViewTest(virtualClock) {}
 
     ~ViewTest() override
@@ -105,6 +106,7 @@ protected:
     }
 
     VirtualClock virtualClock;
+    RecordingPresenter popups;
     std::vector<Call> calls;
     std::map<std::string, std::function<void(int, int, int)>> hooks;
     PanelModel model;

@@ -636,3 +636,29 @@ TEST_F(DataLog, ALogFileRemovedWhileWritingStopsLoggingAndSaysSoOnce)
     EXPECT_EQ(ioErrors(), 1u);
     EXPECT_FALSE(fs::exists(log)) << "nothing recreates the file behind the user's back";
 }
+
+TEST_F(DataLog, AFailureDuringThePollSaysSoWithoutHoldingThePollingUp)
+{
+    const fs::path log = dir / "tank.xls";
+    startLog(log);
+    tick();
+    fs::remove(log);
+    const int polls = app.link.pollCount;
+    tick();
+    ASSERT_EQ(ioErrors(), 1u);
+    EXPECT_FALSE(r.popups.popups.back().modal) << "the box does not wait for a click inside the poll";
+    tick();
+    EXPECT_EQ(app.link.pollCount, polls + 2) << "the polls go on while the message is up";
+}
+
+TEST_F(DataLog, OpenCreatePressedTwiceOnANewNameStillGivesTheLogItsHeader)
+{
+    const fs::path log = dir / "fresh.xls";
+    openLogger();
+    openCreate(log);
+    panels.PostEvent(logger(), DATA_LOG_OPEN_CREATE_FILE, EVENT_COMMIT);
+    ASSERT_EQ(fs::file_size(log), 0u) << "the first press left an empty file";
+    startWriting();
+    tick();
+    EXPECT_EQ(slurp(log), kHeader + exampleRow("17:05:09"));
+}

@@ -385,7 +385,7 @@ TEST_F(Writes, AlphaAndV0AreRefusedWithAWarningAndKeepTheChosenRegister)
     const int adv = openAdvanced();
     panels.PostEvent(adv, PANEL_3_MINDELTA, EVENT_LEFT_DOUBLE_CLICK);
     panels.PostEvent(dialog(), WRITE_VAL_EXIT, EVENT_COMMIT);
-    ASSERT_EQ(app.link.usCoilRegAddress, 28u);
+    ASSERT_EQ(app.st.dialogTarget.reg, 28);
     const std::vector<int> handlesBefore = panels.handles();
 
     for (int ctrl : {PANEL_3_ALPHA, PANEL_3_V0}) {
@@ -396,7 +396,7 @@ TEST_F(Writes, AlphaAndV0AreRefusedWithAWarningAndKeepTheChosenRegister)
         EXPECT_EQ(r.popups.popups.back().title, "Warning");
         EXPECT_EQ(r.popups.popups.back().text, "It's not allowed to change this value !");
         EXPECT_TRUE(shownDialogs().empty()) << "no dialog is left behind for a refused value";
-        EXPECT_EQ(app.link.usCoilRegAddress, 28u);
+        EXPECT_EQ(app.st.dialogTarget.reg, 28);
     }
     EXPECT_EQ(panels.handles(), handlesBefore);
     EXPECT_TRUE(r.com.frames.empty());

@@ -154,15 +154,25 @@ ChoiceButtons::ChoiceButtons(const QStringList& labels, QWidget* parent) : QWidg
             b->setPalette(pal);
         });
     }
+    unknown_ = new QLabel(this);
+    unknown_->setObjectName(QStringLiteral("unknown"));
+    unknown_->setContentsMargins(6, 0, 0, 0);
+    unknown_->hide();
+    row->addWidget(unknown_);
     connect(&group_, &QButtonGroup::idClicked, this, &ChoiceButtons::chosen);
 }
 
-void ChoiceButtons::setCurrent(int index)
+QString ChoiceButtons::unknownText() const { return unknown_->isHidden() ? QString() : unknown_->text(); }
+
+void ChoiceButtons::setCurrent(int index, long long raw)
 {
     if (index >= 0 && index < count()) {
+        unknown_->hide();
         buttons_[static_cast<std::size_t>(index)]->setChecked(true);
         return;
     }
+    unknown_->setText(QStringLiteral("? (%1)").arg(raw));
+    unknown_->show();
     // An exclusive group cannot be emptied while exclusive.
     group_.setExclusive(false);
     for (auto* b : buttons_)

@@ -57,9 +57,12 @@ class ChoiceButtons : public QWidget {
     Q_OBJECT
 public:
     explicit ChoiceButtons(const QStringList& labels, QWidget* parent = nullptr);
-    // Checks button `index`, or none for -1 (a value that matches no item).
-    void setCurrent(int index);
+    // Checks button `index`; for -1 (a value that matches no item) checks none and shows
+    // `raw` beside the buttons as "? (raw)", as a drop-down does.
+    void setCurrent(int index, long long raw = 0);
     int current() const;
+    // The "? (raw)" text, empty while a button is checked.
+    QString unknownText() const;
     QAbstractButton* button(int index) const;
     int count() const { return static_cast<int>(buttons_.size()); }
 
@@ -70,6 +73,7 @@ signals:
 private:
     QButtonGroup group_;
     std::vector<QAbstractButton*> buttons_;
+    QLabel* unknown_ = nullptr;
 };
 
 // A drop-down that shows a value matching none of its items as "? (N)" and that, as an

@@ -33,7 +33,10 @@ void QtClock::Delay(double seconds)
         // A timer may fire a hair early; the loop waits out the rest rather than return short.
         timer.start(static_cast<int>(std::ceil(left * 1000.0)));
         timedOut = false;
-        loop.exec();
+        // Windows repaint and timers run, but mouse and keys wait in Qt's queue until the
+        // callback that waits here has ended: nothing the user does lands in a control while
+        // a poll's readback is still to come, and afterwards it is handled in order.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
         // The loop also ends when the program is quitting (QCoreApplication::exit ends every
         // loop); waiting on then would keep a closing program alive.
         if (!timedOut)

@@ -5,9 +5,9 @@
 
 namespace vek::ui::qt {
 
-// Delay runs a local event loop until the time is up, so windows repaint and take input
-// during a wait of the link. What the user does meanwhile reaches the panel model, which
-// queues it until the waiting callback ends; no other callback or timer tick starts.
+// Delay runs a local event loop until the time is up, so windows repaint during a wait of
+// the link. Mouse and keys are held back until the waiting callback has ended, then
+// delivered in order; no other callback or timer tick starts meanwhile.
 // The loop sleeps in the window system's wait, never spinning a core. Without a
 // QCoreApplication it sleeps plainly.
 class QtClock : public SleepClock {

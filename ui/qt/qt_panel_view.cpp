@@ -3,7 +3,6 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDoubleSpinBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -56,17 +55,6 @@ long long asWhole(const Value& v)
     return 0;
 }
 
-// What a spin box reading means as a value of the control's type, so that comparing it with
-// the model's value tells a real change from a float rounding difference.
-Value typedNumber(const Control& c, double v)
-{
-    if (isWhole(c.type))
-        return static_cast<long long>(std::llround(v));
-    if (c.type == DataType::Float)
-        return static_cast<double>(static_cast<float>(v));
-    return v;
-}
-
 std::pair<double, double> typeRange(DataType t)
 {
     switch (t) {
@@ -74,10 +62,11 @@ std::pair<double, double> typeRange(DataType t)
     case DataType::UShort: return {0.0, 65535.0};
     case DataType::UInt: return {0.0, 4294967295.0};
     case DataType::Int: return {double(INT_MIN), double(INT_MAX)};
-    // No float input has a range in our resource; this keeps the box a sensible width.
     default: return {-1e9, 1e9};
     }
 }
+
+QString rangeText(double v) { return QString::number(v, 'g', 12); }
 
 QString formatNumber(const Control& c)
 {
@@ -130,6 +119,46 @@ void applyLook(QWidget* w, int rgb)
 }
 
 }  // namespace
+
+std::optional<Value> ParseNumberEntry(const Control& c, const QString& text, QString* why)
+{
+    const bool whole = isWhole(c.type);
+    const auto [tlo, thi] = typeRange(c.type);
+    const double lo = c.min.value_or(tlo), hi = c.max.value_or(thi);
+    const QString name = c.label.empty() ? QStringLiteral("This value") : qs(c.label);
+    const QString accepted = QStringLiteral("%1 takes %2 from %3 to %4.")
+                                 .arg(name, whole ? QStringLiteral("a whole number") : QStringLiteral("a number"),
+                                      rangeText(lo), rangeText(hi));
+    auto refuse = [&](const QString& reason) -> std::optional<Value> {
+        if (why)
+            *why = reason + QLatin1Char(' ') + accepted + QStringLiteral(" Nothing was written or changed.");
+        return std::nullopt;
+    };
+    if (text.isEmpty())
+        return refuse(QStringLiteral("Nothing was typed."));
+    // Digits only, as typed: a sign, digits, and for a fractional control one point.
+    int i = text.startsWith(QLatin1Char('-')) ? 1 : 0;
+    int digits = 0, point = -1;
+    for (; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (ch >= QLatin1Char('0') && ch <= QLatin1Char('9'))
+            ++digits;
+        else if (ch == QLatin1Char('.') && point < 0 && !whole)
+            point = i;
+        else
+            return refuse(QStringLiteral("\"%1\" is not %2.").arg(text, whole ? QStringLiteral("a whole number")
+                                                                              : QStringLiteral("a number")));
+    }
+    if (digits == 0 || (point >= 0 && point == text.size() - 1))
+        return refuse(QStringLiteral("\"%1\" is not a number.").arg(text));
+    bool ok = false;
+    const double d = text.toDouble(&ok);  // the C locale: '.' is the only point
+    if (!ok || !std::isfinite(d) || d < lo || d > hi)
+        return refuse(QStringLiteral("%1 is out of range.").arg(text));
+    if (whole)
+        return Value(text.toLongLong());
+    return Value(c.type == DataType::Float ? static_cast<double>(static_cast<float>(d)) : d);
+}
 
 void PanelWindow::closeEvent(QCloseEvent* e)
 {
@@ -202,14 +231,14 @@ QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, Q
             le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 12);
             w = le;
         } else {
-            auto* spin = new QDoubleSpinBox(parent);
-            spin->setKeyboardTracking(false);  // a value counts when entered, not per keystroke
-            spin->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            spin->setDecimals(isWhole(c.type) ? 0 : (c.precision >= 0 ? c.precision : 3));
-            const auto [lo, hi] = typeRange(c.type);
-            spin->setRange(c.min.value_or(lo), c.max.value_or(hi));
-            spin->setMaximumWidth(spin->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 40);
-            w = spin;
+            // A plain text box, no validator and no spin arrows: a validator silently drops
+            // the characters it dislikes ("300" becomes "30"), so the box shows exactly what
+            // was typed and Enter decides, with a message when it refuses.
+            auto* le = new QLineEdit(parent);
+            le->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(7, QChar('0'))) + 12);
+            le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 12);
+            w = le;
         }
         break;
     case Kind::String: {
@@ -295,17 +324,23 @@ void QtPanelView::wire(int handle, const Control& c, QWidget* w)
     const int id = c.id;
     if (auto* b = qobject_cast<QPushButton*>(w); b && c.kind == Kind::Button) {
         connect(b, &QPushButton::clicked, this, [this, handle, id] { userEvent(handle, id, EVENT_COMMIT); });
-    } else if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
-        connect(spin, &QDoubleSpinBox::valueChanged, this, [this, handle, id](double v) {
-            if (const Control* ctl = model_.control(handle, id))
-                userValue(handle, id, typedNumber(*ctl, v));
+    } else if (auto* num = qobject_cast<QLineEdit*>(w); num && c.kind == Kind::Numeric && !c.indicator) {
+        connect(num, &QLineEdit::returnPressed, this, [this, handle, id] { numberEntered(handle, id); });
+        // Enter also ends editing, with the focus still in the box; only leaving it counts here.
+        connect(num, &QLineEdit::editingFinished, this, [this, handle, id, num] {
+            if (!num->hasFocus())
+                numberLeft(handle, id);
         });
     } else if (auto* le = qobject_cast<QLineEdit*>(w); le && c.kind == Kind::String && !c.indicator) {
-        connect(le, &QLineEdit::returnPressed, this, [this, handle, id, le] { userEnter(handle, id, le->text().toStdString()); });
+        connect(le, &QLineEdit::returnPressed, this, [this, handle, id, le] {
+            le->setModified(false);
+            userEnter(handle, id, le->text().toStdString());
+        });
         // Leaving a changed field commits it, as Enter would; an unchanged one says nothing.
         connect(le, &QLineEdit::editingFinished, this, [this, handle, id, le] {
             const Control* ctl = model_.control(handle, id);
             const Value typed = le->text().toStdString();
+            le->setModified(false);
             if (ctl && ctl->value != typed)
                 userValue(handle, id, typed);
         });
@@ -604,18 +639,17 @@ void QtPanelView::syncValue(int handle, int ctrl)
         return;
     QWidget* w = cv->widget;
     const QSignalBlocker block(w);
+    // Text the user is typing and has not yet committed stays as typed: a readback in the
+    // middle of "17" must not leave "1". The model takes the device's value meanwhile, and
+    // the box shows it once the focus leaves without a commit.
+    if (auto* le = qobject_cast<QLineEdit*>(w); le && !le->isReadOnly() && le->isModified())
+        return;
     switch (c->kind) {
     case Kind::Numeric:
-        if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
-            // The model is the truth: a value set outside the user's range is still shown as it is.
-            const double v = asDouble(c->value);
-            if (v < spin->minimum())
-                spin->setMinimum(v);
-            if (v > spin->maximum())
-                spin->setMaximum(v);
-            spin->setValue(v);
-        } else if (auto* le = qobject_cast<QLineEdit*>(w)) {
-            le->setText(formatNumber(*c));
+        if (auto* le = qobject_cast<QLineEdit*>(w)) {
+            const QString text = formatNumber(*c);
+            if (le->text() != text)
+                le->setText(text);
         }
         break;
     case Kind::String:
@@ -645,8 +679,10 @@ void QtPanelView::syncValue(int handle, int ctrl)
         break;
     case Kind::RingSlide:
     case Kind::Binary:
-        if (auto* choice = qobject_cast<ChoiceButtons*>(w))
-            choice->setCurrent(c->itemIndexOf(asWhole(c->value)));
+        if (auto* choice = qobject_cast<ChoiceButtons*>(w)) {
+            const long long v = asWhole(c->value);
+            choice->setCurrent(c->itemIndexOf(v), v);
+        }
         break;
     case Kind::Led:
         if (auto* lamp = qobject_cast<LedLamp*>(w))
@@ -746,6 +782,40 @@ void QtPanelView::userEnter(int handle, int ctrl, const Value& typed)
     emit userActionHandled();
 }
 
+void QtPanelView::numberEntered(int handle, int ctrl)
+{
+    auto* le = qobject_cast<QLineEdit*>(controlWidget(handle, ctrl));
+    const Control* c = model_.control(handle, ctrl);
+    if (!le || !c)
+        return;
+    QString why;
+    const std::optional<Value> v = ParseNumberEntry(*c, le->text(), &why);
+    if (!v) {
+        // Nothing is taken and nothing is written; the box goes back to the model's value.
+        le->setModified(false);
+        syncValue(handle, ctrl);
+        if (presenter_)
+            presenter_->MessagePopup("Warning", why.toStdString());
+        return;
+    }
+    le->setModified(false);
+    userEnter(handle, ctrl, *v);
+}
+
+void QtPanelView::numberLeft(int handle, int ctrl)
+{
+    auto* le = qobject_cast<QLineEdit*>(controlWidget(handle, ctrl));
+    const Control* c = model_.control(handle, ctrl);
+    if (!le || !c || !le->isModified())
+        return;
+    le->setModified(false);
+    const std::optional<Value> v = ParseNumberEntry(*c, le->text());
+    if (v && *v != c->value)
+        userValue(handle, ctrl, *v);
+    else
+        syncValue(handle, ctrl);
+}
+
 void QtPanelView::commitPendingEdits(int handle)
 {
     // A button pressed without the focus leaving a half-typed entry (a keyboard shortcut, an
@@ -761,14 +831,8 @@ void QtPanelView::commitPendingEdits(int handle)
         const Control* c = model_.control(handle, id);
         if (!cv || !c || c->indicator || c->dimmed)
             continue;
-        if (auto* spin = qobject_cast<QDoubleSpinBox*>(cv->widget)) {
-            {
-                const QSignalBlocker block(spin);
-                spin->interpretText();
-            }
-            const Value typed = typedNumber(*c, spin->value());
-            if (typed != c->value)
-                userValue(handle, id, typed);
+        if (auto* num = qobject_cast<QLineEdit*>(cv->widget); num && c->kind == Kind::Numeric) {
+            numberLeft(handle, id);
         } else if (auto* le = qobject_cast<QLineEdit*>(cv->widget); le && c->kind == Kind::String) {
             const Value typed = le->text().toStdString();
             if (typed != c->value)
@@ -791,23 +855,6 @@ bool QtPanelView::eventFilter(QObject* watched, QEvent* event)
         // Text fields keep their word selection; everything else swallows the double-click so
         // it neither climbs to an enclosing control nor presses a button a second time.
         return qobject_cast<QLineEdit*>(watched) == nullptr;
-    }
-    if (event->type() == QEvent::KeyPress) {
-        auto* spin = qobject_cast<QDoubleSpinBox*>(watched);
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (spin && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
-            const Control* c = model_.control(handle, id);
-            if (!c)
-                return false;
-            {
-                // Read what is typed without the spin box reporting it as a change of its
-                // own: userEnter decides between value-changed + commit and commit alone.
-                const QSignalBlocker block(spin);
-                spin->interpretText();
-            }
-            userEnter(handle, id, typedNumber(*c, spin->value()));
-            return true;
-        }
     }
     return false;
 }

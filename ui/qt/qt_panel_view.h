@@ -17,10 +17,12 @@
 #include <QWidget>
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <vector>
 
 #include "panel_model.h"
+#include "presenter.h"
 #include "qt/panel_layout.h"
 
 class QLabel;
@@ -45,6 +47,12 @@ private:
     int handle_;
 };
 
+// Reads a number box's text as a value of control `c`, exactly as typed: an optional '-'
+// and digits (and for a fractional control one '.' with digits after it), within the
+// control's range. Anything else (empty, a separator, letters, spaces, too many digits,
+// out of range) gives no value and, in `why`, a sentence naming what is accepted.
+std::optional<Value> ParseNumberEntry(const Control& c, const QString& text, QString* why = nullptr);
+
 class QtPanelView : public QObject, public PanelObserver {
     Q_OBJECT
 public:
@@ -56,6 +64,8 @@ public:
     PanelWindow* window(int handle) const;
     // The widget that renders a control (for a frame title, the frame), or nullptr.
     QWidget* controlWidget(int handle, int ctrl) const;
+    // Where the view tells the user why typed input was refused (none: refused silently).
+    void setPresenter(Presenter* p) { presenter_ = p; }
 
     void panelLoaded(int handle) override;
     void panelDiscarded(int handle) override;
@@ -105,9 +115,14 @@ private:
     void userValue(int handle, int ctrl, const Value& v);
     void userEvent(int handle, int ctrl, int event);
     void userEnter(int handle, int ctrl, const Value& typed);
+    // A number box: Enter takes the text exactly as typed or refuses it with a message;
+    // leaving the box takes a valid entry and puts the model's value back over any other.
+    void numberEntered(int handle, int ctrl);
+    void numberLeft(int handle, int ctrl);
     void commitPendingEdits(int handle);
 
     PanelModel& model_;
+    Presenter* presenter_ = nullptr;
     std::map<int, std::unique_ptr<WindowView>> windows_;
     // Windows of discarded panels awaiting deferred deletion; deleted outright if the view
     // goes first.

@@ -10,6 +10,9 @@ public:
     // A warning box with `title`, `text` and OK over the active window; returns once the
     // user has dismissed it. The panel model queues whatever else the user does meanwhile.
     void MessagePopup(const std::string& title, const std::string& text) override;
+    // The same box, but not modal and not waited for: it stays up while the program goes on,
+    // and deletes itself when dismissed.
+    void NoticePopup(const std::string& title, const std::string& text) override;
 };
 
 }  // namespace vek::ui::qt

@@ -1,0 +1,205 @@
+// The user acting at any moment: with a write dialog open while other windows write, and
+// in the middle of a poll's or a write's wait. Every write must go to the register the user
+// meant, with the value the user chose, exactly once, and no readback may undo a choice.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app_rig.h"
+#include "cwd_guard.h"
+
+using namespace vek;
+using namespace vek::test;
+using ui::Value;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct UserInput : ::testing::Test {
+    AppRig r;
+    App& app = r.app;
+    ui::PanelModel& panels = r.panels;
+
+    void SetUp() override
+    {
+        r.configurePort(1);
+        r.transmitter();
+    }
+
+    int openUser()
+    {
+        panels.PostEvent(app.st.panelMain, PANEL_SET_UP_UT, EVENT_COMMIT);
+        return app.st.panelUser;
+    }
+    int openAdvanced()
+    {
+        panels.PostEvent(app.st.panelMain, PANEL_SET_UP, EVENT_COMMIT);
+        panels.UserSetValue(app.st.panelPassword, PASSWORD_STRING, Value(std::string(kPassword)));
+        panels.PostEvent(app.st.panelPassword, PASSWORD_ENTER, EVENT_COMMIT);
+        return app.st.panelAdvanced;
+    }
+    int dialog() const { return app.st.panelWriteDialog; }
+
+    // The poll as the main window's timer runs it: through the model's dispatch, so that
+    // anything the user does meanwhile meets a running callback.
+    void pollByTimer()
+    {
+        r.clock.advanceTo(std::max(r.clock.now(), panels.nextTimerDue()));
+        panels.FireDueTimers();
+    }
+    // Every function-6 request sent so far, as (register counted from 1, value).
+    std::vector<std::pair<int, int>> writes() const
+    {
+        std::vector<std::pair<int, int>> out;
+        for (const Bytes& f : r.com.frames)
+            if (f.size() == 8 && f[1] == 6)
+                out.emplace_back(((f[2] << 8) | f[3]) + 1, (f[4] << 8) | f[5]);
+        return out;
+    }
+    long long number(int panel, int ctrl) const
+    {
+        long long v = -1;
+        panels.GetCtrlVal(panel, ctrl, v);
+        return v;
+    }
+};
+
+using W = std::vector<std::pair<int, int>>;
+
+TEST_F(UserInput, TheValueDialogKeepsItsRegisterWhileARingWritesAnother)
+{
+    const int user = openUser();
+    panels.PostEvent(app.st.panelMain, PANEL_DISTANCE_20MA, EVENT_LEFT_DOUBLE_CLICK);
+    ASSERT_EQ(panels.UserSetValue(user, PANEL_4_MEDIUM, Value(6LL)), 0);  // "Solid"
+    ASSERT_EQ(panels.UserSetValue(dialog(), WRITE_VAL_WRITE_VALUE, Value(640LL)), 0);
+    EXPECT_EQ(writes(), (W{{44, 6}})) << "typing into the dialog sends nothing";
+    panels.PostEvent(dialog(), WRITE_VAL_CONF_VAL, EVENT_COMMIT);
+    EXPECT_EQ(writes(), (W{{44, 6}, {12, 640}}));
+}
+
+TEST_F(UserInput, TheConfigIndexDialogKeepsItsPositionWhileOtherWindowsWrite)
+{
+    const int adv = openAdvanced();
+    const int user = openUser();
+    panels.PostEvent(adv, PANEL_3_CONFIG_INDEX_3, EVENT_LEFT_DOUBLE_CLICK);
+    const int ascii = dialog();
+    ASSERT_EQ(panels.UserSetValue(user, PANEL_4_RL1_TH_ENABLE, Value(0LL)), 0);
+    ASSERT_EQ(panels.UserSetValue(ascii, WR_ASCII_STRING, Value(std::string("K"))), 0);
+    panels.PostEvent(ascii, WR_ASCII_CONF_VAL, EVENT_COMMIT);
+    EXPECT_EQ(writes(), (W{{47, 0}, {31, 'K'}}));
+}
+
+TEST_F(UserInput, ARingChosenHalfWayThroughAPollsWaitIsWrittenOnceWithTheChosenValue)
+{
+    r.regs[43] = 4;  // Medium "Liquid"
+    const int user = openUser();
+    pollByTimer();
+    ASSERT_EQ(number(user, PANEL_4_MEDIUM), 4);
+    const std::size_t before = r.com.frames.size();
+
+    // 0.5 s into the next poll's 1 s wait the user picks "Liquid Pipe".
+    const double due = panels.nextTimerDue();
+    int refused = 1;
+    r.clock.schedule(due + 0.5, [&] { refused = panels.UserSetValue(user, PANEL_4_MEDIUM, Value(8LL)); });
+    pollByTimer();
+    EXPECT_EQ(refused, 0);
+    ASSERT_GE(r.com.frames.size(), before + 2);
+    EXPECT_EQ(r.com.frames[before], expectedPoll(1)) << "the poll went out first";
+    EXPECT_EQ(writes(), (W{{44, 8}})) << "one write, with the chosen value, after the poll";
+    EXPECT_EQ(number(user, PANEL_4_MEDIUM), 8) << "the poll's readback did not undo the choice";
+    EXPECT_EQ(r.regs[43], 8);
+}
+
+TEST_F(UserInput, ASwitchFlippedDuringAnotherWritesEchoWaitIsWrittenAfterIt)
+{
+    const int user = openUser();
+    r.clock.schedule(r.clock.now() + 1.0, [&] { panels.UserSetValue(user, PANEL_4_RL2_TH_ENABLE, Value(1LL)); });
+    ASSERT_EQ(panels.UserSetValue(user, PANEL_4_RL1_TH_ENABLE, Value(1LL)), 0);
+    EXPECT_EQ(writes(), (W{{47, 1}, {50, 1}}));
+}
+
+TEST_F(UserInput, ASlaveAddressAndALoggerIntervalSetDuringAPollsWaitAreKept)
+{
+    panels.PostEvent(app.st.panelMain, PANEL_LOGGER, EVENT_COMMIT);
+    const int log = app.st.panelDataLog;
+    ASSERT_GT(log, 0);
+    pollByTimer();
+    const double due = panels.nextTimerDue();
+    r.clock.schedule(due + 0.5, [&] {
+        panels.UserSetValue(app.st.panelMain, PANEL_SLAVE_ADDRESS, Value(17LL));
+        panels.UserSetValue(log, DATA_LOG_WRITE_TIMER, Value(12LL));
+    });
+    pollByTimer();
+    EXPECT_EQ(app.link.slaveAddress, 17);
+    EXPECT_EQ(number(app.st.panelMain, PANEL_SLAVE_ADDRESS), 17);
+    EXPECT_EQ(app.st.logInterval, 12);
+    EXPECT_EQ(number(log, DATA_LOG_WRITE_TIMER), 12);
+    pollByTimer();
+    EXPECT_EQ(r.com.frames.back(), expectedPoll(17));
+}
+
+TEST_F(UserInput, AChoiceAndQuitMadeDuringAWaitAreHandledInTheOrderTheUserMadeThem)
+{
+    const int user = openUser();
+    pollByTimer();
+    r.clock.schedule(panels.nextTimerDue() + 0.5, [&] {
+        panels.UserSetValue(user, PANEL_4_MEDIUM, Value(8LL));
+        panels.PostEvent(user, PANEL_4_USCITA, EVENT_COMMIT);
+    });
+    pollByTimer();
+    EXPECT_EQ(writes(), (W{{44, 8}})) << "the choice came before Quit";
+    EXPECT_EQ(panels.panel(user), nullptr) << "then the window closed";
+}
+
+TEST_F(UserInput, AWriteWithNoPortSendsAndCountsNothingAndAsksForAPort)
+{
+    CwdGuard cwd;  // no RS_Settings here
+    app.link.usPortNumber = 0;
+    const int user = openUser();
+    const double t0 = r.clock.now();
+    panels.UserSetValue(user, PANEL_4_MEDIUM, Value(6LL));
+    EXPECT_TRUE(r.com.frames.empty());
+    EXPECT_EQ(app.link.pollCount, 0);
+    EXPECT_EQ(r.mainMessage(), kMsgNoPort);
+    EXPECT_EQ(r.mainLed(), 1);
+    EXPECT_LT(r.clock.now() - t0, 0.5) << "no echo is waited for";
+}
+
+TEST_F(UserInput, ASettingsFileNamingNoPortIsRecalledOnceAndAgainOnlyWhenItChanges)
+{
+    CwdGuard cwd;
+    app.link.ucMBFlag = 0;
+    app.link.usPortNumber = 0;
+    {
+        std::ofstream f("RS_Settings");
+        f << "COMPORT=0\nPorta=0\nBAUD_RATE=0\nPARITY=0\n";
+    }
+    panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
+    const int rs = app.st.panelRs485;
+    r.tick();
+    ASSERT_EQ(panels.UserSetValue(rs, PANEL_2_PARITY, Value(2LL)), 0);
+    r.tick();
+    r.tick();
+    EXPECT_EQ(number(rs, PANEL_2_PARITY), 2) << "the ticks left the user's choice alone";
+    EXPECT_EQ(app.link.usParity, 2);
+
+    // Saved again elsewhere (another copy of the program): now it names COM1.
+    {
+        std::ofstream f("RS_Settings");
+        f << "COMPORT=1\nPorta=1\nBAUD_RATE=1\nPARITY=1\n";
+    }
+    std::filesystem::last_write_time("RS_Settings", std::filesystem::last_write_time("RS_Settings") +
+                                                        std::chrono::seconds(2));
+    r.tick();
+    EXPECT_EQ(app.link.usPortNumber, 1) << "a changed file is recalled";
+    EXPECT_EQ(app.link.usParity, 1);
+    EXPECT_EQ(r.com.frames.back(), expectedPoll(1));
+}
+
+}  // namespace
