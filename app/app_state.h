@@ -62,6 +62,8 @@ struct AppState {
     double successPercent = 0.0;
     std::array<int, 5> probeFlags{};     // TEMP, NO_ECHO, GAIN, DIST, ECHO BLIND DIST
     std::array<int, 4> probeStatus{};    // registers 55 to 58
+    bool valuesStale = false;            // the main window's measurements are greyed
+    std::string lastValidTime;           // TimeStr of the latest valid reply, "" before any
     // Writes. The write dialogs keep their own target: the register (and the control whose
     // value it shows) the dialog was opened for. Rings, switches and other dialogs never
     // change it, so "Enter" writes where the dialog says it will.
@@ -70,6 +72,7 @@ struct AppState {
         int panel = 0;     // handle of the window the dialog was opened from
         int ctrl = 0;      // the control there whose value it writes
         int reg = 0;       // register number counted from 1; 0 = none yet
+        int min = 0, max = 0xFFFF;  // what the register accepts
     } dialogTarget;
     // Data logger.
     int loggingActive = 0;

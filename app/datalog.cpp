@@ -28,13 +28,24 @@ void closeLog(App& app)
     st.logFileOpen = false;
 }
 
-void logFailed(App& app)
+constexpr const char* kFileError = "File I/O Error";
+
+// "name: reason", so the user knows which file and what to do about it.
+std::string fileErrorText(App& app, const std::string& name, const std::string& fallback)
+{
+    std::string why = app.ui.files.LastErrorText();
+    if (why.empty())
+        why = fallback;
+    return "\"" + name + "\": " + why;
+}
+
+void logFailed(App& app, const std::string& fallback)
 {
     app.st.loggingActive = 0;
     closeLog(app);
     // Not modal: this runs inside the poll, and a box waiting for a click (a full disk at
     // night) must not stop the polling, the lamps and the counters until morning.
-    app.ui.NoticePopup("Error message", "File I/O Error");
+    app.ui.NoticePopup(kFileError, fileErrorText(app, app.st.logFileName, fallback));
 }
 
 // Writes all of `text` or reports the failure; true when every byte reached the file.
@@ -71,6 +82,12 @@ int Open_Write_File(App& app, int panel, int control, int event)
     case DATA_LOG_OPEN_CREATE_FILE: {
         std::string name;
         ui.GetCtrlVal(panel, DATA_LOG_FILE_NAME, name);
+        // The box starts as ".xls": a name that is only an extension would make a hidden file.
+        const std::string base = name.substr(name.find_last_of('/') + 1);
+        if (base.empty() || (base.front() == '.' && base.find('.', 1) == std::string::npos)) {
+            app.ui.MessagePopup("Warning", "Type a file name");
+            return 0;
+        }
         long long size = 0;
         const int exists = app.ui.files.GetFileInfo(name, &size);
         // Something that is there but is no regular file (a folder, a pipe, a device) is
@@ -83,7 +100,8 @@ int Open_Write_File(App& app, int panel, int control, int event)
                                                                   ui::FILE_TYPE_BINARY);
         if (handle < 0) {
             // The file already open (if any) stays open and in use.
-            app.ui.MessagePopup("Error message", "File I/O Error");
+            app.ui.MessagePopup(kFileError, fileErrorText(app, name, exists < 0 ? "it is not a regular file"
+                                                                                   : "it cannot be opened"));
             return 0;
         }
         closeLog(app);
@@ -125,7 +143,7 @@ int Write_Data_Log(App& app)
         return 0;
     if (st.logFileExists != 1) {
         if (!writeAll(app, kHeader)) {
-            logFailed(app);
+            logFailed(app, "the header could not be written");
             return 0;
         }
         st.logFileExists = 1;
@@ -135,12 +153,12 @@ int Write_Data_Log(App& app)
         return 0;
     }
     if (!writeAll(app, FormatLogRow(app.ui.DateStr(), app.ui.TimeStr(), st.m))) {
-        logFailed(app);
+        logFailed(app, "the row could not be written");
         return 0;
     }
     // A file removed while open takes the rows into nowhere: that is a failure too.
     if (app.ui.files.GetFileInfo(st.logFileName, &st.size) != 1)
-        logFailed(app);
+        logFailed(app, "the file was removed or replaced while the log was being written");
     return 0;
 }
 

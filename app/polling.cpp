@@ -18,10 +18,31 @@ void showLink(App& app, int lamp, const std::string& text)
     app.ui.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_COM_MSG, text);
 }
 
-void openPort(App& app)
+// Opens the port for the next exchange; the port's own words when it could not be opened
+// (which device, and why), else "".
+std::string openPort(App& app)
 {
     LinkState& l = app.link;
     OpenComConfig_Vek(l, app.ui, l.usPortNumber, "", l.ulBaudRate, l.usParity, l.usNumBits, l.usStopBit, 512, -1);
+    const int err = app.ui.com.ReturnRS232Err();
+    return err < 0 ? app.ui.com.GetRS232ErrorString(err) : std::string();
+}
+
+// The measurements and warnings on the main window: greyed while they are older than the
+// latest poll, so values from before an outage never pass for live ones.
+constexpr int kLiveControls[] = {PANEL_DISTANCE_MM, PANEL_LEVEL_MM,  PANEL_LEVEL_PERC, PANEL_NUMERICTANK,
+                                 PANEL_TEMPERATURE, PANEL_OUTPUT_MA, PANEL_FREQUENCY,  PANEL_MEASURE_STATUS,
+                                 PANEL_SENSOR,      PANEL_RL1_LED,   PANEL_RL2_LED,    PANEL_ERROR_MSG,
+                                 PANEL_ERROR_MSG_LED};
+
+void showStale(App& app, bool stale)
+{
+    AppState& st = app.st;
+    if (stale == st.valuesStale)
+        return;
+    st.valuesStale = stale;
+    for (int ctrl : kLiveControls)
+        app.ui.panels.SetCtrlAttribute(st.panelMain, ctrl, ATTR_DIMMED, stale ? 1 : 0);
 }
 
 void afterValidReply(App& app)
@@ -53,6 +74,8 @@ void afterValidReply(App& app)
         st.logPollCount = 0;
     }
     ++st.validResponseCount;
+    st.lastValidTime = app.ui.TimeStr();
+    app.ui.panels.SetCtrlVal(st.panelMain, PANEL_LAST_VALID, "Last valid reply " + st.lastValidTime);
 }
 
 }  // namespace
@@ -69,7 +92,7 @@ int Modbus_Communication(App& app)
         SetCommErrorText(link, kMsgNoPort);
         showLink(app, 1, link.commErrorText);
     } else {
-        openPort(app);
+        const std::string openError = openPort(app);
         if (link.commError) {
             app.ui.com.CloseCom(link.usPortNumber);
             openPort(app);
@@ -82,6 +105,15 @@ int Modbus_Communication(App& app)
             SendDataMaster(link, app.ui, link.usPortNumber);
             app.ui.Delay(kPollReplyWait);
             ReceiveDataMaster(link, app.ui, link.usPortNumber);
+            if (link.responseValid != 1 && !openError.empty()) {
+                // Nothing could answer through a port that is not open: say which and why,
+                // rather than blame the transmitter.
+                SetCommErrorText(link, openError);
+                showLink(app, 1, link.commErrorText);
+            }
+            // Relay lamps of a transmitter without relays are greyed by the decoders; the
+            // stale greying comes off first so theirs is the last word.
+            showStale(app, link.responseValid != 1 && st.validResponseCount > 0);
             if (link.responseValid == 1)
                 afterValidReply(app);
             st.successPercent =

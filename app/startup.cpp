@@ -123,6 +123,10 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         st.currentPanel = PANEL_2;
         if (!OpenPanel(app, st.panelRs485, PANEL_2, true))
             break;
+        // Before the first poll nothing has been recalled yet: show what is saved, so that
+        // "Save Settings" pressed now cannot overwrite the saved port with "No Port".
+        if (!link.ucMBFlag)
+            RecallSerialSettings(app);
         // The rings show what the line really uses: the baud selector 1 is 19200 and every
         // other value 9600; the data and stop bits rings hold 0 for 8 and 1 bits.
         ui.SetCtrlVal(st.panelRs485, PANEL_2_Porta, link.usPortNumber);
@@ -177,6 +181,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
             app.ui.MessagePopup("Error message", "The settings could not be saved to \"" + st.settingsFileName + "\".");
         break;
     case PANEL_3_EXIT_3:
+        CloseDialogsOpenedFrom(app, st.panelAdvanced);
         ui.DiscardPanel(st.panelAdvanced);
         st.advancedPanelOpen = 0;
         break;
@@ -193,6 +198,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
 int Get_Buttons_2(App& app, int /*panel*/, int control, int event)
 {
     if (event == EVENT_COMMIT && control == PANEL_4_USCITA) {
+        CloseDialogsOpenedFrom(app, app.st.panelUser);
         app.ui.panels.DiscardPanel(app.st.panelUser);
         app.st.userPanelOpen = 0;
     }

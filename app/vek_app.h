@@ -60,6 +60,8 @@ int Write_Value_3(App& app, int panel, int control, int event);
 int Write_Ascii(App& app, int panel, int control, int event);
 int Write_Single_Register(App& app, int panel, int control, int event);
 int Slave_Add(App& app, int panel, int control, int event);
+// Closes, unsent, a write dialog opened from window `panel` (which is closing).
+void CloseDialogsOpenedFrom(App& app, int panel);
 
 // --- data logger ---
 int Open_Write_File(App& app, int panel, int control, int event);

@@ -9,14 +9,16 @@ namespace vek {
 
 namespace {
 
-// A writable control: where it lives, the register it writes, and the name the dialog shows.
+// A writable control: where it lives, the register it writes, the name the dialog shows,
+// and the values the register accepts.
 struct Target {
     int panelId, ctrl, reg;
     const char* name;
+    int min = 0, max = 0xFFFF;
 };
 
 constexpr Target kDialogTargets[] = {
-    {PANEL, PANEL_UID, 25, "UID"},
+    {PANEL, PANEL_UID, 25, "UID", 1, 247},  // a Modbus slave address
     {PANEL, PANEL_BLIND_DISTANCE, 15, "Blind Dist. [mm]"},
     {PANEL, PANEL_DISTANCE_20MA, 12, "Dist. Full [mm]"},
     {PANEL, PANEL_DISTANCE_4MA, 11, "Dist. Empty [mm]"},
@@ -58,13 +60,16 @@ constexpr Target kImmediateTargets[] = {
     {PANEL_4, PANEL_4_RL2_DIAG_ENABLE, 53, "RL2 Diagn. Enable"},
 };
 
-// Box n of the configuration index writes register 28 + n.
+// Box n of the configuration index writes register 28 + n: one printable ASCII character
+// (32 to 126) or 0 for none.
 constexpr Target kConfigIndexTargets[] = {
-    {PANEL_3, PANEL_3_CONFIG_INDEX_1, 29, "Config index 1"}, {PANEL_3, PANEL_3_CONFIG_INDEX_2, 30, "Config index 2"},
-    {PANEL_3, PANEL_3_CONFIG_INDEX_3, 31, "Config index 3"}, {PANEL_3, PANEL_3_CONFIG_INDEX_4, 32, "Config index 4"},
-    {PANEL_3, PANEL_3_CONFIG_INDEX_5, 33, "Config index 5"}, {PANEL_3, PANEL_3_CONFIG_INDEX_6, 34, "Config index 6"},
-    {PANEL_3, PANEL_3_CONFIG_INDEX_7, 35, "Config index 7"}, {PANEL_3, PANEL_3_CONFIG_INDEX_8, 36, "Config index 8"},
+    {PANEL_3, PANEL_3_CONFIG_INDEX_1, 29, "Config index 1 of 8"}, {PANEL_3, PANEL_3_CONFIG_INDEX_2, 30, "Config index 2 of 8"},
+    {PANEL_3, PANEL_3_CONFIG_INDEX_3, 31, "Config index 3 of 8"}, {PANEL_3, PANEL_3_CONFIG_INDEX_4, 32, "Config index 4 of 8"},
+    {PANEL_3, PANEL_3_CONFIG_INDEX_5, 33, "Config index 5 of 8"}, {PANEL_3, PANEL_3_CONFIG_INDEX_6, 34, "Config index 6 of 8"},
+    {PANEL_3, PANEL_3_CONFIG_INDEX_7, 35, "Config index 7 of 8"}, {PANEL_3, PANEL_3_CONFIG_INDEX_8, 36, "Config index 8 of 8"},
 };
+
+constexpr int kUidRegister = 25;
 
 template <std::size_t N>
 const Target* findTarget(const Target (&table)[N], int panelId, int ctrl)
@@ -100,14 +105,19 @@ int showWriteDialog(App& app, int dialogId)
 
 std::string targetText(const Target& t) { return std::string(t.name) + " (register " + std::to_string(t.reg) + ")"; }
 
+std::string rangeText(int min, int max) { return std::to_string(min) + " to " + std::to_string(max); }
+
 void openValueDialog(App& app, int sourcePanel, const Target* t)
 {
     auto& ui = app.ui.panels;
     const int h = showWriteDialog(app, WRITE_VAL);
     if (!t)
         return;  // a control that writes nothing: the dialog opens and keeps its register
-    app.st.dialogTarget = {sourcePanel, t->ctrl, t->reg};
-    ui.SetCtrlAttribute(h, WRITE_VAL_WRITE_VALUE, ATTR_LABEL_TEXT, targetText(*t));
+    app.st.dialogTarget = {sourcePanel, t->ctrl, t->reg, t->min, t->max};
+    // The box takes what the register takes, and says so.
+    ui.SetCtrlAttribute(h, WRITE_VAL_WRITE_VALUE, ATTR_MIN_VALUE, static_cast<long long>(t->min));
+    ui.SetCtrlAttribute(h, WRITE_VAL_WRITE_VALUE, ATTR_MAX_VALUE, static_cast<long long>(t->max));
+    ui.SetCtrlAttribute(h, WRITE_VAL_WRITE_VALUE, ATTR_LABEL_TEXT, targetText(*t) + ", " + rangeText(t->min, t->max));
     long long current = 0;
     if (ui.GetCtrlVal(sourcePanel, t->ctrl, current) == 0 && current >= 0 && current <= 0xFFFF)
         ui.SetCtrlVal(h, WRITE_VAL_WRITE_VALUE, current);
@@ -200,7 +210,7 @@ int Write_Ascii(App& app, int panel, int control, int event)
             return 0;
         const int h = showWriteDialog(app, WR_ASCII);
         ui.SetActiveCtrl(h, WR_ASCII_STRING);
-        app.st.dialogTarget = {panel, t->ctrl, t->reg};
+        app.st.dialogTarget = {panel, t->ctrl, t->reg, 0, 126};
         ui.SetCtrlAttribute(h, WR_ASCII_STRING, ATTR_LABEL_TEXT, targetText(*t));
         std::string current;
         ui.GetCtrlVal(panel, control, current);
@@ -220,16 +230,25 @@ int Write_Single_Register(App& app, int panel, int control, int event)
     const int id = panelIdOf(app, dialog);
     if (panel != dialog)
         return 0;  // a dialog this program no longer tracks
-    const int reg = app.st.dialogTarget.reg;
+    const AppState::WriteTarget target = app.st.dialogTarget;
+    const int reg = target.reg;
     if (reg == 0)
         return 0;  // opened for nothing writable: there is nowhere to write
+    const ui::Panel* source = ui.panel(target.panel);
+    if (!source || !source->visible) {
+        // The window it was opened from has closed (the advanced set-up's password with it).
+        ui.DiscardPanel(dialog);
+        return 0;
+    }
     std::uint16_t value = 0;
     if (id == WRITE_VAL && control == WRITE_VAL_CONF_VAL) {
         long long v = -1;
         ui.GetCtrlVal(dialog, WRITE_VAL_WRITE_VALUE, v);
-        // A register holds 0 to 65535; anything else would reach the device as another number.
-        if (v < 0 || v > 0xFFFF) {
-            app.ui.MessagePopup("Warning", "The value must be a whole number from 0 to 65535. Nothing was written.");
+        // Anything outside what the register takes would reach the device as another number
+        // or be refused by it.
+        if (v < target.min || v > target.max) {
+            app.ui.MessagePopup("Warning", "The value must be a whole number from " + rangeText(target.min, target.max) +
+                                               ". Nothing was written.");
             return 0;
         }
         value = static_cast<std::uint16_t>(v);
@@ -248,7 +267,25 @@ int Write_Single_Register(App& app, int panel, int control, int event)
         return 0;
     }
     writeRegister(app, reg, value);
+    // The transmitter answers at its new address from now on: offer to follow it there.
+    if (reg == kUidRegister && app.link.responseValid == 1 && app.link.commErrorText.empty() &&
+        value != app.link.slaveAddress &&
+        app.ui.ConfirmPopup("New slave address", "The transmitter took slave address " + std::to_string(value) +
+                                                     ". Poll it at its new address?")) {
+        app.link.slaveAddress = value;
+        ui.SetCtrlVal(app.st.panelMain, PANEL_SLAVE_ADDRESS, value);
+    }
     return 0;
+}
+
+void CloseDialogsOpenedFrom(App& app, int panel)
+{
+    auto& ui = app.ui.panels;
+    const int dialog = app.st.panelWriteDialog;
+    if (app.st.dialogTarget.panel == panel && ui.panel(dialog)) {
+        ui.DiscardPanel(dialog);
+        app.st.dialogTarget = {};
+    }
 }
 
 int Slave_Add(App& app, int panel, int control, int event)

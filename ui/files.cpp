@@ -7,11 +7,20 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace vek::ui {
 
 int PosixFiles::GetFileInfo(const std::string& name, long long* size) { return GetFileStamp(name, size, nullptr); }
+
+int PosixFiles::failed(int err)
+{
+    lastErrno_ = err;
+    return -1;
+}
+
+std::string PosixFiles::LastErrorText() const { return lastErrno_ ? std::strerror(lastErrno_) : std::string(); }
 
 int PosixFiles::GetFileStamp(const std::string& name, long long* size, long long* modifiedNs)
 {
@@ -21,11 +30,13 @@ int PosixFiles::GetFileStamp(const std::string& name, long long* size, long long
     if (::stat(name.c_str(), &st) != 0) {
         if (size)
             *size = 0;
+        lastErrno_ = errno;
         return (errno == ENOENT || errno == ENOTDIR) ? 0 : -1;
     }
     if (!S_ISREG(st.st_mode)) {
         if (size)
             *size = 0;
+        lastErrno_ = 0;  // no system error: the caller names the reason
         return -1;
     }
     if (size)
@@ -51,13 +62,14 @@ int PosixFiles::CVI_OpenFile(const std::string& name, int access, int action, in
             flags |= O_APPEND;
     }
     if (name.empty())
-        return -1;
+        return failed(ENOENT);
     const int fd = ::open(name.c_str(), flags, 0644);
     if (fd < 0)
-        return -1;
+        return failed(errno);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
+        lastErrno_ = 0;  // not a regular file: no system error, the caller names it
         return -1;
     }
     return fd;
@@ -72,17 +84,23 @@ long long PosixFiles::CVI_WriteFile(int handle, const char* buffer, long long co
     struct stat st {};
     const bool regular = ::fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
     long long done = 0;
+    int err = 0;
     while (done < count) {
         const ssize_t n = ::write(handle, buffer + done, static_cast<size_t>(count - done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            err = errno;
             break;
         }
-        if (n == 0)
+        if (n == 0) {
+            err = ENOSPC;
             break;
+        }
         done += n;
     }
+    if (done < count)
+        lastErrno_ = err ? err : ENOSPC;
     if (done == 0 && count > 0)
         return -1;
     if (done < count && regular && ::ftruncate(handle, st.st_size) == 0)

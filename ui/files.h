@@ -32,6 +32,9 @@ public:
     // cuts short is taken back (the file keeps its old end) and reports 0.
     virtual long long CVI_WriteFile(int handle, const char* buffer, long long count) = 0;
     virtual int CVI_CloseFile(int handle) = 0;
+    // The system's reason for the latest call that failed ("No space left on device"), or
+    // "" when none has.
+    virtual std::string LastErrorText() const = 0;
 };
 
 class PosixFiles : public FileService {
@@ -41,6 +44,11 @@ public:
     int CVI_OpenFile(const std::string& name, int access, int action, int type) override;
     long long CVI_WriteFile(int handle, const char* buffer, long long count) override;
     int CVI_CloseFile(int handle) override;
+    std::string LastErrorText() const override;
+
+private:
+    int failed(int err);
+    int lastErrno_ = 0;
 };
 
 // "MM-DD-YYYY" and "HH:MM:SS" (24 h) of the clock's local wall time.

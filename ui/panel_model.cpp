@@ -161,6 +161,9 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
         p.id = panelId;
         p.constant = str(po.value("constant").toString());
         p.title = str(po.value("title").toString());
+        // Layout hint: Escape closes a window as its Quit button does, unless it is the
+        // program's main window, where a stray key must not end anything.
+        p.escapeCloses = po.value("escapeCloses").toBool(true);
         if (p.constant.empty() || !po.value("controls").isArray())
             return UIE_RESOURCE_UNREADABLE;
         for (const QJsonValue& cv : po.value("controls").toArray()) {
@@ -200,6 +203,7 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
             c.precision = co.value("precision").toInt(-1);
             c.maxLength = std::max(0, co.value("maxLength").toInt(0));
             c.group = str(co.value("group").toString());
+            c.elideMiddle = co.value("elide").toString() == "middle";
             c.interval = co.value("interval").toDouble(0.0);
             c.enabled = co.value("enabled").toBool(false);
             if (c.kind == Kind::Timer && !(c.interval > 0.0 && c.interval < 1e6))
@@ -474,6 +478,14 @@ int PanelModel::SetCtrlAttribute(int handle, int ctrl, int attr, const Value& v)
             return UIE_TYPE_MISMATCH;
         c->passwordMask = n != 0;
         break;
+    case ATTR_MIN_VALUE:
+    case ATTR_MAX_VALUE: {
+        if (isText || c->kind != Kind::Numeric)
+            return UIE_TYPE_MISMATCH;
+        const double d = std::holds_alternative<double>(v) ? std::get<double>(v) : static_cast<double>(n);
+        (attr == ATTR_MIN_VALUE ? c->min : c->max) = d;
+        break;
+    }
     default:
         break;
     }
@@ -495,6 +507,14 @@ int PanelModel::GetCtrlAttribute(int handle, int ctrl, int attr, Value& out) con
     case ATTR_LABEL_TEXT: out = c->label; return 0;
     case ATTR_TEXT_COLOR: out = static_cast<long long>(c->textColor); return 0;
     case ATTR_PASSWORD_MASK: out = static_cast<long long>(c->passwordMask); return 0;
+    case ATTR_MIN_VALUE:
+    case ATTR_MAX_VALUE: {
+        const std::optional<double>& bound = attr == ATTR_MIN_VALUE ? c->min : c->max;
+        if (!bound)
+            break;
+        out = *bound;
+        return 0;
+    }
     default: break;
     }
     auto it = c->attributes.find(attr);
@@ -732,9 +752,12 @@ int PanelModel::acceptsUserValue(const Control& c, const Value& v) const
             return UIE_TYPE_MISMATCH;
         if (!c.items.empty() && c.itemIndexOf(static_cast<long long>(d)) < 0)
             return UIE_TYPE_MISMATCH;
-    } else if (c.maxLength > 0 && std::holds_alternative<std::string>(v) &&
-               std::get<std::string>(v).size() > static_cast<std::size_t>(c.maxLength)) {
-        return UIE_TYPE_MISMATCH;
+    } else if (c.maxLength > 0 && std::holds_alternative<std::string>(v)) {
+        // The limit counts characters as the user sees them: "é" is one, though two bytes.
+        const std::string& text = std::get<std::string>(v);
+        const auto chars = std::count_if(text.begin(), text.end(), [](char ch) { return (ch & 0xC0) != 0x80; });
+        if (chars > c.maxLength)
+            return UIE_TYPE_MISMATCH;
     }
     return 0;
 }

@@ -58,6 +58,7 @@ struct Control {
     int precision = -1;               // digits after the point for floating display (-1: view decides)
     int maxLength = 0;                // longest text the user may type (0: no limit)
     std::string group;                // layout hint: the frame this control belongs to
+    bool elideMiddle = false;         // layout hint: a long text loses its middle, not its end
     bool dimmed = false;
     int textColor = -1;               // 0xRRGGBB, -1 = the view's default
     bool passwordMask = false;
@@ -78,6 +79,7 @@ struct Panel {
     int id = 0;
     std::string constant;
     std::string title;
+    bool escapeCloses = true;         // layout hint: Escape presses the window's Quit
     bool visible = false;
     std::vector<Control> controls;    // in resource order
     std::map<int, Value> attributes;

@@ -25,6 +25,7 @@ struct Platform {
     std::string TimeStr() const { return ui::TimeStr(clock); }
     void MessagePopup(const std::string& title, const std::string& text) { popups.MessagePopup(title, text); }
     void NoticePopup(const std::string& title, const std::string& text) { popups.NoticePopup(title, text); }
+    bool ConfirmPopup(const std::string& title, const std::string& text) { return popups.ConfirmPopup(title, text); }
 };
 
 }  // namespace vek::ui

@@ -14,6 +14,8 @@ public:
     // Shows `text` under `title` and returns at once: for what goes wrong inside the polling,
     // which must go on while the message waits for the user.
     virtual void NoticePopup(const std::string& title, const std::string& text) = 0;
+    // Asks a yes/no question and returns true for Yes.
+    virtual bool ConfirmPopup(const std::string& title, const std::string& text) = 0;
 };
 
 class RecordingPresenter : public Presenter {
@@ -27,6 +29,12 @@ public:
     {
         popups.push_back({title, text, false});
     }
+    bool ConfirmPopup(const std::string& title, const std::string& text) override
+    {
+        popups.push_back({title, text});
+        return confirmAnswer;
+    }
+    bool confirmAnswer = false;  // what the recorded user answers
     std::vector<Popup> popups;
 };
 
@@ -38,6 +46,11 @@ public:
         std::cerr << title << ": " << text << '\n';
     }
     void NoticePopup(const std::string& title, const std::string& text) override { MessagePopup(title, text); }
+    bool ConfirmPopup(const std::string& title, const std::string& text) override
+    {
+        MessagePopup(title, text);
+        return false;
+    }
 };
 
 }  // namespace vek::ui

@@ -9,6 +9,8 @@ inline constexpr int EVENT_LEFT_DOUBLE_CLICK = 4;
 inline constexpr int EVENT_TIMER_TICK = 13;           // a timer control fell due
 
 // Control attributes.
+inline constexpr int ATTR_MAX_VALUE = 300;            // number: the largest value the user may enter
+inline constexpr int ATTR_MIN_VALUE = 310;            // number: the smallest value the user may enter
 inline constexpr int ATTR_DIMMED = 500;               // int 0/1: greyed out, takes no input
 inline constexpr int ATTR_SIZE_TO_IMAGE = 530;        // int, recorded only
 inline constexpr int ATTR_LABEL_TEXT = 630;           // string: the control's label (a text message's text)

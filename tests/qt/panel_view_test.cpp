@@ -392,19 +392,18 @@ TEST_F(ViewTest, TheWriteDialogSeesTheTypedValueWhetherEnterOrItsButtonConfirms)
     EXPECT_EQ(seen, 55);
 }
 
-TEST_F(ViewTest, AnEntryWithItsOwnCallbackCommitsToItAndPressesNothingElse)
+TEST_F(ViewTest, AConfigIndexBoxTakesNoTypingButADoubleClickStillReachesIt)
 {
     const int h = open(PANEL_3);
     auto* entry = widget<QLineEdit>(h, "CONFIG_INDEX_1");
+    EXPECT_TRUE(entry->isReadOnly());
     entry->selectAll();
-    QTest::keyClicks(entry, "BXYZ");
-    EXPECT_EQ(entry->text(), "BXY");  // three characters at most
+    QTest::keyClicks(entry, "BX");
     QTest::keyClick(entry, Qt::Key_Return);
-    EXPECT_EQ(calls, (Calls{{"Write_Ascii", h, PANEL_3_CONFIG_INDEX_1, EVENT_VAL_CHANGED},
-                            {"Write_Ascii", h, PANEL_3_CONFIG_INDEX_1, EVENT_COMMIT}}));
-    std::string v;
-    model.GetCtrlVal(h, PANEL_3_CONFIG_INDEX_1, v);
-    EXPECT_EQ(v, "BXY");
+    EXPECT_EQ(entry->text(), "*");
+    EXPECT_TRUE(calls.empty());
+    QTest::mouseDClick(entry, Qt::LeftButton);
+    EXPECT_EQ(calls, (Calls{{"Write_Ascii", h, PANEL_3_CONFIG_INDEX_1, EVENT_LEFT_DOUBLE_CLICK}}));
 }
 
 TEST_F(ViewTest, OtherWindowsNeverBlockTheMainOne)
@@ -649,4 +648,32 @@ TEST(QtPanelViewAttach, AViewAttachedLaterBuildsWindowsForPanelsAlreadyLoaded)
     EXPECT_TRUE(view.window(shown)->isVisible());
     EXPECT_FALSE(view.window(hidden)->isVisible());
     EXPECT_EQ(view.window(shown)->findChild<QComboBox*>("COMPORT")->currentText(), "COM2");
+}
+
+TEST_F(ViewTest, EscapeIsTheQuitButtonOfEveryWindowButTheMainOne)
+{
+    const int main = open(PANEL), dialog = open(WRITE_VAL), user = open(PANEL_4);
+    QTest::keyClick(view.window(dialog), Qt::Key_Escape);
+    QTest::keyClick(view.window(user), Qt::Key_Escape);
+    QTest::keyClick(view.window(main), Qt::Key_Escape);
+    EXPECT_EQ(calls, (Calls{{"Write_Value", dialog, WRITE_VAL_EXIT, EVENT_COMMIT},
+                            {"Get_Buttons_2", user, PANEL_4_USCITA, EVENT_COMMIT}}));
+}
+
+TEST_F(ViewTest, RingsTheUserCannotChangeLookDisabledAndALongDevicePathLosesItsMiddle)
+{
+    const int h = open(PANEL_2);
+    EXPECT_FALSE(widget(h, "DATA_BITS")->isEnabled());
+    EXPECT_FALSE(widget(h, "BIT_STOP")->isEnabled());
+    EXPECT_TRUE(widget(h, "PARITY")->isEnabled());
+
+    const std::string path = "COM1 = /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    model.SetCtrlAttribute(h, PANEL_2_DEVICE_PATH, ATTR_LABEL_TEXT, path);
+    auto* label = widget<ElidedLabel>(h, "DEVICE_PATH");
+    ASSERT_NE(label, nullptr);
+    label->resize(label->fontMetrics().horizontalAdvance(QString::fromStdString(path)) / 2, label->height());
+    EXPECT_EQ(label->toolTip().toStdString(), path);
+    EXPECT_TRUE(label->text().startsWith("COM1 = /dev")) << label->text().toStdString();
+    EXPECT_TRUE(label->text().endsWith("port0")) << label->text().toStdString();
+    EXPECT_LT(label->text().size(), static_cast<int>(path.size()));
 }

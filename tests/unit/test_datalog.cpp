@@ -186,7 +186,7 @@ struct DataLog : ::testing::Test {
     {
         std::size_t n = 0;
         for (const auto& p : r.popups.popups)
-            n += p.title == "Error message" && p.text == "File I/O Error";
+            n += p.title == "File I/O Error";
         return n;
     }
 };
@@ -456,13 +456,25 @@ TEST_F(DataLog, AFailedOpenSaysFileIOErrorAndLeavesTheOpenFileInUse)
     tick();
     const fs::path folder = dir / "a-folder.xls";
     fs::create_directory(folder);
-    for (const fs::path& bad : {folder, dir / "no-such-dir" / "x.xls", fs::path("")}) {
-        SCOPED_TRACE(bad.string());
+    struct Bad {
+        fs::path name;
+        const char* title;
+        std::string text;
+    };
+    const std::string longName = (dir / std::string(300, 'x')).string() + ".xls";
+    for (const Bad& bad : {Bad{folder, "File I/O Error", "\"" + folder.string() + "\": it is not a regular file"},
+                           Bad{dir / "no-such-dir" / "x.xls", "File I/O Error",
+                               "\"" + (dir / "no-such-dir" / "x.xls").string() + "\": No such file or directory"},
+                           Bad{longName, "File I/O Error", "\"" + longName + "\": File name too long"},
+                           Bad{fs::path(""), "Warning", "Type a file name"},
+                           Bad{fs::path(".xls"), "Warning", "Type a file name"},
+                           Bad{dir / ".xls", "Warning", "Type a file name"}}) {
+        SCOPED_TRACE(bad.name.string());
         const std::size_t before = r.popups.popups.size();
-        openCreate(bad);
+        openCreate(bad.name);
         ASSERT_EQ(r.popups.popups.size(), before + 1);
-        EXPECT_EQ(r.popups.popups.back().title, "Error message");
-        EXPECT_EQ(r.popups.popups.back().text, "File I/O Error");
+        EXPECT_EQ(r.popups.popups.back().title, bad.title);
+        EXPECT_EQ(r.popups.popups.back().text, bad.text);
         EXPECT_EQ(descriptorsOn(log), 1);
         EXPECT_EQ(app.st.loggingActive, 1);
     }
@@ -470,6 +482,7 @@ TEST_F(DataLog, AFailedOpenSaysFileIOErrorAndLeavesTheOpenFileInUse)
     EXPECT_EQ(slurp(log), kHeader + exampleRow("17:05:09") + exampleRow("17:05:10"));
     EXPECT_TRUE(fs::is_directory(folder));
     EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_FALSE(fs::exists(dir / ".xls")) << "no hidden file was made";
 }
 
 TEST_F(DataLog, ANameThatIsNoRegularFileIsRefusedWithoutWaitingOnIt)

@@ -163,8 +163,8 @@ TEST_P(DialogWrite, DoubleClickOffersTheCurrentValueAndEnterWritesTheTypedOneToT
         << label(dialog(), WRITE_VAL_WRITE_VALUE);
     EXPECT_EQ(r.com.frames.size(), framesBefore) << "opening the dialog sends nothing";
 
-    // High and low bytes differ, so a swapped value cannot pass.
-    const auto typed = static_cast<std::uint16_t>(0xA500 | c.reg);
+    // High and low bytes differ, so a swapped value cannot pass (the UID takes 1 to 247 only).
+    const auto typed = static_cast<std::uint16_t>(c.reg == 25 ? 200 : 0xA500 | c.reg);
     const int pollsBefore = app.link.pollCount;
     enterValue(typed);
     ASSERT_EQ(r.com.frames.size(), framesBefore + 1);
@@ -402,11 +402,12 @@ TEST_F(Writes, AlphaAndV0AreRefusedWithAWarningAndKeepTheChosenRegister)
     EXPECT_TRUE(r.com.frames.empty());
 }
 
-TEST_F(Writes, TypingStraightIntoAConfigIndexBoxWritesNothingAndThePollPutsTheDeviceTextBack)
+TEST_F(Writes, TheConfigIndexBoxesTakeNoTypingAndThePollShowsTheDeviceText)
 {
     r.regs[29 - 1] = 'Q';
     const int adv = openAdvanced();
-    ASSERT_EQ(panels.UserSetValue(adv, PANEL_3_CONFIG_INDEX_1, Value(std::string("Z"))), 0);
+    // Read-only: typing there would look set without ever being written.
+    EXPECT_LT(panels.UserSetValue(adv, PANEL_3_CONFIG_INDEX_1, Value(std::string("Z"))), 0);
     EXPECT_TRUE(r.com.frames.empty());
     r.tick();
     EXPECT_EQ(r.com.frames.size(), 1u);
@@ -559,13 +560,84 @@ TEST_F(Writes, ANewSlaveAddressGoesIntoTheNextPollAndTheNextWrite)
     EXPECT_EQ(lastFrame(), hex(expectedWrite(17, 25, 5)));
 }
 
-TEST_F(Writes, WritingTheUidLeavesTheSlaveAddressAlone)
+TEST_F(Writes, AfterATakenUidTheUserIsAskedWhetherToFollowIt)
 {
+    // No: the polls stay at the old address.
     panels.PostEvent(app.st.panelMain, PANEL_UID, EVENT_LEFT_DOUBLE_CLICK);
     enterValue(9);
+    ASSERT_FALSE(r.popups.popups.empty());
+    EXPECT_EQ(r.popups.popups.back().title, "New slave address");
+    EXPECT_NE(r.popups.popups.back().text.find("address 9"), std::string::npos);
     r.tick();
     EXPECT_EQ(lastFrame(), hex(expectedPoll(1)));
     EXPECT_EQ(app.link.slaveAddress, 1);
+
+    // Yes: the Slave Address and every request after follow it.
+    r.popups.confirmAnswer = true;
+    enterValue(12);
+    EXPECT_EQ(app.link.slaveAddress, 12);
+    EXPECT_EQ(number(app.st.panelMain, PANEL_SLAVE_ADDRESS), 12);
+    r.tick();
+    EXPECT_EQ(lastFrame(), hex(expectedPoll(12)));
+
+    // A refused write asks nothing.
+    r.answering = false;
+    const std::size_t asked = r.popups.popups.size();
+    enterValue(30);
+    EXPECT_EQ(r.popups.popups.size(), asked);
+    EXPECT_EQ(app.link.slaveAddress, 12);
+}
+
+TEST_F(Writes, TheUidDialogTakesOneTo247AndSaysSo)
+{
+    panels.PostEvent(app.st.panelMain, PANEL_UID, EVENT_LEFT_DOUBLE_CLICK);
+    EXPECT_EQ(label(dialog(), WRITE_VAL_WRITE_VALUE), "UID (register 25), 1 to 247");
+    for (long long bad : {0LL, 248LL, 300LL})
+        EXPECT_LT(panels.UserSetValue(dialog(), WRITE_VAL_WRITE_VALUE, Value(bad)), 0) << bad;
+    // The range goes with the register: the next target takes its own.
+    panels.PostEvent(app.st.panelMain, PANEL_DISTANCE_20MA, EVENT_LEFT_DOUBLE_CLICK);
+    EXPECT_EQ(panels.UserSetValue(dialog(), WRITE_VAL_WRITE_VALUE, Value(300LL)), 0);
+    EXPECT_TRUE(r.com.frames.empty());
+}
+
+TEST_F(Writes, ClosingAWindowClosesTheDialogsOpenedFromItUnsent)
+{
+    const int adv = openAdvanced();
+    panels.PostEvent(adv, PANEL_3_Z_VALUE, EVENT_LEFT_DOUBLE_CLICK);
+    const int valueDialog = dialog();
+    ASSERT_EQ(panels.UserSetValue(valueDialog, WRITE_VAL_WRITE_VALUE, Value(150LL)), 0);
+    panels.PostEvent(adv, PANEL_3_EXIT_3, EVENT_COMMIT);
+    EXPECT_EQ(panels.panel(valueDialog), nullptr);
+    EXPECT_TRUE(shownDialogs().empty());
+
+    const int adv2 = openAdvanced();
+    panels.PostEvent(adv2, PANEL_3_CONFIG_INDEX_4, EVENT_LEFT_DOUBLE_CLICK);
+    const int ascii = dialog();
+    ASSERT_EQ(panels.UserSetValue(ascii, WR_ASCII_STRING, Value(std::string("K"))), 0);
+    panels.PostEvent(adv2, PANEL_3_EXIT_3, EVENT_COMMIT);
+    EXPECT_EQ(panels.panel(ascii), nullptr);
+    // Even an Enter that was already on its way writes nothing once the window is gone.
+    panels.PostEvent(ascii, WR_ASCII_CONF_VAL, EVENT_COMMIT);
+    EXPECT_TRUE(r.com.frames.empty());
+
+    // A dialog opened from the main window stays when a set-up window closes.
+    const int user = openUser();
+    panels.PostEvent(app.st.panelMain, PANEL_DISTANCE_20MA, EVENT_LEFT_DOUBLE_CLICK);
+    panels.PostEvent(user, PANEL_4_USCITA, EVENT_COMMIT);
+    EXPECT_EQ(shownDialogs(), std::vector<int>{dialog()});
+}
+
+TEST_F(Writes, TheConfigIndexDialogRefusesAnythingButPrintableAscii)
+{
+    const int adv = openAdvanced();
+    panels.PostEvent(adv, PANEL_3_CONFIG_INDEX_2, EVENT_LEFT_DOUBLE_CLICK);
+    EXPECT_EQ(label(dialog(), WR_ASCII_STRING), "Config index 2 of 8 (register 30)");
+    for (const char* bad : {"\xC3\xA9", "\xE2\x82\xAC", "\xC3\x9F", "\xCE\xA9", "\t"}) {
+        const std::size_t popups = r.popups.popups.size();
+        enterText(bad);
+        EXPECT_EQ(r.popups.popups.size(), popups + 1) << "refused with a message";
+    }
+    EXPECT_TRUE(r.com.frames.empty()) << "nothing, not even the old character, was sent";
 }
 
 TEST_F(Writes, ASlaveAddressOutsideOneTo247IsRefusedAndTheOldOneStays)

@@ -260,6 +260,34 @@ void SectionBox::paintEvent(QPaintEvent*)
     painter.drawComplexControl(QStyle::CC_GroupBox, opt);
 }
 
+// --- ElidedLabel ---
+
+void ElidedLabel::setFullText(const QString& text)
+{
+    full_ = text;
+    setToolTip(text);
+    refit();
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    // Room for a short path; anything longer is elided instead of widening the window.
+    return {fontMetrics().averageCharWidth() * 16, QLabel::minimumSizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* e)
+{
+    QLabel::resizeEvent(e);
+    refit();
+}
+
+void ElidedLabel::refit()
+{
+    const QString shown = fontMetrics().elidedText(full_, Qt::ElideMiddle, std::max(0, contentsRect().width()));
+    if (shown != text())
+        QLabel::setText(shown);
+}
+
 // --- PictureBox ---
 
 PictureBox::PictureBox(QWidget* parent) : QLabel(parent)

@@ -116,6 +116,24 @@ private:
     QColor color_;
 };
 
+// A one-line text that, when it does not fit, loses its middle ("/dev/serial/…/port0")
+// rather than its end, and shows the whole of it as a tooltip.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+    void setFullText(const QString& text);
+    QString fullText() const { return full_; }
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+
+private:
+    void refit();
+    QString full_;
+};
+
 class PictureBox : public QLabel {
     Q_OBJECT
 public:

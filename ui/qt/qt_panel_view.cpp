@@ -160,6 +160,16 @@ std::optional<Value> ParseNumberEntry(const Control& c, const QString& text, QSt
     return Value(c.type == DataType::Float ? static_cast<double>(static_cast<float>(d)) : d);
 }
 
+void PanelWindow::keyPressEvent(QKeyEvent* e)
+{
+    // Escape is the Quit button of a dialog or secondary window, never of the main window.
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && escapeCloses_) {
+        emit closeRequested(handle_);
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
 void PanelWindow::closeEvent(QCloseEvent* e)
 {
     // The window manager's close button is the window's Quit button: the callback behind it
@@ -259,6 +269,12 @@ QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, Q
         break;
     }
     case Kind::TextMsg: {
+        if (c.elideMiddle) {
+            auto* el = new ElidedLabel(parent);
+            el->setFullText(qs(c.label));
+            w = el;
+            break;
+        }
         auto* l = new QLabel(qs(c.label), parent);
         if (role == Role::Headline) {
             QFont f = l->font();
@@ -467,6 +483,7 @@ void QtPanelView::build(int handle)
     WindowView& wv = *owned;
     wv.plan = PlanPanel(*p);
     auto* win = new PanelWindow(handle);
+    win->setEscapeCloses(p->escapeCloses);
     wv.window = win;
     win->setObjectName(qs(p->constant));
     connect(win, &PanelWindow::closeRequested, this, [this](int h) {
@@ -662,6 +679,8 @@ void QtPanelView::syncValue(int handle, int ctrl)
     case Kind::TextMsg:
         if (auto* sb = qobject_cast<SectionBox*>(w))
             sb->setTitle(qs(c->label));
+        else if (auto* el = qobject_cast<ElidedLabel*>(w))
+            el->setFullText(qs(c->label));
         else if (auto* l = qobject_cast<QLabel*>(w))
             l->setText(qs(c->label));
         w->setAccessibleName(qs(c->label));
@@ -714,7 +733,9 @@ void QtPanelView::syncAttributes(int handle, int ctrl)
         sb->setTitleDimmed(c->dimmed);
         sb->setTitleColor(c->textColor >= 0 ? QColor::fromRgb(static_cast<QRgb>(c->textColor)) : QColor());
     } else {
-        w->setEnabled(!c->dimmed);
+        // A drop-down the user cannot change (an indicator) looks it.
+        const auto* ring = qobject_cast<RingBox*>(w);
+        w->setEnabled(!c->dimmed && !(ring && ring->isReadOnly()));
         applyLook(w, c->textColor);
     }
     if (cv->label) {

@@ -36,15 +36,18 @@ class PanelWindow : public QWidget {
 public:
     explicit PanelWindow(int handle) : handle_(handle) {}
     int handle() const { return handle_; }
+    void setEscapeCloses(bool on) { escapeCloses_ = on; }
 
 signals:
     void closeRequested(int handle);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     int handle_;
+    bool escapeCloses_ = true;
 };
 
 // Reads a number box's text as a value of control `c`, exactly as typed: an optional '-'

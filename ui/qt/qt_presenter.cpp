@@ -22,4 +22,13 @@ void QtPresenter::NoticePopup(const std::string& title, const std::string& text)
     box->show();
 }
 
+bool QtPresenter::ConfirmPopup(const std::string& title, const std::string& text)
+{
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(title), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setWindowModality(Qt::ApplicationModal);
+    return box.exec() == QMessageBox::Yes;
+}
+
 }  // namespace vek::ui::qt

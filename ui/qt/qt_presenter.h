@@ -13,6 +13,7 @@ public:
     // The same box, but not modal and not waited for: it stays up while the program goes on,
     // and deletes itself when dismissed.
     void NoticePopup(const std::string& title, const std::string& text) override;
+    bool ConfirmPopup(const std::string& title, const std::string& text) override;
 };
 
 }  // namespace vek::ui::qt
