@@ -203,3 +203,74 @@ TEST_F(UserInput, ASettingsFileNamingNoPortIsRecalledOnceAndAgainOnlyWhenItChang
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(UserInput, APortThatCannotBeOpenedIsNamedInsteadOfBlamingTheTransmitter)
+{
+    r.com.absent.insert(1);
+    r.tick();
+    EXPECT_EQ(r.mainMessage(), ui::Rs232ErrorText(ui::RS_ERR_CANNOT_OPEN));
+    EXPECT_NE(r.mainMessage(), "-NO RESPONSE-");
+    EXPECT_EQ(r.mainLed(), 1);
+    EXPECT_EQ(app.link.pollCount, 1) << "the poll still counts";
+    r.com.absent.clear();
+    r.tick();
+    EXPECT_EQ(r.mainMessage(), "");
+    EXPECT_EQ(r.mainLed(), 0);
+}
+
+TEST_F(UserInput, StaleMeasurementsGreyOutAndTheLastValidReplyIsNamed)
+{
+    const int main = app.st.panelMain;
+    auto dimmed = [&](int ctrl) {
+        Value v;
+        panels.GetCtrlAttribute(main, ctrl, ATTR_DIMMED, v);
+        return std::get<long long>(v) != 0;
+    };
+    auto lastValid = [&] {
+        Value v;
+        panels.GetCtrlValue(main, PANEL_LAST_VALID, v);
+        return std::holds_alternative<std::string>(v) ? std::get<std::string>(v) : std::string();
+    };
+    r.tick();
+    const std::string first = lastValid();
+    EXPECT_EQ(first.rfind("Last valid reply ", 0), 0u) << first;
+    EXPECT_FALSE(dimmed(PANEL_DISTANCE_MM));
+
+    r.answering = false;
+    r.clock.advanceTo(r.clock.now() + 5);
+    r.tick();
+    for (int ctrl : {PANEL_DISTANCE_MM, PANEL_LEVEL_PERC, PANEL_NUMERICTANK, PANEL_ERROR_MSG, PANEL_RL1_LED})
+        EXPECT_TRUE(dimmed(ctrl)) << ctrl;
+    EXPECT_FALSE(dimmed(PANEL_SLAVE_ADDRESS)) << "what the user sets is never greyed";
+    EXPECT_EQ(lastValid(), first) << "still the time of the last good one";
+
+    r.answering = true;
+    r.clock.advanceTo(r.clock.now() + 5);
+    r.tick();
+    EXPECT_FALSE(dimmed(PANEL_DISTANCE_MM));
+    EXPECT_FALSE(dimmed(PANEL_RL1_LED));
+    EXPECT_NE(lastValid(), first);
+}
+
+TEST_F(UserInput, TheSettingsWindowOpenedBeforeTheFirstPollShowsAndKeepsTheSavedPort)
+{
+    CwdGuard cwd;
+    app.link.ucMBFlag = 0;
+    app.link.usPortNumber = 0;
+    {
+        std::ofstream f("RS_Settings");
+        f << "COMPORT=3\nPorta=3\nBAUD_RATE=1\nPARITY=2\n";
+    }
+    panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
+    EXPECT_EQ(number(app.st.panelRs485, PANEL_2_COMPORT), 3);
+    EXPECT_EQ(number(app.st.panelRs485, PANEL_2_BAUD_RATE), 1);
+    panels.PostEvent(app.st.panelRs485, PANEL_2_SAVE_SETTINGS, EVENT_COMMIT);
+    std::ifstream in("RS_Settings");
+    const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(saved.find("COMPORT=3"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("Porta=3"), std::string::npos) << saved;
+}
+
+}  // namespace
