@@ -32,8 +32,9 @@ int Psw_config(App& app);
 // Takes the port, baud rate and parity from "RS_Settings" into the settings; false when
 // the file is missing, unreadable or names no valid port.
 bool RecallSerialSettings(App& app);
-// The text that tells which device a COM port number stands for.
-std::string DeviceTextOf(int port);
+// The text that tells which device a COM port number stands for: the device the port is
+// open on while it is open, else the one the number resolves to now.
+std::string DeviceTextOf(const ui::Rs232& com, int port);
 
 // --- polling cycle and decoders ---
 int MB_COM(App& app, int panel, int control, int event);

@@ -17,7 +17,8 @@ int MemoryRs232::OpenComConfig(int port, const std::string&, long baud, int pari
         open_.erase(port);
         return fail(RS_ERR_CANNOT_OPEN);
     }
-    open_.insert(port);
+    auto named = devices.find(port);
+    open_[port] = named != devices.end() ? named->second : ResolveComPort(port);
     // Reconfiguring discards both queues, as the real port does.
     in_[port].clear();
     pending_[port].clear();
@@ -88,6 +89,12 @@ int MemoryRs232::SetComTime(int port, double seconds)
 }
 
 std::string MemoryRs232::GetRS232ErrorString(int code) { return Rs232ErrorText(code); }
+
+std::string MemoryRs232::DevicePath(int port) const
+{
+    auto it = open_.find(port);
+    return it == open_.end() ? std::string() : it->second;
+}
 
 void MemoryRs232::inject(int port, const Bytes& bytes)
 {

@@ -123,6 +123,18 @@ bool PosixRs232::hungUp(const Port& p) const
     return false;
 }
 
+bool PosixRs232::namesAnotherDevice(const Port& p, const std::string& path) const
+{
+    if (path != p.path)
+        return true;
+    // The same name may have been pointed at another device (a link re-pointed, a node made
+    // anew). A name that leads nowhere names no other device: the hang-up check decides then.
+    struct stat named {}, open {};
+    if (::stat(path.c_str(), &named) != 0 || ::fstat(p.fd, &open) != 0)
+        return false;
+    return named.st_rdev != open.st_rdev || named.st_dev != open.st_dev || named.st_ino != open.st_ino;
+}
+
 void PosixRs232::closePort(int port)
 {
     auto it = ports_.find(port);
@@ -133,7 +145,7 @@ void PosixRs232::closePort(int port)
     ports_.erase(it);
 }
 
-std::string PosixRs232::devicePath(int port) const
+std::string PosixRs232::DevicePath(int port) const
 {
     auto it = ports_.find(port);
     return it == ports_.end() ? std::string() : it->second.path;
@@ -150,17 +162,19 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
                                              std::to_string(dataBits) + " data bits, " + std::to_string(stopBits) +
                                              " stop bits, parity " + std::to_string(parity));
 
-    // A re-plugged adapter comes back as a new device behind the same path: drop the dead
-    // descriptor and open the path afresh.
+    // A re-plugged adapter comes back as a new device behind the same path, and one plugged
+    // back after a fallback makes COMn name another path: either way the open descriptor is
+    // dropped and the device COMn names now is opened.
+    const std::string path = ResolveComPort(port);
     auto it = ports_.find(port);
-    if (it != ports_.end() && hungUp(it->second))
+    if (it != ports_.end() && (hungUp(it->second) || namesAnotherDevice(it->second, path)))
         closePort(port);
 
     for (int attempt = 0; attempt < 2; ++attempt) {
         it = ports_.find(port);
         if (it == ports_.end()) {
             Port p;
-            p.path = ResolveComPort(port);
+            p.path = path;
             p.fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
             if (p.fd < 0)
                 return failErrno(RS_ERR_CANNOT_OPEN, p, errno);

@@ -25,9 +25,7 @@ public:
     int SetComTime(int port, double seconds) override;
     int ReturnRS232Err() override { return lastError_; }
     std::string GetRS232ErrorString(int code) override;
-
-    // The device path COM`port` is open on ("" when closed).
-    std::string devicePath(int port) const;
+    std::string DevicePath(int port) const override;
 
 private:
     struct Port {
@@ -39,6 +37,8 @@ private:
     int fail(int code, const std::string& detail);
     int failErrno(int code, const Port& p, int err);
     bool hungUp(const Port& p) const;
+    // True when `path` (what COMn resolves to now) is not the device open in `p`.
+    bool namesAnotherDevice(const Port& p, const std::string& path) const;
     void closePort(int port);
 
     std::map<int, Port> ports_;

@@ -25,7 +25,8 @@ public:
     virtual ~Rs232() = default;
     // Opens COM`port` (the device name is unused: ports resolve by number). Opening a port
     // that is already open reconfigures it and discards both queues; if its device has
-    // gone, the port is closed and the path opened afresh. 0 or a negative RS_ERR_ code.
+    // gone, or COM`port` now resolves to another device than the open one, the port is
+    // closed and the resolved path opened afresh. 0 or a negative RS_ERR_ code.
     virtual int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits,
                               int stopBits, int inputQueueSize, int outputQueueSize) = 0;
     // Closes the port; closing a port that is not open is harmless (RS_ERR_NOT_OPEN).
@@ -46,6 +47,8 @@ public:
     virtual int ReturnRS232Err() = 0;
     // A readable text for a code; for the latest error it names the device and the cause.
     virtual std::string GetRS232ErrorString(int code) = 0;
+    // The device path COM`port` is open on, or "" when it is not open.
+    virtual std::string DevicePath(int port) const = 0;
 };
 
 // The device behind COM`port`: $VEK_COM<port> when set, else /dev/ttyUSB<port-1> when it
