@@ -82,6 +82,34 @@ int remainingMs(std::chrono::steady_clock::time_point deadline)
 
 }  // namespace
 
+std::optional<termios> LineTermios(termios base, long baud, int parity, int dataBits, int stopBits)
+{
+    const speed_t speed = speedOf(baud);
+    if (speed == B0 || parity < RS_PARITY_NONE || parity > RS_PARITY_EVEN || dataBits < 5 || dataBits > 8 ||
+        stopBits < 1 || stopBits > 2)
+        return std::nullopt;
+    termios tio = base;
+    ::cfmakeraw(&tio);
+    // Nothing an earlier setting (or whoever used the device before) left may survive.
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag |= dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
+    if (parity == RS_PARITY_EVEN)
+        tio.c_cflag |= PARENB;
+    else if (parity == RS_PARITY_ODD)
+        tio.c_cflag |= PARENB | PARODD;
+    if (stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // VMIN 1 with a non-blocking descriptor: an empty queue reads as EAGAIN, so a read
+    // of 0 bytes can only mean the far side hung up.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    return tio;
+}
+
 PosixRs232::~PosixRs232()
 {
     for (auto& [n, p] : ports_)
@@ -156,8 +184,7 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
 {
     if (port < 1 || port > 99)
         return fail(RS_ERR_INVALID_PORT, "Invalid port number: COM" + std::to_string(port));
-    const speed_t speed = speedOf(baud);
-    if (speed == B0 || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 || stopBits < 1 || stopBits > 2)
+    if (!LineTermios(termios{}, baud, parity, dataBits, stopBits))
         return fail(RS_ERR_BAD_SETTINGS, Rs232ErrorText(RS_ERR_BAD_SETTINGS) + ": " + std::to_string(baud) + " baud, " +
                                              std::to_string(dataBits) + " data bits, " + std::to_string(stopBits) +
                                              " stop bits, parity " + std::to_string(parity));
@@ -196,27 +223,11 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
             closePort(port);
             return rc;
         }
-        ::cfmakeraw(&tio);
-        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tio.c_cflag |= dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
+        tio = *LineTermios(tio, baud, parity, dataBits, stopBits);
         // A pseudo-terminal (the simulator, a test) carries no parity: its kernel side drops
         // the bits or refuses them outright, so it is asked for none.
-        if (!isPseudoTerminal(p.fd)) {
-            if (parity == RS_PARITY_EVEN)
-                tio.c_cflag |= PARENB;
-            else if (parity == RS_PARITY_ODD)
-                tio.c_cflag |= PARENB | PARODD;
-        }
-        if (stopBits == 2)
-            tio.c_cflag |= CSTOPB;
-        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-        // VMIN 1 with a non-blocking descriptor: an empty queue reads as EAGAIN, so a read
-        // of 0 bytes can only mean the far side hung up.
-        tio.c_cc[VMIN] = 1;
-        tio.c_cc[VTIME] = 0;
-        ::cfsetispeed(&tio, speed);
-        ::cfsetospeed(&tio, speed);
+        if (isPseudoTerminal(p.fd))
+            tio.c_cflag &= ~(PARENB | PARODD);
         if (::tcsetattr(p.fd, TCSANOW, &tio) != 0) {
             const int err = errno;
             if (deviceGoneErrno(err) && attempt == 0) {

@@ -1,12 +1,20 @@
 // Serial ports on POSIX termios: raw mode, 8N1-style settings, non-blocking descriptors
 // waited on with poll(), so nothing here can spin or hang past its time-out.
 #pragma once
+#include <termios.h>
+
 #include <map>
+#include <optional>
 #include <string>
 
 #include "rs232.h"
 
 namespace vek::ui {
+
+// The attributes of a raw line at the given settings, built on `base` (what the device
+// has now): speed, parity (an RS_PARITY_ code), data and stop bits, no flow control, and
+// a read returns what waits. nullopt for settings no line takes.
+std::optional<termios> LineTermios(termios base, long baud, int parity, int dataBits, int stopBits);
 
 class PosixRs232 : public Rs232 {
 public:
