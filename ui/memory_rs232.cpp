@@ -1,5 +1,7 @@
 #include "memory_rs232.h"
 
+#include <algorithm>
+
 namespace vek::ui {
 
 MemoryRs232::MemoryRs232(VirtualClock& clock) : clock_(clock)
@@ -70,6 +72,22 @@ int MemoryRs232::ComRd(int port, std::uint8_t* buffer, int count)
     }
     lastError_ = n < count ? RS_ERR_TIMEOUT : 0;
     return n;
+}
+
+int MemoryRs232::ComPeek(int port, std::uint8_t* buffer, int count)
+{
+    if (!open_.count(port))
+        return fail(RS_ERR_NOT_OPEN);
+    if (failNextPeek < 0) {
+        const int code = failNextPeek;
+        failNextPeek = 0;
+        return fail(code);
+    }
+    const auto& q = in_[port];
+    const int n = std::min(count, static_cast<int>(q.size()));
+    std::copy_n(q.begin(), n > 0 ? n : 0, buffer);
+    lastError_ = 0;
+    return n > 0 ? n : 0;
 }
 
 int MemoryRs232::GetInQLen(int port)

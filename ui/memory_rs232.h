@@ -26,6 +26,7 @@ public:
     int ComWrtByte(int port, int byte) override;
     int ComWrt(int port, const std::uint8_t* buffer, int count) override;
     int ComRd(int port, std::uint8_t* buffer, int count) override;
+    int ComPeek(int port, std::uint8_t* buffer, int count) override;
     int GetInQLen(int port) override;
     int SetComTime(int port, double seconds) override;
     int ReturnRS232Err() override { return lastError_; }
@@ -52,6 +53,7 @@ public:
     std::set<int> absent;             // ports whose device is missing: opening them fails
     std::map<int, std::string> devices;  // the device a port opens on; else what ResolveComPort says
     int failNextRead = 0;             // a negative code makes the next ComRd report it
+    int failNextPeek = 0;             // a negative code makes the next ComPeek report it
     std::map<int, double> timeouts;
 
 private:

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -240,6 +241,7 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
         }
         // Whatever arrived late for an earlier request must never be taken as the next reply.
         ::tcflush(p.fd, TCIOFLUSH);
+        p.ahead.clear();
         return ok();
     }
     return fail(RS_ERR_CANNOT_OPEN, Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": COM" + std::to_string(port));
@@ -297,7 +299,12 @@ int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
     if (it == ports_.end())
         return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
     Port& p = it->second;
-    int got = 0;
+    // What a look ahead took from the device comes first.
+    int got = std::max(0, std::min(count, static_cast<int>(p.ahead.size())));
+    if (got > 0) {
+        std::copy_n(p.ahead.begin(), got, buffer);
+        p.ahead.erase(p.ahead.begin(), p.ahead.begin() + got);
+    }
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
     while (got < count) {
@@ -335,6 +342,39 @@ int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
     return ok(got);
 }
 
+int PosixRs232::ComPeek(int port, std::uint8_t* buffer, int count)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    Port& p = it->second;
+    // Take what waits into the read-ahead until it holds `count` bytes or nothing more waits.
+    while (static_cast<int>(p.ahead.size()) < count) {
+        std::uint8_t chunk[64];
+        const std::size_t want = std::min(sizeof chunk, static_cast<std::size_t>(count) - p.ahead.size());
+        const ssize_t n = ::read(p.fd, chunk, want);
+        if (n > 0) {
+            p.ahead.insert(p.ahead.end(), chunk, chunk + n);
+            continue;
+        }
+        const int err = n < 0 ? errno : 0;
+        if (n < 0 && err == EINTR)
+            continue;
+        if (n < 0 && err == EAGAIN)
+            break;
+        // Hung up (end of file) or failed: what was taken can still be read; the error shows
+        // once nothing is left.
+        if (!p.ahead.empty())
+            break;
+        if (n == 0)
+            return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
+        return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+    }
+    const int n = std::max(0, std::min(count, static_cast<int>(p.ahead.size())));
+    std::copy_n(p.ahead.begin(), n, buffer);
+    return ok(n);
+}
+
 int PosixRs232::GetInQLen(int port)
 {
     auto it = ports_.find(port);
@@ -346,6 +386,7 @@ int PosixRs232::GetInQLen(int port)
         const int err = errno;
         return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
     }
+    waiting += static_cast<int>(p.ahead.size());
     if (waiting == 0 && hungUp(p))
         return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
     return ok(waiting);

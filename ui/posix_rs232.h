@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "rs232.h"
 
@@ -29,6 +30,7 @@ public:
     int ComWrtByte(int port, int byte) override;
     int ComWrt(int port, const std::uint8_t* buffer, int count) override;
     int ComRd(int port, std::uint8_t* buffer, int count) override;
+    int ComPeek(int port, std::uint8_t* buffer, int count) override;
     int GetInQLen(int port) override;
     int SetComTime(int port, double seconds) override;
     int ReturnRS232Err() override { return lastError_; }
@@ -40,6 +42,9 @@ private:
         int fd = -1;
         std::string path;
         double timeout = 0.5;
+        // Bytes taken from the device by ComPeek and not yet by ComRd: a terminal cannot be
+        // read without consuming, so they wait here, first in the queue.
+        std::vector<std::uint8_t> ahead;
     };
     int ok(int result = 0);
     int fail(int code, const std::string& detail);

@@ -39,6 +39,10 @@ public:
     // Reads exactly `count` bytes, waiting at most the port's time-out for them; returns
     // the number read (fewer on time-out, with RS_ERR_TIMEOUT recorded) or a negative code.
     virtual int ComRd(int port, std::uint8_t* buffer, int count) = 0;
+    // Copies up to `count` of the bytes waiting right now into `buffer` without taking them:
+    // the next ComRd still reads them, and GetInQLen still counts them. Never waits; returns
+    // the number copied or a negative code.
+    virtual int ComPeek(int port, std::uint8_t* buffer, int count) = 0;
     // Bytes waiting in the input queue right now, or a negative code.
     virtual int GetInQLen(int port) = 0;
     // Time-out of ComRd, ComWrt and ComWrtByte, in seconds.

@@ -182,6 +182,48 @@ TEST_F(PtyTest, ReopeningDiscardsQueuedBytesAndShortReadsTimeOut)
     EXPECT_EQ(buf[0], 9);
 }
 
+TEST_F(PtyTest, ALookAtWhatWaitsTakesNothingAndReopeningDiscardsItToo)
+{
+    FarEnd far(link);
+    PosixRs232 port;
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    port.SetComTime(4, 2.0);
+    far.send({1, 2, 3, 4, 5});
+    ASSERT_EQ(waitQueued(port, 5), 5);
+    std::uint8_t seen[8] = {};
+    EXPECT_EQ(port.ComPeek(4, seen, 3), 3);
+    EXPECT_EQ(Bytes(seen, seen + 3), (Bytes{1, 2, 3}));
+    EXPECT_EQ(port.GetInQLen(4), 5);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.ComPeek(4, seen, 8), 5) << "a look takes what waits, and no more";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500)) << "a look never waits";
+    EXPECT_EQ(Bytes(seen, seen + 5), (Bytes{1, 2, 3, 4, 5}));
+
+    // Five bytes that are no exception reply stay queued after the link looked at them.
+    test::Rig rig;
+    Platform ui{rig.panels, port, rig.clock, rig.files, rig.popups};
+    LinkState& s = rig.app.link;
+    ModBusMasterQuery(s);
+    SendDataMaster(s, ui, 4);
+    far.readExactly(8);
+    ReceiveDataMaster(s, ui, 4);
+    EXPECT_EQ(s.commErrorText, "-NO RESPONSE-");
+    EXPECT_EQ(port.GetInQLen(4), 5);
+
+    far.send({6, 7});
+    ASSERT_EQ(waitQueued(port, 7), 7);
+    std::uint8_t got[7] = {};
+    EXPECT_EQ(port.ComRd(4, got, 7), 7);
+    EXPECT_EQ(Bytes(got, got + 7), (Bytes{1, 2, 3, 4, 5, 6, 7})) << "what was looked at comes first, in order";
+    EXPECT_EQ(port.GetInQLen(4), 0);
+
+    far.send({8, 9});
+    ASSERT_EQ(waitQueued(port, 2), 2);
+    EXPECT_EQ(port.ComPeek(4, seen, 2), 2);
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    EXPECT_EQ(port.GetInQLen(4), 0) << "reopening discards what a look took";
+}
+
 TEST_F(PtyTest, VanishedDeviceGivesAnErrorWithTextAndThePortReopensWhenItReturns)
 {
     PosixRs232 port;
