@@ -7,10 +7,14 @@
 
 namespace vek {
 
-std::string DeviceTextOf(int port)
+std::string DeviceTextOf(const ui::Rs232& com, int port)
 {
     if (port < 1)
         return "No port chosen";
+    // While the port is open the device in use counts, even if the number would resolve to
+    // another one now (the next poll's reopening switches to it).
+    if (const std::string inUse = com.DevicePath(port); !inUse.empty())
+        return "COM" + std::to_string(port) + " = " + inUse;
     const std::string path = ui::ResolveComPort(port);
     std::error_code ec;
     const bool present = std::filesystem::exists(path, ec);
@@ -85,7 +89,7 @@ int Set_Value(App& app, int panel, int control, int event)
         case PANEL_2_COMPORT:
             link.usPortNumber = static_cast<std::uint16_t>(v);
             ui.SetCtrlVal(panel, PANEL_2_Porta, link.usPortNumber);
-            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(link.usPortNumber));
+            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(app.ui.com, link.usPortNumber));
             link.ucMBFlag = 1;
             break;
         case PANEL_2_DATA_BITS:

@@ -35,8 +35,9 @@ bool RecallSerialSettings(App& app);
 // The same, but only when the file changed since this was last called (or never was):
 // what the polling and the writes use while no port is chosen.
 bool RecallChangedSerialSettings(App& app);
-// The text that tells which device a COM port number stands for.
-std::string DeviceTextOf(int port);
+// The text that tells which device a COM port number stands for: the device the port is
+// open on while it is open, else the one the number resolves to now.
+std::string DeviceTextOf(const ui::Rs232& com, int port);
 
 // --- polling cycle and decoders ---
 int MB_COM(App& app, int panel, int control, int event);

@@ -132,6 +132,20 @@ void report(LinkState& s, ui::Platform& ui, bool serialError)
     ui.panels.SetCtrlVal(s.panelMain, PANEL_ERROR_COM_MSG, s.commErrorText);
 }
 
+// After a read: when the port reports a serial error, the reply is lost and the lamp says
+// so with the port's own text. True when it did.
+bool serialErrorAfterRead(LinkState& s, ui::Platform& ui)
+{
+    s.iRS232Error = ui.com.ReturnRS232Err();
+    if (s.iRS232Error >= 0)
+        return false;
+    s.commError = 1;
+    s.responseValid = 0;
+    SetCommErrorText(s, ui.com.GetRS232ErrorString(s.iRS232Error));
+    report(s, ui, true);
+    return true;
+}
+
 }  // namespace
 
 int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port)
@@ -149,11 +163,18 @@ int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port)
     }
     const int waiting = ui.com.GetInQLen(port);
 
+    // Five waiting bytes may be the slave refusing the request. They are taken only when they
+    // are that; anything else stays queued, like any reply of the wrong length.
     constexpr int kExceptionLength = 5;
     if (waiting == kExceptionLength && s.usRxFrameLen != kExceptionLength) {
         std::uint8_t b[kExceptionLength] = {};
-        const int got = ui.com.ComRd(port, b, kExceptionLength);
-        if (got == kExceptionLength && isExceptionReply(s, b)) {
+        const int seen = ui.com.ComPeek(port, b, kExceptionLength);
+        if (seen < 0 && serialErrorAfterRead(s, ui))
+            return 0;
+        if (seen == kExceptionLength && isExceptionReply(s, b)) {
+            ui.com.ComRd(port, b, kExceptionLength);
+            if (serialErrorAfterRead(s, ui))
+                return 0;
             s.responseValid = 0;
             s.ucExceptionCode = b[2];
             SetCommErrorText(s, "-EXCEPTION " + std::to_string(b[2]) + "-");
@@ -174,14 +195,8 @@ int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port)
     s.ucSlaveAddressReceived = s.ucRxBuffer[0];
     s.ucFuncCodReceived = s.ucRxBuffer[1];
     s.usNBytesReceived = s.ucRxBuffer[2];
-    s.iRS232Error = ui.com.ReturnRS232Err();
-    if (s.iRS232Error < 0) {
-        s.commError = 1;
-        s.responseValid = 0;
-        SetCommErrorText(s, ui.com.GetRS232ErrorString(s.iRS232Error));
-        report(s, ui, true);
+    if (serialErrorAfterRead(s, ui))
         return 0;
-    }
 
     s.commErrorText.clear();
     if (CheckSlaveResponse(s) == 1) {

@@ -1,5 +1,7 @@
 #include "memory_rs232.h"
 
+#include <algorithm>
+
 namespace vek::ui {
 
 MemoryRs232::MemoryRs232(VirtualClock& clock) : clock_(clock)
@@ -17,7 +19,8 @@ int MemoryRs232::OpenComConfig(int port, const std::string&, long baud, int pari
         open_.erase(port);
         return fail(RS_ERR_CANNOT_OPEN);
     }
-    open_.insert(port);
+    auto named = devices.find(port);
+    open_[port] = named != devices.end() ? named->second : ResolveComPort(port);
     // Reconfiguring discards both queues, as the real port does.
     in_[port].clear();
     pending_[port].clear();
@@ -71,6 +74,22 @@ int MemoryRs232::ComRd(int port, std::uint8_t* buffer, int count)
     return n;
 }
 
+int MemoryRs232::ComPeek(int port, std::uint8_t* buffer, int count)
+{
+    if (!open_.count(port))
+        return fail(RS_ERR_NOT_OPEN);
+    if (failNextPeek < 0) {
+        const int code = failNextPeek;
+        failNextPeek = 0;
+        return fail(code);
+    }
+    const auto& q = in_[port];
+    const int n = std::min(count, static_cast<int>(q.size()));
+    std::copy_n(q.begin(), n > 0 ? n : 0, buffer);
+    lastError_ = 0;
+    return n > 0 ? n : 0;
+}
+
 int MemoryRs232::GetInQLen(int port)
 {
     if (!open_.count(port))
@@ -88,6 +107,12 @@ int MemoryRs232::SetComTime(int port, double seconds)
 }
 
 std::string MemoryRs232::GetRS232ErrorString(int code) { return Rs232ErrorText(code); }
+
+std::string MemoryRs232::DevicePath(int port) const
+{
+    auto it = open_.find(port);
+    return it == open_.end() ? std::string() : it->second;
+}
 
 void MemoryRs232::inject(int port, const Bytes& bytes)
 {

@@ -26,10 +26,12 @@ public:
     int ComWrtByte(int port, int byte) override;
     int ComWrt(int port, const std::uint8_t* buffer, int count) override;
     int ComRd(int port, std::uint8_t* buffer, int count) override;
+    int ComPeek(int port, std::uint8_t* buffer, int count) override;
     int GetInQLen(int port) override;
     int SetComTime(int port, double seconds) override;
     int ReturnRS232Err() override { return lastError_; }
     std::string GetRS232ErrorString(int code) override;
+    std::string DevicePath(int port) const override;
 
     // --- the test's side of the line ---
     struct OpenCall {
@@ -49,13 +51,15 @@ public:
     std::vector<OpenCall> opens;      // every OpenComConfig call
     std::vector<int> closes;          // every CloseCom call
     std::set<int> absent;             // ports whose device is missing: opening them fails
+    std::map<int, std::string> devices;  // the device a port opens on; else what ResolveComPort says
     int failNextRead = 0;             // a negative code makes the next ComRd report it
+    int failNextPeek = 0;             // a negative code makes the next ComPeek report it
     std::map<int, double> timeouts;
 
 private:
     int fail(int code) { return lastError_ = code; }
     VirtualClock& clock_;
-    std::set<int> open_;
+    std::map<int, std::string> open_;  // open ports and the device each is open on
     std::map<int, std::deque<std::uint8_t>> in_;
     std::map<int, Bytes> pending_;
     int lastError_ = 0;

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -82,6 +83,34 @@ int remainingMs(std::chrono::steady_clock::time_point deadline)
 
 }  // namespace
 
+std::optional<termios> LineTermios(termios base, long baud, int parity, int dataBits, int stopBits)
+{
+    const speed_t speed = speedOf(baud);
+    if (speed == B0 || parity < RS_PARITY_NONE || parity > RS_PARITY_EVEN || dataBits < 5 || dataBits > 8 ||
+        stopBits < 1 || stopBits > 2)
+        return std::nullopt;
+    termios tio = base;
+    ::cfmakeraw(&tio);
+    // Nothing an earlier setting (or whoever used the device before) left may survive.
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag |= dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
+    if (parity == RS_PARITY_EVEN)
+        tio.c_cflag |= PARENB;
+    else if (parity == RS_PARITY_ODD)
+        tio.c_cflag |= PARENB | PARODD;
+    if (stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    // VMIN 1 with a non-blocking descriptor: an empty queue reads as EAGAIN, so a read
+    // of 0 bytes can only mean the far side hung up.
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    return tio;
+}
+
 PosixRs232::~PosixRs232()
 {
     for (auto& [n, p] : ports_)
@@ -123,6 +152,18 @@ bool PosixRs232::hungUp(const Port& p) const
     return false;
 }
 
+bool PosixRs232::namesAnotherDevice(const Port& p, const std::string& path) const
+{
+    if (path != p.path)
+        return true;
+    // The same name may have been pointed at another device (a link re-pointed, a node made
+    // anew). A name that leads nowhere names no other device: the hang-up check decides then.
+    struct stat named {}, open {};
+    if (::stat(path.c_str(), &named) != 0 || ::fstat(p.fd, &open) != 0)
+        return false;
+    return named.st_rdev != open.st_rdev || named.st_dev != open.st_dev || named.st_ino != open.st_ino;
+}
+
 void PosixRs232::closePort(int port)
 {
     auto it = ports_.find(port);
@@ -133,7 +174,7 @@ void PosixRs232::closePort(int port)
     ports_.erase(it);
 }
 
-std::string PosixRs232::devicePath(int port) const
+std::string PosixRs232::DevicePath(int port) const
 {
     auto it = ports_.find(port);
     return it == ports_.end() ? std::string() : it->second.path;
@@ -144,23 +185,24 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
 {
     if (port < 1 || port > 99)
         return fail(RS_ERR_INVALID_PORT, "Invalid port number: COM" + std::to_string(port));
-    const speed_t speed = speedOf(baud);
-    if (speed == B0 || parity < 0 || parity > 2 || dataBits < 5 || dataBits > 8 || stopBits < 1 || stopBits > 2)
+    if (!LineTermios(termios{}, baud, parity, dataBits, stopBits))
         return fail(RS_ERR_BAD_SETTINGS, Rs232ErrorText(RS_ERR_BAD_SETTINGS) + ": " + std::to_string(baud) + " baud, " +
                                              std::to_string(dataBits) + " data bits, " + std::to_string(stopBits) +
                                              " stop bits, parity " + std::to_string(parity));
 
-    // A re-plugged adapter comes back as a new device behind the same path: drop the dead
-    // descriptor and open the path afresh.
+    // A re-plugged adapter comes back as a new device behind the same path, and one plugged
+    // back after a fallback makes COMn name another path: either way the open descriptor is
+    // dropped and the device COMn names now is opened.
+    const std::string path = ResolveComPort(port);
     auto it = ports_.find(port);
-    if (it != ports_.end() && hungUp(it->second))
+    if (it != ports_.end() && (hungUp(it->second) || namesAnotherDevice(it->second, path)))
         closePort(port);
 
     for (int attempt = 0; attempt < 2; ++attempt) {
         it = ports_.find(port);
         if (it == ports_.end()) {
             Port p;
-            p.path = ResolveComPort(port);
+            p.path = path;
             p.fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
             if (p.fd < 0)
                 return failErrno(RS_ERR_CANNOT_OPEN, p, errno);
@@ -182,27 +224,11 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
             closePort(port);
             return rc;
         }
-        ::cfmakeraw(&tio);
-        tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
-        tio.c_cflag |= CLOCAL | CREAD;
-        tio.c_cflag |= dataBits == 5 ? CS5 : dataBits == 6 ? CS6 : dataBits == 7 ? CS7 : CS8;
+        tio = *LineTermios(tio, baud, parity, dataBits, stopBits);
         // A pseudo-terminal (the simulator, a test) carries no parity: its kernel side drops
         // the bits or refuses them outright, so it is asked for none.
-        if (!isPseudoTerminal(p.fd)) {
-            if (parity == RS_PARITY_EVEN)
-                tio.c_cflag |= PARENB;
-            else if (parity == RS_PARITY_ODD)
-                tio.c_cflag |= PARENB | PARODD;
-        }
-        if (stopBits == 2)
-            tio.c_cflag |= CSTOPB;
-        tio.c_iflag &= ~(IXON | IXOFF | IXANY);
-        // VMIN 1 with a non-blocking descriptor: an empty queue reads as EAGAIN, so a read
-        // of 0 bytes can only mean the far side hung up.
-        tio.c_cc[VMIN] = 1;
-        tio.c_cc[VTIME] = 0;
-        ::cfsetispeed(&tio, speed);
-        ::cfsetospeed(&tio, speed);
+        if (isPseudoTerminal(p.fd))
+            tio.c_cflag &= ~(PARENB | PARODD);
         if (::tcsetattr(p.fd, TCSANOW, &tio) != 0) {
             const int err = errno;
             if (deviceGoneErrno(err) && attempt == 0) {
@@ -215,6 +241,7 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
         }
         // Whatever arrived late for an earlier request must never be taken as the next reply.
         ::tcflush(p.fd, TCIOFLUSH);
+        p.ahead.clear();
         return ok();
     }
     return fail(RS_ERR_CANNOT_OPEN, Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": COM" + std::to_string(port));
@@ -272,7 +299,12 @@ int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
     if (it == ports_.end())
         return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
     Port& p = it->second;
-    int got = 0;
+    // What a look ahead took from the device comes first.
+    int got = std::max(0, std::min(count, static_cast<int>(p.ahead.size())));
+    if (got > 0) {
+        std::copy_n(p.ahead.begin(), got, buffer);
+        p.ahead.erase(p.ahead.begin(), p.ahead.begin() + got);
+    }
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
     while (got < count) {
@@ -310,6 +342,39 @@ int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
     return ok(got);
 }
 
+int PosixRs232::ComPeek(int port, std::uint8_t* buffer, int count)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    Port& p = it->second;
+    // Take what waits into the read-ahead until it holds `count` bytes or nothing more waits.
+    while (static_cast<int>(p.ahead.size()) < count) {
+        std::uint8_t chunk[64];
+        const std::size_t want = std::min(sizeof chunk, static_cast<std::size_t>(count) - p.ahead.size());
+        const ssize_t n = ::read(p.fd, chunk, want);
+        if (n > 0) {
+            p.ahead.insert(p.ahead.end(), chunk, chunk + n);
+            continue;
+        }
+        const int err = n < 0 ? errno : 0;
+        if (n < 0 && err == EINTR)
+            continue;
+        if (n < 0 && err == EAGAIN)
+            break;
+        // Hung up (end of file) or failed: what was taken can still be read; the error shows
+        // once nothing is left.
+        if (!p.ahead.empty())
+            break;
+        if (n == 0)
+            return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
+        return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+    }
+    const int n = std::max(0, std::min(count, static_cast<int>(p.ahead.size())));
+    std::copy_n(p.ahead.begin(), n, buffer);
+    return ok(n);
+}
+
 int PosixRs232::GetInQLen(int port)
 {
     auto it = ports_.find(port);
@@ -321,6 +386,7 @@ int PosixRs232::GetInQLen(int port)
         const int err = errno;
         return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
     }
+    waiting += static_cast<int>(p.ahead.size());
     if (waiting == 0 && hungUp(p))
         return fail(RS_ERR_DEVICE_GONE, Rs232ErrorText(RS_ERR_DEVICE_GONE) + ": " + p.path);
     return ok(waiting);

@@ -25,7 +25,8 @@ public:
     virtual ~Rs232() = default;
     // Opens COM`port` (the device name is unused: ports resolve by number). Opening a port
     // that is already open reconfigures it and discards both queues; if its device has
-    // gone, the port is closed and the path opened afresh. 0 or a negative RS_ERR_ code.
+    // gone, or COM`port` now resolves to another device than the open one, the port is
+    // closed and the resolved path opened afresh. 0 or a negative RS_ERR_ code.
     virtual int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits,
                               int stopBits, int inputQueueSize, int outputQueueSize) = 0;
     // Closes the port; closing a port that is not open is harmless (RS_ERR_NOT_OPEN).
@@ -38,6 +39,10 @@ public:
     // Reads exactly `count` bytes, waiting at most the port's time-out for them; returns
     // the number read (fewer on time-out, with RS_ERR_TIMEOUT recorded) or a negative code.
     virtual int ComRd(int port, std::uint8_t* buffer, int count) = 0;
+    // Copies up to `count` of the bytes waiting right now into `buffer` without taking them:
+    // the next ComRd still reads them, and GetInQLen still counts them. Never waits; returns
+    // the number copied or a negative code.
+    virtual int ComPeek(int port, std::uint8_t* buffer, int count) = 0;
     // Bytes waiting in the input queue right now, or a negative code.
     virtual int GetInQLen(int port) = 0;
     // Time-out of ComRd, ComWrt and ComWrtByte, in seconds.
@@ -46,6 +51,8 @@ public:
     virtual int ReturnRS232Err() = 0;
     // A readable text for a code; for the latest error it names the device and the cause.
     virtual std::string GetRS232ErrorString(int code) = 0;
+    // The device path COM`port` is open on, or "" when it is not open.
+    virtual std::string DevicePath(int port) const = 0;
 };
 
 // The device behind COM`port`: $VEK_COM<port> when set, else /dev/ttyUSB<port-1> when it

@@ -154,7 +154,7 @@ TEST(Exit, ExitOnTheMainWindowEndsTheProgramWithStatusZeroAndClosesThePortWhatev
         for (int h : {st.panelUser, st.panelInfo, st.panelDataLog, st.panelRs485, st.panelAdvanced, st.panelWriteDialog})
             if (p.shown(h))
                 othersOpen.push_back(h);
-        portBefore = p.program().com().devicePath(1);
+        portBefore = p.program().com().DevicePath(1);
         reachedExit = true;
         p.click(main, "EXIT");
     });
@@ -169,7 +169,7 @@ TEST(Exit, ExitOnTheMainWindowEndsTheProgramWithStatusZeroAndClosesThePortWhatev
     EXPECT_EQ(othersOpen.size(), 6u);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(portBefore, ws.linkPath());
-    EXPECT_EQ(p.program().com().devicePath(1), "");
+    EXPECT_EQ(p.program().com().DevicePath(1), "");
     EXPECT_FALSE(p.shown(main));
 }
 

@@ -166,8 +166,12 @@ Verdict judge(const Request& q, const Bytes& reply, bool readFails)
     }
     const std::size_t expected = q.function == 3 ? 5 + 2 * 78 : 8;
     if (reply.size() == 5) {
+        // Only an exception reply is read; five other bytes are left where they are.
         const bool exception = reply[0] == q.slave && reply[1] == (q.function | 0x80) && crcHolds(reply);
-        v.message = exception && !readFails ? "-EXCEPTION " + std::to_string(reply[2]) + "-" : "-NO RESPONSE-";
+        v.serialError = exception && readFails;
+        v.message = !exception    ? "-NO RESPONSE-"
+                    : readFails ? ui::Rs232ErrorText(kSerialError)
+                                : "-EXCEPTION " + std::to_string(reply[2]) + "-";
         return v;
     }
     if (reply.size() != expected) {

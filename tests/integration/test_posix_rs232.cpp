@@ -1,5 +1,6 @@
 // The termios port against a real pseudo-terminal pair: the bytes that leave, the queue
-// length, reading a reply whole, and a device that goes away and comes back.
+// length, reading a reply whole, a device that goes away and comes back, and a COM number
+// that comes to name another device.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -89,6 +90,32 @@ struct PtyTest : ::testing::Test {
     }
 };
 
+// COM1 behind two names, as an adapter and the onboard port it falls back to.
+struct ReplugTest : ::testing::Test {
+    std::string first, second;
+    void SetUp() override
+    {
+        const auto tmp = std::filesystem::temp_directory_path();
+        first = (tmp / ("vek-com1-a-" + std::to_string(::getpid()))).string();
+        second = (tmp / ("vek-com1-b-" + std::to_string(::getpid()))).string();
+        ::setenv("VEK_COM1", first.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("VEK_COM1");
+        std::filesystem::remove(first);
+        std::filesystem::remove(second);
+    }
+    int open(PosixRs232& port) { return port.OpenComConfig(1, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1); }
+};
+
+// True once the port has let go of the far end's device (its last descriptor closed).
+bool released(const FarEnd& far)
+{
+    pollfd p{far.fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+}
+
 }  // namespace
 
 TEST(ComPorts, ResolveByEnvironmentThenUsbThenOnboard)
@@ -107,7 +134,7 @@ TEST_F(PtyTest, PollAndWriteFramesLeaveByteForByteAndTheReplyIsReadWhole)
     FarEnd far(link);
     PosixRs232 port;
     ASSERT_EQ(port.OpenComConfig(4, "", 19200, RS_PARITY_EVEN, 8, 1, 512, -1), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
-    EXPECT_EQ(port.devicePath(4), link);
+    EXPECT_EQ(port.DevicePath(4), link);
 
     test::Rig rig;  // the master link's own send path, on the real port
     Platform ui{rig.panels, port, rig.clock, rig.files, rig.popups};
@@ -153,6 +180,48 @@ TEST_F(PtyTest, ReopeningDiscardsQueuedBytesAndShortReadsTimeOut)
     EXPECT_EQ(port.ComRd(4, buf, 4), 2);
     EXPECT_EQ(port.ReturnRS232Err(), RS_ERR_TIMEOUT);
     EXPECT_EQ(buf[0], 9);
+}
+
+TEST_F(PtyTest, ALookAtWhatWaitsTakesNothingAndReopeningDiscardsItToo)
+{
+    FarEnd far(link);
+    PosixRs232 port;
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    port.SetComTime(4, 2.0);
+    far.send({1, 2, 3, 4, 5});
+    ASSERT_EQ(waitQueued(port, 5), 5);
+    std::uint8_t seen[8] = {};
+    EXPECT_EQ(port.ComPeek(4, seen, 3), 3);
+    EXPECT_EQ(Bytes(seen, seen + 3), (Bytes{1, 2, 3}));
+    EXPECT_EQ(port.GetInQLen(4), 5);
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.ComPeek(4, seen, 8), 5) << "a look takes what waits, and no more";
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500)) << "a look never waits";
+    EXPECT_EQ(Bytes(seen, seen + 5), (Bytes{1, 2, 3, 4, 5}));
+
+    // Five bytes that are no exception reply stay queued after the link looked at them.
+    test::Rig rig;
+    Platform ui{rig.panels, port, rig.clock, rig.files, rig.popups};
+    LinkState& s = rig.app.link;
+    ModBusMasterQuery(s);
+    SendDataMaster(s, ui, 4);
+    far.readExactly(8);
+    ReceiveDataMaster(s, ui, 4);
+    EXPECT_EQ(s.commErrorText, "-NO RESPONSE-");
+    EXPECT_EQ(port.GetInQLen(4), 5);
+
+    far.send({6, 7});
+    ASSERT_EQ(waitQueued(port, 7), 7);
+    std::uint8_t got[7] = {};
+    EXPECT_EQ(port.ComRd(4, got, 7), 7);
+    EXPECT_EQ(Bytes(got, got + 7), (Bytes{1, 2, 3, 4, 5, 6, 7})) << "what was looked at comes first, in order";
+    EXPECT_EQ(port.GetInQLen(4), 0);
+
+    far.send({8, 9});
+    ASSERT_EQ(waitQueued(port, 2), 2);
+    EXPECT_EQ(port.ComPeek(4, seen, 2), 2);
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    EXPECT_EQ(port.GetInQLen(4), 0) << "reopening discards what a look took";
 }
 
 TEST_F(PtyTest, VanishedDeviceGivesAnErrorWithTextAndThePortReopensWhenItReturns)
@@ -205,4 +274,48 @@ TEST_F(PtyTest, SettingsTheLineCannotTakeAndPortsThatAreNotThere)
     EXPECT_EQ(port.CloseCom(4), RS_ERR_NOT_OPEN);
     ::setenv("VEK_COM4", "/dev/null", 1);
     EXPECT_EQ(port.OpenComConfig(4, "", 9600, 0, 8, 1, 512, -1), RS_ERR_CANNOT_OPEN) << "not a serial device";
+}
+
+TEST_F(ReplugTest, ANameRepointedToAnotherDeviceIsFollowedAtTheNextOpen)
+{
+    FarEnd old(first);
+    PosixRs232 port;
+    ASSERT_EQ(open(port), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    ASSERT_FALSE(released(old));
+
+    FarEnd replugged(first);  // the same name now leads to another device
+    ASSERT_EQ(open(port), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    EXPECT_TRUE(released(old)) << "the device the name no longer leads to is closed";
+    EXPECT_EQ(port.DevicePath(1), first);
+    EXPECT_EQ(port.ComWrtByte(1, 0x5A), 0x5A);
+    EXPECT_EQ(replugged.readExactly(1), Bytes{0x5A});
+}
+
+TEST_F(ReplugTest, AComNumberThatNowResolvesToAnotherPathSwitchesToItAndFlushesTheQueues)
+{
+    FarEnd fallback(first);
+    FarEnd adapter(second);
+    PosixRs232 port;
+    ASSERT_EQ(open(port), 0);
+    EXPECT_EQ(port.DevicePath(1), first);
+
+    ::setenv("VEK_COM1", second.c_str(), 1);  // the adapter is back
+    ASSERT_EQ(open(port), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    EXPECT_EQ(port.DevicePath(1), second);
+    EXPECT_TRUE(released(fallback));
+    adapter.send({7, 7, 7});
+    int queued = 0;
+    for (int i = 0; i < 200 && (queued = port.GetInQLen(1)) < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(queued, 3) << "the reply comes from the adapter";
+    ASSERT_EQ(open(port), 0);
+    EXPECT_EQ(port.GetInQLen(1), 0) << "reopening still discards what waits";
+    EXPECT_EQ(port.DevicePath(1), second);
+
+    // A name that leads nowhere is a port that cannot open, and then none is in use.
+    ::setenv("VEK_COM1", (second + "-gone").c_str(), 1);
+    EXPECT_EQ(open(port), RS_ERR_CANNOT_OPEN);
+    EXPECT_NE(port.GetRS232ErrorString(RS_ERR_CANNOT_OPEN).find(second + "-gone"), std::string::npos);
+    EXPECT_EQ(port.DevicePath(1), "");
+    EXPECT_TRUE(released(adapter));
 }

@@ -186,6 +186,7 @@ TEST_F(LinkTest, ExceptionReplyIsShownWithItsCodeAndLeavesTheRegisterImageAlone)
     EXPECT_EQ(rig.led(), 1);
     EXPECT_EQ(s.ucExceptionCode, 2);
     EXPECT_EQ(Bytes(s.ucRxBuffer, s.ucRxBuffer + 161), image);
+    EXPECT_EQ(rig.com.queued(kPort), 0u) << "an exception reply is taken";
 
     // A write refused by the slave says so too.
     rig.com.peer = [this](int port, const Bytes&) { rig.com.inject(port, withCrc({0x01, 0x86, 0x02})); };
@@ -199,6 +200,39 @@ TEST_F(LinkTest, ExceptionReplyIsShownWithItsCodeAndLeavesTheRegisterImageAlone)
         answerWith(bad);
         poll();
         EXPECT_EQ(rig.message(), "-NO RESPONSE-");
+    }
+}
+
+TEST_F(LinkTest, FiveWaitingBytesThatAreNoExceptionReplyStayQueued)
+{
+    for (const Bytes& bad : {withCrc({0x02, 0x83, 0x02}), withCrc({0x01, 0x03, 0x02}), Bytes{0x01, 0x83, 0x02, 0, 0}}) {
+        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        answerWith(bad);
+        poll();
+        EXPECT_EQ(rig.message(), "-NO RESPONSE-");
+        EXPECT_EQ(rig.led(), 1);
+        EXPECT_EQ(s.ucExceptionCode, 0);
+        EXPECT_EQ(rig.ui.com.GetInQLen(kPort), 5) << "nothing is read from them";
+    }
+}
+
+TEST_F(LinkTest, SerialErrorWhileTakingAnExceptionReplyIsShownAsTheSerialError)
+{
+    for (int code : {ui::RS_ERR_DEVICE_GONE, ui::RS_ERR_SYSTEM}) {
+        s.commError = 0;
+        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        answerWith(withCrc({0x01, 0x83, 0x02}));
+        // First the read that takes the reply fails, then the look at what waits.
+        if (code == ui::RS_ERR_DEVICE_GONE)
+            rig.com.failNextRead = code;
+        else
+            rig.com.failNextPeek = code;
+        poll();
+        EXPECT_EQ(s.commError, 1) << code;
+        EXPECT_EQ(s.responseValid, 0);
+        EXPECT_EQ(s.ucExceptionCode, 0);
+        EXPECT_EQ(rig.message(), ui::Rs232ErrorText(code));
+        EXPECT_EQ(rig.led(), 1);
     }
 }
 

@@ -232,6 +232,29 @@ TEST_F(Shell, SettingsWindowShowsTheLineTruthfullyAndItsRingsAlwaysApply)
     EXPECT_EQ(rig.com.opens.back().parity, ui::RS_PARITY_EVEN);
 }
 
+TEST_F(Shell, SettingsWindowNamesTheDeviceThePortIsOpenOnElseTheOneItResolvesTo)
+{
+    struct EnvGuard {
+        EnvGuard() { ::setenv("VEK_COM2", "/nonexistent/vek-adapter", 1); }
+        ~EnvGuard() { ::unsetenv("VEK_COM2"); }
+    } env;
+    // The port opened on the fallback while the adapter was away.
+    rig.com.devices[2] = "/dev/vek-fallback";
+    app.link.usPortNumber = 2;
+    ASSERT_EQ(rig.com.OpenComConfig(2, "", 9600, ui::RS_PARITY_NONE, 8, 1, 512, -1), 0);
+
+    press(PANEL_CONFIG_SER_PORT);
+    const int rs = app.st.panelRs485;
+    std::string device;
+    panels.GetCtrlVal(rs, PANEL_2_DEVICE_PATH, device);
+    EXPECT_EQ(device, "COM2 = /dev/vek-fallback");
+
+    rig.com.CloseCom(2);
+    panels.UserSetValue(rs, PANEL_2_COMPORT, 2);
+    panels.GetCtrlVal(rs, PANEL_2_DEVICE_PATH, device);
+    EXPECT_EQ(device, "COM2 = /nonexistent/vek-adapter (not present)");
+}
+
 TEST_F(Shell, SavedSettingsComeBackAfterARestartWithPortBaudAndParity)
 {
     press(PANEL_CONFIG_SER_PORT);
