@@ -296,6 +296,8 @@ QString RunningProgram::text(int handle, const char* constant) const
         return ring->currentText();
     if (auto* choice = qobject_cast<ui::qt::ChoiceButtons*>(w))
         return choice->current() >= 0 ? choice->button(choice->current())->text() : QString();
+    if (auto* elided = qobject_cast<ui::qt::ElidedLabel*>(w))
+        return elided->fullText();  // what it says, not how much of it fits
     if (auto* label = qobject_cast<QLabel*>(w))
         return label->text();
     return "<unreadable " + QString::fromLatin1(constant) + ">";

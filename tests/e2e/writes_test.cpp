@@ -68,7 +68,7 @@ TEST_F(Writing, DistFullTypedOnTheMainWindowReachesTheTransmitterAndTheNextPollS
     const int dialog = p->app().st.panelWriteDialog;
     ASSERT_TRUE(p->shown(dialog));
     ASSERT_NE(p->widget(dialog, "WRITE_VALUE"), nullptr);
-    EXPECT_EQ(p->widget(dialog, "WRITE_VALUE")->accessibleName(), "Dist. Full [mm] (register 12)");
+    EXPECT_EQ(p->widget(dialog, "WRITE_VALUE")->accessibleName(), "Dist. Full [mm] (register 12), 0 to 65535");
     EXPECT_EQ(p->text(dialog, "WRITE_VALUE"), QString::number(before));
     // The exchange runs inside the Enter: when it returns, the echo has been judged.
     p->typeAndEnter(dialog, "WRITE_VALUE", QString::number(value));

@@ -98,6 +98,20 @@ struct AppRig {
         regs[static_cast<std::size_t>(n)] = static_cast<std::uint16_t>(bits >> 16);
     }
 
+    // "User Set Up" and "Advanced Set Up" (through the password), opened as the user does.
+    int openUser()
+    {
+        panels.PostEvent(app.st.panelMain, PANEL_SET_UP_UT, EVENT_COMMIT);
+        return app.st.panelUser;
+    }
+    int openAdvanced()
+    {
+        panels.PostEvent(app.st.panelMain, PANEL_SET_UP, EVENT_COMMIT);
+        panels.UserSetValue(app.st.panelPassword, PASSWORD_STRING, ui::Value(std::string(kPassword)));
+        panels.PostEvent(app.st.panelPassword, PASSWORD_ENTER, EVENT_COMMIT);
+        return app.st.panelAdvanced;
+    }
+
     // One poll cycle, as the main window's timer runs it.
     void tick() { Modbus_Communication(app); }
 

@@ -32,17 +32,14 @@ struct UserInput : ::testing::Test {
         r.transmitter();
     }
 
-    int openUser()
+    int openUser() { return r.openUser(); }
+    int openAdvanced() { return r.openAdvanced(); }
+    // A program that has not polled yet, with `settings` saved in the working directory.
+    void startWithSettings(const std::string& settings)
     {
-        panels.PostEvent(app.st.panelMain, PANEL_SET_UP_UT, EVENT_COMMIT);
-        return app.st.panelUser;
-    }
-    int openAdvanced()
-    {
-        panels.PostEvent(app.st.panelMain, PANEL_SET_UP, EVENT_COMMIT);
-        panels.UserSetValue(app.st.panelPassword, PASSWORD_STRING, Value(std::string(kPassword)));
-        panels.PostEvent(app.st.panelPassword, PASSWORD_ENTER, EVENT_COMMIT);
-        return app.st.panelAdvanced;
+        app.link.ucMBFlag = 0;
+        app.link.usPortNumber = 0;
+        std::ofstream("RS_Settings") << settings;
     }
     int dialog() const { return app.st.panelWriteDialog; }
 
@@ -174,12 +171,7 @@ TEST_F(UserInput, AWriteWithNoPortSendsAndCountsNothingAndAsksForAPort)
 TEST_F(UserInput, ASettingsFileNamingNoPortIsRecalledOnceAndAgainOnlyWhenItChanges)
 {
     CwdGuard cwd;
-    app.link.ucMBFlag = 0;
-    app.link.usPortNumber = 0;
-    {
-        std::ofstream f("RS_Settings");
-        f << "COMPORT=0\nPorta=0\nBAUD_RATE=0\nPARITY=0\n";
-    }
+    startWithSettings("COMPORT=0\nPorta=0\nBAUD_RATE=0\nPARITY=0\n");
     panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
     const int rs = app.st.panelRs485;
     r.tick();
@@ -257,12 +249,7 @@ TEST_F(UserInput, StaleMeasurementsGreyOutAndTheLastValidReplyIsNamed)
 TEST_F(UserInput, TheSettingsWindowOpenedBeforeTheFirstPollShowsAndKeepsTheSavedPort)
 {
     CwdGuard cwd;
-    app.link.ucMBFlag = 0;
-    app.link.usPortNumber = 0;
-    {
-        std::ofstream f("RS_Settings");
-        f << "COMPORT=3\nPorta=3\nBAUD_RATE=1\nPARITY=2\n";
-    }
+    startWithSettings("COMPORT=3\nPorta=3\nBAUD_RATE=1\nPARITY=2\n");
     panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
     EXPECT_EQ(number(app.st.panelRs485, PANEL_2_COMPORT), 3);
     EXPECT_EQ(number(app.st.panelRs485, PANEL_2_BAUD_RATE), 1);

@@ -42,19 +42,12 @@ struct Writes : ::testing::Test {
         r.transmitter();
     }
 
-    int openUser()
-    {
-        panels.PostEvent(app.st.panelMain, PANEL_SET_UP_UT, EVENT_COMMIT);
-        return app.st.panelUser;
-    }
+    int openUser() { return r.openUser(); }
     int openAdvanced()
     {
-        panels.PostEvent(app.st.panelMain, PANEL_SET_UP, EVENT_COMMIT);
-        const int gate = app.st.panelPassword;
-        panels.UserSetValue(gate, PASSWORD_STRING, Value(std::string(kPassword)));
-        panels.PostEvent(gate, PASSWORD_ENTER, EVENT_COMMIT);
+        const int h = r.openAdvanced();
         EXPECT_NE(app.st.advancedPanelOpen, 0) << "the password gate let us in";
-        return app.st.panelAdvanced;
+        return h;
     }
     // The window holding `panelId`, opened the way the user opens it.
     int open(int panelId)
