@@ -63,13 +63,25 @@ std::vector<Shown> snapshot(int handle, std::initializer_list<int> skip = {})
     return out;
 }
 
-void checkUnchanged(const std::vector<Shown>& before, const std::vector<Shown>& after, const char* window)
+// The main window's measurements and warnings, which a poll without a valid reply greys
+// (their values stay) once there has been a valid one.
+constexpr int kGreyedWhenStale[] = {PANEL_DISTANCE_MM, PANEL_LEVEL_MM,  PANEL_LEVEL_PERC, PANEL_NUMERICTANK,
+                                    PANEL_TEMPERATURE, PANEL_OUTPUT_MA, PANEL_FREQUENCY,  PANEL_MEASURE_STATUS,
+                                    PANEL_SENSOR,      PANEL_RL1_LED,   PANEL_RL2_LED,    PANEL_ERROR_MSG,
+                                    PANEL_ERROR_MSG_LED};
+
+void checkUnchanged(const std::vector<Shown>& before, const std::vector<Shown>& after, const char* window,
+                    bool stale = false)
 {
     check(before.size() == after.size(), "a window gained or lost controls:", window);
-    for (std::size_t i = 0; i < before.size(); ++i)
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        const bool greys =
+            stale && std::find(std::begin(kGreyedWhenStale), std::end(kGreyedWhenStale), before[i].ctrl) !=
+                         std::end(kGreyedWhenStale);
         check(before[i].ctrl == after[i].ctrl && same(before[i].value, after[i].value) &&
-                  before[i].dimmed == after[i].dimmed && before[i].label == after[i].label,
+                  (greys ? after[i].dimmed : before[i].dimmed == after[i].dimmed) && before[i].label == after[i].label,
               "a rejected reply changed a window:", std::string(window) + " control " + std::to_string(before[i].ctrl));
+    }
 }
 
 long long shownNumber(int handle, int ctrl)
@@ -269,11 +281,14 @@ void poll(const Request& q, const Bytes& reply, bool readFails)
     check(shownNumber(mainPanel, PANEL_N_VALID_RESP) == g.app.st.validResponseCount, "N_VALID_RESP is off");
     if (v.valid) {
         checkShown(reply);
+        for (int ctrl : kGreyedWhenStale)
+            check(!rig().panels.control(mainPanel, ctrl)->dimmed || ctrl == PANEL_RL1_LED || ctrl == PANEL_RL2_LED,
+                  "a valid reply left a value greyed:", std::to_string(ctrl));
     } else {
         checkUnchanged(mainBefore,
                        snapshot(mainPanel, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED, PANEL_N_POLLS,
                                             PANEL_N_VALID_RESP, PANEL_NUMERIC}),
-                       "main");
+                       "main", validBefore > 0);
         checkUnchanged(userBefore, snapshot(g.app.st.panelUser), "user set-up");
         checkUnchanged(advBefore, snapshot(g.app.st.panelAdvanced), "advanced set-up");
     }
