@@ -9,7 +9,7 @@
 #include <string>
 
 #include "mb_link_state.h"
-#include "platform.h"
+#include "services.h"
 
 namespace vek {
 
@@ -89,8 +89,8 @@ struct AppState {
 };
 
 struct App {
-    explicit App(ui::Platform& platform) : ui(platform) {}
-    ui::Platform& ui;
+    explicit App(Services& services) : io(services) {}
+    Services& io;
     LinkState link;
     AppState st;
     // How the program ends: the Qt program leaves its event loop with this status; tests record it.

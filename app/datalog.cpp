@@ -24,7 +24,7 @@ void closeLog(App& app)
 {
     AppState& st = app.st;
     if (st.logFileOpen)
-        app.ui.files.CVI_CloseFile(st.logFileHandle);
+        app.io.files.CVI_CloseFile(st.logFileHandle);
     st.logFileOpen = false;
 }
 
@@ -33,7 +33,7 @@ constexpr const char* kFileError = "File I/O Error";
 // "name: reason", so the user knows which file and what to do about it.
 std::string fileErrorText(App& app, const std::string& name, const std::string& fallback)
 {
-    std::string why = app.ui.files.LastErrorText();
+    std::string why = app.io.files.LastErrorText();
     if (why.empty())
         why = fallback;
     return "\"" + name + "\": " + why;
@@ -45,13 +45,13 @@ void logFailed(App& app, const std::string& fallback)
     closeLog(app);
     // Not modal: this runs inside the poll, and a box waiting for a click (a full disk at
     // night) must not stop the polling, the lamps and the counters until morning.
-    app.ui.NoticePopup(kFileError, fileErrorText(app, app.st.logFileName, fallback));
+    app.io.NoticePopup(kFileError, fileErrorText(app, app.st.logFileName, fallback));
 }
 
 // Writes all of `text` or reports the failure; true when every byte reached the file.
 bool writeAll(App& app, const std::string& text)
 {
-    const long long n = app.ui.files.CVI_WriteFile(app.st.logFileHandle, text.data(), static_cast<long long>(text.size()));
+    const long long n = app.io.files.CVI_WriteFile(app.st.logFileHandle, text.data(), static_cast<long long>(text.size()));
     return n == static_cast<long long>(text.size());
 }
 
@@ -76,7 +76,7 @@ int Open_Write_File(App& app, int panel, int control, int event)
 {
     if (event != EVENT_COMMIT)
         return 0;
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     AppState& st = app.st;
     switch (control) {
     case DATA_LOG_OPEN_CREATE_FILE: {
@@ -85,22 +85,22 @@ int Open_Write_File(App& app, int panel, int control, int event)
         // The box starts as ".xls": a name that is only an extension would make a hidden file.
         const std::string base = name.substr(name.find_last_of('/') + 1);
         if (base.empty() || (base.front() == '.' && base.find('.', 1) == std::string::npos)) {
-            app.ui.MessagePopup("Warning", "Type a file name");
+            app.io.MessagePopup("Warning", "Type a file name");
             return 0;
         }
         long long size = 0;
-        const int exists = app.ui.files.GetFileInfo(name, &size);
+        const int exists = app.io.files.GetFileInfo(name, &size);
         // Something that is there but is no regular file (a folder, a pipe, a device) is
         // never opened: a pipe or a serial device would hold the window until a reader or a
         // carrier came, and emptying a device is not ours to do.
         const int handle = exists < 0 ? -1
-                                      : app.ui.files.CVI_OpenFile(name, ui::FILE_ACCESS_WRITE,
-                                                                  exists == 1 ? ui::FILE_ACTION_APPEND
-                                                                              : ui::FILE_ACTION_TRUNCATE,
-                                                                  ui::FILE_TYPE_BINARY);
+                                      : app.io.files.CVI_OpenFile(name, platform::FILE_ACCESS_WRITE,
+                                                                  exists == 1 ? platform::FILE_ACTION_APPEND
+                                                                              : platform::FILE_ACTION_TRUNCATE,
+                                                                  platform::FILE_TYPE_BINARY);
         if (handle < 0) {
             // The file already open (if any) stays open and in use.
-            app.ui.MessagePopup(kFileError, fileErrorText(app, name, exists < 0 ? "it is not a regular file"
+            app.io.MessagePopup(kFileError, fileErrorText(app, name, exists < 0 ? "it is not a regular file"
                                                                                    : "it cannot be opened"));
             return 0;
         }
@@ -116,7 +116,7 @@ int Open_Write_File(App& app, int panel, int control, int event)
     }
     case DATA_LOG_WRITE_FILE:
         if (!st.logFileOpen) {
-            app.ui.MessagePopup("Warning", "No log file is open. Type a file name and press \"Open/Create\" first.");
+            app.io.MessagePopup("Warning", "No log file is open. Type a file name and press \"Open/Create\" first.");
             return 0;
         }
         st.loggingActive = 1;
@@ -152,12 +152,12 @@ int Write_Data_Log(App& app)
         st.loggingActive = 0;
         return 0;
     }
-    if (!writeAll(app, FormatLogRow(app.ui.DateStr(), app.ui.TimeStr(), st.m))) {
+    if (!writeAll(app, FormatLogRow(app.io.DateStr(), app.io.TimeStr(), st.m))) {
         logFailed(app, "the row could not be written");
         return 0;
     }
     // A file removed while open takes the rows into nowhere: that is a failure too.
-    if (app.ui.files.GetFileInfo(st.logFileName, &st.size) != 1)
+    if (app.io.files.GetFileInfo(st.logFileName, &st.size) != 1)
         logFailed(app, "the file was removed or replaced while the log was being written");
     return 0;
 }
@@ -165,9 +165,9 @@ int Write_Data_Log(App& app)
 int Read_File_Size(App& app)
 {
     AppState& st = app.st;
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     st.dataLogText = "Writing file";
-    app.ui.files.GetFileInfo(st.logFileName, &st.size);
+    app.io.files.GetFileInfo(st.logFileName, &st.size);
     ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_SIZE, static_cast<int>(std::min<long long>(st.size, 0x7FFFFFFF)));
     ui.SetCtrlVal(st.panelDataLog, DATA_LOG_FILE_NAME, st.logFileName);
     ui.SetCtrlVal(st.panelDataLog, DATA_LOG_WRITE_TIMER, st.logInterval);

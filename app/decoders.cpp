@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "panel_ids.h"
+#include "register_map.h"
 #include "vek_app.h"
 
 namespace vek {
@@ -73,24 +74,24 @@ const char* SensorText(int modelCode)
 void Read_Variables(App& app)
 {
     Measurements& m = app.st.m;
-    m.distanceMm = MB_memory(app, 1);
-    m.levelMm = MB_memory(app, 2);
-    m.levelPercent = RegisterFloat(app, 3);
-    m.measureStatus = MB_memory(app, 54);
-    m.blindDistance = MB_memory(app, 15);
-    m.distance4mA = MB_memory(app, 11);
-    m.distance20mA = MB_memory(app, 12);
-    m.deviceUid = MB_memory(app, 25);
-    m.relay1State = MB_memory(app, 60);
-    m.relay2State = MB_memory(app, 61);
-    m.temperature = RegisterFloat(app, 5);
-    m.outputMa = RegisterFloat(app, 7);
-    m.frequency = RegisterFloat(app, 9);
-    m.sensorType = MB_memory(app, 68);
+    m.distanceMm = MB_memory(app, reg::kDistanceMm);
+    m.levelMm = MB_memory(app, reg::kLevelMm);
+    m.levelPercent = RegisterFloat(app, reg::kLevelPercent);
+    m.measureStatus = MB_memory(app, reg::kMeasureStatus);
+    m.blindDistance = MB_memory(app, reg::kBlindDistance);
+    m.distance4mA = MB_memory(app, reg::kDistance4mA);
+    m.distance20mA = MB_memory(app, reg::kDistance20mA);
+    m.deviceUid = MB_memory(app, reg::kUid);
+    m.relay1State = MB_memory(app, reg::kRelay1State);
+    m.relay2State = MB_memory(app, reg::kRelay2State);
+    m.temperature = RegisterFloat(app, reg::kTemperature);
+    m.outputMa = RegisterFloat(app, reg::kOutputMa);
+    m.frequency = RegisterFloat(app, reg::kFrequency);
+    m.sensorType = MB_memory(app, reg::kSensorType);
     m.relay1Text = m.relay1State == 1 ? "ON" : "OFF";
     m.relay2Text = m.relay2State == 1 ? "ON" : "OFF";
 
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     const int p = app.st.panelMain;
     ui.SetCtrlVal(p, PANEL_SENSOR, SensorText(m.sensorType));
     ui.SetCtrlVal(p, PANEL_DISTANCE_MM, m.distanceMm);
@@ -111,7 +112,7 @@ void Read_Variables(App& app)
 
     // A transmitter without relays marks the low byte of register 71 with 255. The lamps
     // follow the latest reply both ways, so another transmitter with relays shows them again.
-    const int absent = app.link.ucRxBuffer[144] == 255 ? 1 : 0;
+    const int absent = (MB_memory(app, reg::kRl2ThVal) & 0xFF) == 255 ? 1 : 0;
     for (int ctrl : {PANEL_TEXTMSG_4, PANEL_RL1_LED, PANEL_RL2_LED})
         ui.SetCtrlAttribute(p, ctrl, ATTR_DIMMED, absent);
 }
@@ -120,7 +121,7 @@ void Read_ProbeErrors(App& app)
 {
     AppState& st = app.st;
     for (int i = 0; i < 4; ++i)
-        st.probeStatus[i] = MB_memory(app, 55 + i);
+        st.probeStatus[i] = MB_memory(app, reg::kProbeWarnings + i);
     enum { TEMP, NO_ECHO, GAIN, DIST, ECHO_BLIND };
     for (int i = 0; i < 4; ++i)
         if (st.probeStatus[i] == 1)
@@ -139,26 +140,28 @@ void Read_ProbeErrors(App& app)
             st.probeFlags[i] = 0;
         }
     }
-    app.ui.panels.SetCtrlVal(st.panelMain, PANEL_ERROR_MSG_LED, text.find('-') != std::string::npos ? 1 : 0);
-    app.ui.panels.SetCtrlVal(st.panelMain, PANEL_ERROR_MSG, text);
+    app.io.panels.SetCtrlVal(st.panelMain, PANEL_ERROR_MSG_LED, text.find('-') != std::string::npos ? 1 : 0);
+    app.io.panels.SetCtrlVal(st.panelMain, PANEL_ERROR_MSG, text);
 }
 
 namespace {
 
-struct RegCtrl {
-    int reg, ctrl;
-};
-
-constexpr RegCtrl kUserSetUp[] = {
-    {16, PANEL_4_MAXGAIN_TH},     {17, PANEL_4_FROZENGAIN},      {23, PANEL_4_FILTER_COEFF},
-    {44, PANEL_4_MEDIUM},         {59, PANEL_4_OUTPUT_SAFE_MODE}, {75, PANEL_4_MB_BAUD_RATE},
-    {74, PANEL_4_MB_PARITY},      {38, PANEL_4_RL1_TH_DELAY},    {40, PANEL_4_RL2_TH_DELAY},
-    {43, PANEL_4_RL1_PUMP_DELAY}, {45, PANEL_4_RL1_TH_MINMAX},   {46, PANEL_4_RL1_TH_SAFETY},
-    {47, PANEL_4_RL1_TH_ENABLE},  {48, PANEL_4_RL2_TH_MINMAX},   {49, PANEL_4_RL2_TH_SAFETY},
-    {50, PANEL_4_RL2_TH_ENABLE},  {51, PANEL_4_RL1_PUMP_FILLEMPTY}, {52, PANEL_4_RL1_PUMP_ENABLE},
-    {53, PANEL_4_RL2_DIAG_ENABLE}, {66, PANEL_4_WIDTH},          {70, PANEL_4_RL1_TH_VAL},
-    {71, PANEL_4_RL2_TH_VAL},     {72, PANEL_4_RL1_PUMP_UPPER},  {73, PANEL_4_RL1_PUMP_LOWER},
-};
+// Shows every register the map puts in window `panelId` (a handle `p`) from the last reply.
+void showMapped(App& app, int panelId, int p)
+{
+    auto& ui = app.io.panels;
+    for (const RegisterEntry& e : RegisterMap()) {
+        if (e.panelId != panelId)
+            continue;
+        switch (e.type) {
+        // Rings and switches are set by value; the window shows a value no item has as unknown.
+        case RegType::Word: ui.SetCtrlVal(p, e.ctrl, MB_memory(app, e.reg)); break;
+        case RegType::Float: ui.SetCtrlVal(p, e.ctrl, static_cast<double>(RegisterFloat(app, e.reg))); break;
+        case RegType::Character: ui.SetCtrlVal(p, e.ctrl, ConfigIndexText(MB_memory(app, e.reg))); break;
+        case RegType::ModelCode: ui.SetCtrlVal(p, e.ctrl, SensorText(MB_memory(app, e.reg))); break;
+        }
+    }
+}
 
 constexpr int kRelayControls[] = {
     PANEL_4_TEXTMSG_2,      PANEL_4_TEXTMSG_3,       PANEL_4_TEXTMSG_4,       PANEL_4_RL1_TH_VAL,
@@ -168,27 +171,13 @@ constexpr int kRelayControls[] = {
     PANEL_4_RL1_PUMP_FILLEMPTY, PANEL_4_RL1_PUMP_ENABLE, PANEL_4_RL2_DIAG_ENABLE,
 };
 
-constexpr RegCtrl kAdvancedSetUp[] = {
-    {13, PANEL_3_DAC_4MA},       {14, PANEL_3_DAC_20MA},  {18, PANEL_3_Z_VALUE},
-    {26, PANEL_3_EMISSION_TIME}, {27, PANEL_3_CYCLES_NUM}, {28, PANEL_3_MINDELTA},
-    {24, PANEL_3_EPOT_20C},      {76, PANEL_3_FREQUENCY}, {77, PANEL_3_TEMPERATURE},
-};
-
-constexpr RegCtrl kConfigIndex[] = {
-    {29, PANEL_3_CONFIG_INDEX_1}, {30, PANEL_3_CONFIG_INDEX_2}, {31, PANEL_3_CONFIG_INDEX_3},
-    {32, PANEL_3_CONFIG_INDEX_4}, {33, PANEL_3_CONFIG_INDEX_5}, {34, PANEL_3_CONFIG_INDEX_6},
-    {35, PANEL_3_CONFIG_INDEX_7}, {36, PANEL_3_CONFIG_INDEX_8},
-};
-
 }  // namespace
 
 void Read_Variables_2(App& app)
 {
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     const int p = app.st.panelUser;
-    // Rings and switches are set by value; the window shows a value no item has as unknown.
-    for (const RegCtrl& rc : kUserSetUp)
-        ui.SetCtrlVal(p, rc.ctrl, MB_memory(app, rc.reg));
+    showMapped(app, PANEL_4, p);
     for (int unit : {PANEL_4_RL1_TH_UNIT, PANEL_4_RL2_TH_UNIT, PANEL_4_RL1_PUMP_UPPER_UNIT, PANEL_4_RL1_PUMP_LOWER_UNIT})
         ui.SetCtrlAttribute(p, unit, ATTR_LABEL_TEXT, std::string("mm"));
     // Models 0x21 to 0x2F have no relays. The gating follows the latest reply both ways.
@@ -198,16 +187,6 @@ void Read_Variables_2(App& app)
         ui.SetCtrlAttribute(p, ctrl, ATTR_DIMMED, dim);
 }
 
-void Read_Variables_3(App& app)
-{
-    auto& ui = app.ui.panels;
-    const int p = app.st.panelAdvanced;
-    for (const RegCtrl& rc : kAdvancedSetUp)
-        ui.SetCtrlVal(p, rc.ctrl, MB_memory(app, rc.reg));
-    ui.SetCtrlVal(p, PANEL_3_V0, static_cast<double>(RegisterFloat(app, 19)));
-    ui.SetCtrlVal(p, PANEL_3_ALPHA, static_cast<double>(RegisterFloat(app, 21)));
-    for (const RegCtrl& rc : kConfigIndex)
-        ui.SetCtrlVal(p, rc.ctrl, ConfigIndexText(MB_memory(app, rc.reg)));
-}
+void Read_Variables_3(App& app) { showMapped(app, PANEL_3, app.st.panelAdvanced); }
 
 }  // namespace vek

@@ -7,7 +7,7 @@
 
 namespace vek {
 
-std::string DeviceTextOf(const ui::Rs232& com, int port)
+std::string DeviceTextOf(const platform::Rs232& com, int port)
 {
     if (port < 1)
         return "No port chosen";
@@ -15,7 +15,7 @@ std::string DeviceTextOf(const ui::Rs232& com, int port)
     // another one now (the next poll's reopening switches to it).
     if (const std::string inUse = com.DevicePath(port); !inUse.empty())
         return "COM" + std::to_string(port) + " = " + inUse;
-    const std::string path = ui::ResolveComPort(port);
+    const std::string path = platform::ResolveComPort(port);
     std::error_code ec;
     const bool present = std::filesystem::exists(path, ec);
     return "COM" + std::to_string(port) + " = " + path + (present ? "" : " (not present)");
@@ -24,9 +24,9 @@ std::string DeviceTextOf(const ui::Rs232& com, int port)
 bool RecallSerialSettings(App& app)
 {
     AppState& st = app.st;
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     long long size = 0;
-    if (app.ui.files.GetFileInfo(st.settingsFileName, &size) != 1)
+    if (app.io.files.GetFileInfo(st.settingsFileName, &size) != 1)
         return false;
     // The recall needs a settings panel to land in; after the window was closed there is
     // none, so a hidden copy stands in, as at start.
@@ -51,7 +51,7 @@ bool RecallSerialSettings(App& app)
 bool RecallChangedSerialSettings(App& app)
 {
     AppState::FileStamp now;
-    now.exists = app.ui.files.GetFileStamp(app.st.settingsFileName, &now.size, &now.modifiedNs);
+    now.exists = app.io.files.GetFileStamp(app.st.settingsFileName, &now.size, &now.modifiedNs);
     if (now == app.st.settingsRecalled)
         return false;
     app.st.settingsRecalled = now;
@@ -60,13 +60,13 @@ bool RecallChangedSerialSettings(App& app)
 
 int Psw_config(App& app)
 {
-    app.ui.panels.GetCtrlVal(app.st.panelPassword, PASSWORD_STRING, app.st.passwordText);
-    return ui::CompareStrings(app.st.passwordText, 0, kPassword, 0, 0) == 0 ? 1 : 0;
+    app.io.panels.GetCtrlVal(app.st.panelPassword, PASSWORD_STRING, app.st.passwordText);
+    return platform::CompareStrings(app.st.passwordText, 0, kPassword, 0, 0) == 0 ? 1 : 0;
 }
 
 int Set_Value(App& app, int panel, int control, int event)
 {
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     AppState& st = app.st;
     LinkState& link = app.link;
     const ui::Panel* p = ui.panel(panel);
@@ -89,7 +89,7 @@ int Set_Value(App& app, int panel, int control, int event)
         case PANEL_2_COMPORT:
             link.usPortNumber = static_cast<std::uint16_t>(v);
             ui.SetCtrlVal(panel, PANEL_2_Porta, link.usPortNumber);
-            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(app.ui.com, link.usPortNumber));
+            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, link.usPortNumber));
             link.ucMBFlag = 1;
             break;
         case PANEL_2_DATA_BITS:
@@ -111,7 +111,7 @@ int Set_Value(App& app, int panel, int control, int event)
                 OpenPanel(app, st.panelAdvanced, PANEL_3, true);
                 Read_Variables_3(app);
             } else {
-                app.ui.MessagePopup("Warning", "Wrong Password!");
+                app.io.MessagePopup("Warning", "Wrong Password!");
             }
         } else if (control == PASSWORD_EXIT) {
             ui.DiscardPanel(panel);

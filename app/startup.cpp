@@ -16,7 +16,7 @@ constexpr const char* kMainBanner = "VEK MODBUS RTU SOFTWARE";
 
 bool OpenPanel(App& app, int& handle, int panelId, bool makeActive)
 {
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     const ui::Panel* p = ui.panel(handle);
     if (p && p->visible && p->id == panelId) {
         ui.DisplayPanel(handle);
@@ -36,10 +36,10 @@ bool OpenPanel(App& app, int& handle, int panelId, bool makeActive)
 int StartUp(App& app)
 {
     // The resource must load before anything is shown.
-    const int check = app.ui.panels.LoadPanel(0, kResourceFile, PANEL);
+    const int check = app.io.panels.LoadPanel(0, kResourceFile, PANEL);
     if (check < 0)
         return -1;
-    app.ui.panels.DiscardPanel(check);
+    app.io.panels.DiscardPanel(check);
     Init_Vars(app);
     Init_Main_Panel(app);
     return 0;
@@ -47,7 +47,7 @@ int StartUp(App& app)
 
 void Init_Main_Panel(App& app)
 {
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     AppState& st = app.st;
     st.panelMain = ui.LoadPanel(0, kResourceFile, PANEL);
     st.panelRs485 = ui.LoadPanel(0, kResourceFile, PANEL_2);
@@ -57,7 +57,6 @@ void Init_Main_Panel(App& app)
     st.panelWriteDialog = ui.LoadPanel(0, kResourceFile, WRITE_VAL);
     st.panelInfo = ui.LoadPanel(0, kResourceFile, INFO);
     st.panelDataLog = ui.LoadPanel(0, kResourceFile, DATA_LOG);
-    app.link.panelMain = st.panelMain;
 
     for (int attr : {ATTR_PANEL_SIZABLE, ATTR_PANEL_CAN_MINIMIZE, ATTR_PANEL_CAN_MAXIMIZE, ATTR_PANEL_SYSTEM_MENU,
                      ATTR_PANEL_MOVABLE})
@@ -112,7 +111,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
 {
     if (event != EVENT_COMMIT)
         return 0;
-    auto& ui = app.ui.panels;
+    auto& ui = app.io.panels;
     AppState& st = app.st;
     LinkState& link = app.link;
     switch (control) {
@@ -135,7 +134,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, link.usParity);
         ui.SetCtrlVal(st.panelRs485, PANEL_2_DATA_BITS, link.usNumBits == 7 ? 1 : 0);
         ui.SetCtrlVal(st.panelRs485, PANEL_2_BIT_STOP, link.usStopBit == 2 ? 1 : 0);
-        ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.ui.com, link.usPortNumber));
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, link.usPortNumber));
         break;
     case PANEL_SET_UP:
         st.currentPanel = PASSWORD;
@@ -171,14 +170,13 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         ui.DiscardPanel(st.panelRs485);
         break;
     case PANEL_2_APPLY:
-        app.ui.com.CloseCom(link.usPortNumber);
-        OpenComConfig_Vek(link, app.ui, link.usPortNumber, "", link.ulBaudRate, link.usParity, link.usNumBits,
-                          link.usStopBit, 512, -1);
+        app.io.com.CloseCom(link.usPortNumber);
+        OpenLinkPort(app);
         break;
     case PANEL_2_SAVE_SETTINGS:
         // A settings file that silently failed to save would bring back the old port next run.
         if (ui.SavePanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0)
-            app.ui.MessagePopup("Error message", "The settings could not be saved to \"" + st.settingsFileName + "\".");
+            app.io.MessagePopup("Error message", "The settings could not be saved to \"" + st.settingsFileName + "\".");
         break;
     case PANEL_3_EXIT_3:
         CloseDialogsOpenedFrom(app, st.panelAdvanced);
@@ -199,7 +197,7 @@ int Get_Buttons_2(App& app, int /*panel*/, int control, int event)
 {
     if (event == EVENT_COMMIT && control == PANEL_4_USCITA) {
         CloseDialogsOpenedFrom(app, app.st.panelUser);
-        app.ui.panels.DiscardPanel(app.st.panelUser);
+        app.io.panels.DiscardPanel(app.st.panelUser);
         app.st.userPanelOpen = 0;
     }
     return 0;
@@ -208,14 +206,14 @@ int Get_Buttons_2(App& app, int /*panel*/, int control, int event)
 int Get_Buttons_3(App& app, int /*panel*/, int control, int event)
 {
     if (event == EVENT_COMMIT && control == INFO_EXIT)
-        app.ui.panels.DiscardPanel(app.st.panelInfo);
+        app.io.panels.DiscardPanel(app.st.panelInfo);
     return 0;
 }
 
 void P_Quit(App& app)
 {
-    app.ui.panels.DiscardPanel(app.st.panelMain);
-    app.ui.com.CloseCom(app.link.usPortNumber);
+    app.io.panels.DiscardPanel(app.st.panelMain);
+    app.io.com.CloseCom(app.link.usPortNumber);
     if (app.quit)
         app.quit(0);
 }

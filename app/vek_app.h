@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app_state.h"
+#include "mb_outcome.h"
 
 namespace vek {
 
@@ -37,7 +38,16 @@ bool RecallSerialSettings(App& app);
 bool RecallChangedSerialSettings(App& app);
 // The text that tells which device a COM port number stands for: the device the port is
 // open on while it is open, else the one the number resolves to now.
-std::string DeviceTextOf(const ui::Rs232& com, int port);
+std::string DeviceTextOf(const platform::Rs232& com, int port);
+
+// --- the exchange with the transmitter ---
+// Opens the link's port as its settings say; "" or the port's own words when it failed.
+std::string OpenLinkPort(App& app);
+// Runs the link's current request (build, send, wait `replyWait` s, receive, check) and
+// shows its outcome in the main window's lamp and message. A failed reply through a port
+// that `openError` says could not be opened shows that error instead.
+ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string& openError);
+void ShowLinkState(App& app, bool lamp, const std::string& text);
 
 // --- polling cycle and decoders ---
 int MB_COM(App& app, int panel, int control, int event);

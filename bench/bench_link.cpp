@@ -4,11 +4,9 @@
 
 #include <vector>
 
-#include "app_state.h"
 #include "mb_crc.h"
 #include "mb_rtu_master.h"
 #include "memory_rs232.h"
-#include "panel_ids.h"
 #include "../tests/unit/reference_crc.h"
 
 using namespace vek;
@@ -43,23 +41,11 @@ BENCHMARK(BM_CrcBitwise)->Arg(159)->Arg(4096);
 
 void BM_ReceiveAndCheckPollReply(benchmark::State& state)
 {
-    ui::VirtualClock clock;
-    ui::MemoryRs232 com(clock);
-    ui::CallbackRegistry none;
-    for (const char* n : {"Get_Buttons", "Slave_Add", "Write_Value", "MB_COM"})
-        none[n] = [](int, int, int, void*, int, int) { return 0; };
-    ui::PanelModel panels(clock, none, VEK_BINARY_DIR);
-    ui::PosixFiles files;
-    ui::RecordingPresenter popups;
-    ui::Platform platform{panels, com, clock, files, popups};
-    App app(platform);
-    Init_Vars(app);
-    app.link.panelMain = panels.LoadPanel(0, kResourceFile, PANEL);
-    if (app.link.panelMain < 0) {
-        state.SkipWithError("resource not found next to the benchmark");
-        return;
-    }
-    app.link.usPortNumber = 1;
+    // The link alone: receiving and checking touch no window.
+    platform::VirtualClock clock;
+    platform::MemoryRs232 com(clock);
+    LinkState link;
+    link.usPortNumber = 1;
     com.OpenComConfig(1, "", 9600, 0, 8, 1, 512, -1);
     std::vector<std::uint8_t> reply = {1, 3, 156};
     for (int i = 0; i < 156; ++i)
@@ -67,15 +53,16 @@ void BM_ReceiveAndCheckPollReply(benchmark::State& state)
     const std::uint16_t crc = usMBCRC16(reply.data(), reply.size());
     reply.push_back(crc & 0xFF);
     reply.push_back(crc >> 8);
-    ModBusMasterQuery(app.link);
+    ModBusMasterQuery(link);
+    MasterIo io{com, clock};
     for (auto _ : state) {
         state.PauseTiming();
         com.inject(1, reply);
         state.ResumeTiming();
-        ReceiveDataMaster(app.link, platform, 1);
-        benchmark::DoNotOptimize(app.link.responseValid);
+        ReceiveDataMaster(link, io, 1);
+        benchmark::DoNotOptimize(link.responseValid);
     }
-    if (app.link.responseValid != 1)
+    if (link.responseValid != 1)
         state.SkipWithError("the reply did not pass its checks");
 }
 BENCHMARK(BM_ReceiveAndCheckPollReply);

@@ -46,7 +46,7 @@ struct LinkState {
 
     // Port settings, as the serial settings window chose them.
     std::uint16_t usPortNumber = 0;       // n = COMn, 0 = none
-    std::uint32_t ulBaudRate = 9600;      // selector: 1 means 19200 baud, anything else 9600
+    std::uint32_t ulBaudRate = 9600;      // not a rate but a selector: 1 means 19200 baud, anything else 9600
     std::uint16_t usParity = 0;           // selector: 0 none, 1 even, 2 odd
     std::uint16_t usNumBits = 8;
     std::uint16_t usStopBit = 1;
@@ -58,7 +58,6 @@ struct LinkState {
     int commError = 0;                    // 1 after a serial error while reading a reply
     std::string commErrorText;            // shown in ERROR_COM_MSG; never longer than the capacity
     int pollCount = 0;                    // requests sent, polls and writes alike
-    int panelMain = 0;                    // the main panel, where the outcome is shown
 };
 
 // Sets commErrorText, cut to its capacity.

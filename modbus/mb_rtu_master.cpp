@@ -1,10 +1,10 @@
 #include "mb_rtu_master.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "mb_crc.h"
 #include "mb_functions.h"
-#include "panel_ids.h"
 
 namespace vek {
 
@@ -44,15 +44,15 @@ void ModBusMasterQuery(LinkState& s)
     s.usTxFrameLen = len;
 }
 
-int SendDataMaster(LinkState& s, ui::Platform& ui, int port)
+int SendDataMaster(LinkState& s, MasterIo& io, int port)
 {
-    ui.com.SetComTime(port, kPortTimeout);
+    io.com.SetComTime(port, kPortTimeout);
     if (s.usTxFrameLen == 0)
         return 0;  // nothing was built, so nothing is sent or counted
     ++s.pollCount;
     // One write for the whole frame: a pause between two bytes longer than 3.5 characters
     // (3.6 ms at 9600 baud) would end the frame early at the slave, which then drops both parts.
-    ui.com.ComWrt(port, s.ucTxBuffer, static_cast<int>(s.usTxFrameLen));
+    io.com.ComWrt(port, s.ucTxBuffer, static_cast<int>(s.usTxFrameLen));
     return static_cast<int>(s.usTxFrameLen);
 }
 
@@ -124,106 +124,118 @@ bool isExceptionReply(const LinkState& s, const std::uint8_t* b)
     return b[3] == (crc & 0xFF) && b[4] == (crc >> 8);
 }
 
-void report(LinkState& s, ui::Platform& ui, bool serialError)
+// Records an outcome in the link's fields (valid flag, message, exception code) and hands it
+// back, so the fields and the returned value can never disagree.
+ExchangeOutcome settle(LinkState& s, ExchangeOutcome o)
 {
-    // Every serial error lights the lamp, whatever its text says.
-    const bool lit = serialError || s.commErrorText.find('-') != std::string::npos;
-    ui.panels.SetCtrlVal(s.panelMain, PANEL_ERROR_COMM_LED, lit ? 1 : 0);
-    ui.panels.SetCtrlVal(s.panelMain, PANEL_ERROR_COM_MSG, s.commErrorText);
+    s.responseValid = o.valid() ? 1 : 0;
+    s.ucExceptionCode = o.result == ExchangeResult::Exception ? o.exceptionCode : 0;
+    if (o.result == ExchangeResult::SerialError)
+        s.commError = 1;
+    SetCommErrorText(s, OutcomeText(o));
+    return o;
 }
 
-// After a read: when the port reports a serial error, the reply is lost and the lamp says
-// so with the port's own text. True when it did.
-bool serialErrorAfterRead(LinkState& s, ui::Platform& ui)
+// After a read: a serial error means the reply is lost; the port's own text says why.
+std::optional<ExchangeOutcome> serialErrorAfterRead(LinkState& s, MasterIo& io)
 {
-    s.iRS232Error = ui.com.ReturnRS232Err();
+    s.iRS232Error = io.com.ReturnRS232Err();
     if (s.iRS232Error >= 0)
-        return false;
-    s.commError = 1;
-    s.responseValid = 0;
-    SetCommErrorText(s, ui.com.GetRS232ErrorString(s.iRS232Error));
-    report(s, ui, true);
-    return true;
+        return std::nullopt;
+    ExchangeOutcome o{ExchangeResult::SerialError};
+    o.serialErrorText = io.com.GetRS232ErrorString(s.iRS232Error);
+    return o;
+}
+
+// The four checks of a reply of the expected length; the flags go back to rest at 1 once
+// their failures are in the outcome.
+ExchangeOutcome checkReply(LinkState& s)
+{
+    if (CheckSlaveResponse(s) == 1)
+        return ExchangeResult::Valid;
+    ExchangeOutcome o{ExchangeResult::FailedChecks};
+    std::uint8_t* const flags[] = {&s.ucFlagAddress, &s.ucFlagFuncCod, &s.ucFlagNumBytes, &s.ucFlagCRC};
+    const std::uint8_t bits[] = {kCheckAddress, kCheckFunction, kCheckByteCount, kCheckCrc};
+    for (int i = 0; i < 4; ++i) {
+        if (!*flags[i])
+            o.failedChecks |= bits[i];
+        *flags[i] = 1;
+    }
+    return o;
 }
 
 }  // namespace
 
-int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port)
+std::string OutcomeText(const ExchangeOutcome& o)
+{
+    switch (o.result) {
+    case ExchangeResult::Valid: return {};
+    case ExchangeResult::NoResponse: return "-NO RESPONSE-";
+    case ExchangeResult::Exception: return "-EXCEPTION " + std::to_string(o.exceptionCode) + "-";
+    case ExchangeResult::SerialError: return o.serialErrorText;
+    case ExchangeResult::FailedChecks: break;
+    }
+    std::string text;
+    if (o.failedChecks & kCheckAddress)
+        text += "-UID-";
+    if (o.failedChecks & kCheckFunction)
+        text += "-FUNCCODE-";
+    if (o.failedChecks & kCheckByteCount)
+        text += "-BYTESNUM-";
+    if (o.failedChecks & kCheckCrc)
+        text += "-CRC-";
+    return text;
+}
+
+ExchangeOutcome ReceiveDataMaster(LinkState& s, MasterIo& io, int port)
 {
     if (s.ucFuncCod != 3)
-        ui.Delay(kNonPollReplyWait);
+        io.clock.Delay(kNonPollReplyWait);
     s.usRxFrameLen = expectedReplyLength(s);
     s.ucExceptionCode = 0;
     // Nothing was sent (a request too large to build): whatever waits answers nothing of ours.
-    if (s.usTxFrameLen == 0) {
-        s.responseValid = 0;
-        SetCommErrorText(s, "-NO RESPONSE-");
-        report(s, ui, false);
-        return 0;
-    }
-    const int waiting = ui.com.GetInQLen(port);
+    if (s.usTxFrameLen == 0)
+        return settle(s, ExchangeResult::NoResponse);
+    const int waiting = io.com.GetInQLen(port);
 
     // Five waiting bytes may be the slave refusing the request. They are taken only when they
     // are that; anything else stays queued, like any reply of the wrong length.
     constexpr int kExceptionLength = 5;
     if (waiting == kExceptionLength && s.usRxFrameLen != kExceptionLength) {
         std::uint8_t b[kExceptionLength] = {};
-        const int seen = ui.com.ComPeek(port, b, kExceptionLength);
-        if (seen < 0 && serialErrorAfterRead(s, ui))
-            return 0;
+        const int seen = io.com.ComPeek(port, b, kExceptionLength);
+        if (seen < 0)
+            if (auto err = serialErrorAfterRead(s, io))
+                return settle(s, *err);
         if (seen == kExceptionLength && isExceptionReply(s, b)) {
-            ui.com.ComRd(port, b, kExceptionLength);
-            if (serialErrorAfterRead(s, ui))
-                return 0;
-            s.responseValid = 0;
-            s.ucExceptionCode = b[2];
-            SetCommErrorText(s, "-EXCEPTION " + std::to_string(b[2]) + "-");
-            report(s, ui, false);
-            return 0;
+            io.com.ComRd(port, b, kExceptionLength);
+            if (auto err = serialErrorAfterRead(s, io))
+                return settle(s, *err);
+            ExchangeOutcome o{ExchangeResult::Exception};
+            o.exceptionCode = b[2];
+            return settle(s, o);
         }
     }
 
     // A reply that cannot fit the buffer is never read, whatever the queue holds.
-    if (waiting < 0 || static_cast<std::uint32_t>(waiting) != s.usRxFrameLen || s.usRxFrameLen > kFrameBufferSize) {
-        s.responseValid = 0;
-        SetCommErrorText(s, "-NO RESPONSE-");
-        report(s, ui, false);
-        return 0;
-    }
+    if (waiting < 0 || static_cast<std::uint32_t>(waiting) != s.usRxFrameLen || s.usRxFrameLen > kFrameBufferSize)
+        return settle(s, ExchangeResult::NoResponse);
 
-    ui.com.ComRd(port, s.ucRxBuffer, static_cast<int>(s.usRxFrameLen));
+    io.com.ComRd(port, s.ucRxBuffer, static_cast<int>(s.usRxFrameLen));
     s.ucSlaveAddressReceived = s.ucRxBuffer[0];
     s.ucFuncCodReceived = s.ucRxBuffer[1];
     s.usNBytesReceived = s.ucRxBuffer[2];
-    if (serialErrorAfterRead(s, ui))
-        return 0;
+    if (auto err = serialErrorAfterRead(s, io))
+        return settle(s, *err);
+    return settle(s, checkReply(s));
+}
 
-    s.commErrorText.clear();
-    if (CheckSlaveResponse(s) == 1) {
-        s.responseValid = 1;
-    } else {
-        s.responseValid = 0;
-        std::string text;
-        if (!s.ucFlagAddress) {
-            text += "-UID-";
-            s.ucFlagAddress = 1;
-        }
-        if (!s.ucFlagFuncCod) {
-            text += "-FUNCCODE-";
-            s.ucFlagFuncCod = 1;
-        }
-        if (!s.ucFlagNumBytes) {
-            text += "-BYTESNUM-";
-            s.ucFlagNumBytes = 1;
-        }
-        if (!s.ucFlagCRC) {
-            text += "-CRC-";
-            s.ucFlagCRC = 1;
-        }
-        SetCommErrorText(s, text);
-    }
-    report(s, ui, false);
-    return 0;
+ExchangeOutcome Exchange(LinkState& s, MasterIo& io, int port, double replyWait)
+{
+    ModBusMasterQuery(s);
+    SendDataMaster(s, io, port);
+    io.clock.Delay(replyWait);
+    return ReceiveDataMaster(s, io, port);
 }
 
 long BaudRateOf(std::uint32_t baudSelector) { return baudSelector == 1 ? 19200 : 9600; }
@@ -231,19 +243,19 @@ long BaudRateOf(std::uint32_t baudSelector) { return baudSelector == 1 ? 19200 :
 int ParityCodeOf(std::uint16_t paritySelector)
 {
     switch (paritySelector) {
-    case 1: return ui::RS_PARITY_EVEN;
-    case 2: return ui::RS_PARITY_ODD;
-    default: return ui::RS_PARITY_NONE;
+    case 1: return platform::RS_PARITY_EVEN;
+    case 2: return platform::RS_PARITY_ODD;
+    default: return platform::RS_PARITY_NONE;
     }
 }
 
-int OpenComConfig_Vek(LinkState& s, ui::Platform& ui, int /*port*/, const std::string& /*deviceName*/,
+int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int /*port*/, const std::string& /*deviceName*/,
                       std::uint32_t baudSelector, std::uint16_t paritySelector, int /*dataBits*/, int /*stopBits*/,
                       int inputQueueSize, int outputQueueSize)
 {
     // The port, data bits and stop bits come from the link's own settings, which is what
     // every caller passes anyway.
-    ui.com.OpenComConfig(s.usPortNumber, "", BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
+    com.OpenComConfig(s.usPortNumber, "", BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
                          s.usStopBit, inputQueueSize, outputQueueSize);
     return 0;
 }

@@ -1,12 +1,13 @@
-// One request/reply exchange with the slave, in four steps driven by the caller:
-// ModBusMasterQuery (build), SendDataMaster (send), a wait of the caller's choice,
-// ReceiveDataMaster (receive, check, show the outcome on the main panel).
+// One request/reply exchange with the slave in four steps: ModBusMasterQuery (build),
+// SendDataMaster (send), a wait of the caller's choice, ReceiveDataMaster (receive and
+// check). Exchange runs the four; the outcome comes back as a value for the caller to show.
 #pragma once
 #include <cstdint>
 #include <string>
 
+#include "mb_io.h"
 #include "mb_link_state.h"
-#include "platform.h"
+#include "mb_outcome.h"
 
 namespace vek {
 
@@ -20,14 +21,19 @@ void ModBusMasterQuery(LinkState& s);
 
 // Sets the port time-out, counts the request in pollCount (whatever happens next) and
 // writes the whole request in one piece. Returns the request's length.
-int SendDataMaster(LinkState& s, ui::Platform& ui, int port);
+int SendDataMaster(LinkState& s, MasterIo& io, int port);
 
 // Takes the reply only when exactly the expected number of bytes waits in the input queue
-// (after a 2.0 s wait for any function but 3), checks it, and shows the outcome in
-// ERROR_COMM_LED and ERROR_COM_MSG on the main panel. A reply of any other length stays in
-// the queue; the port reopening before the next poll discards it. An exception reply
-// (5 bytes: slave, function | 0x80, code, CRC) is read and shown as "-EXCEPTION n-".
-int ReceiveDataMaster(LinkState& s, ui::Platform& ui, int port);
+// (after a 2.0 s wait for any function but 3) and checks it. The outcome is returned and
+// also kept in responseValid, commErrorText (its OutcomeText), ucExceptionCode and, after
+// a serial error, commError. A reply of any other length stays in the queue; the port
+// reopening before the next exchange discards it. An exception reply (5 bytes: slave,
+// function | 0x80, code, CRC) is read only when it is one.
+ExchangeOutcome ReceiveDataMaster(LinkState& s, MasterIo& io, int port);
+
+// The whole exchange of the request the link's fields describe: build, send, wait
+// `replyWait` seconds, receive. The one way the program talks to the slave.
+ExchangeOutcome Exchange(LinkState& s, MasterIo& io, int port, double replyWait);
 
 // The four reply checks; every one runs, so the message can name every failure.
 int CheckSlaveResponse(LinkState& s);
@@ -40,7 +46,7 @@ int RTU_CRC(LinkState& s, std::uint16_t crcLo, std::uint16_t crcHi, const std::u
 // Opens COM usPortNumber with usNumBits and usStopBit. Baud selector 1 gives 19200, any
 // other 9600; parity selector 1 (even) gives the port's even code, 2 (odd) its odd code,
 // any other none. Always returns 0: a port that failed to open shows up in the next exchange.
-int OpenComConfig_Vek(LinkState& s, ui::Platform& ui, int port, const std::string& deviceName, std::uint32_t baudSelector,
+int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int port, const std::string& deviceName, std::uint32_t baudSelector,
                       std::uint16_t paritySelector, int dataBits, int stopBits, int inputQueueSize, int outputQueueSize);
 
 // The line speed and parity code the selectors stand for.

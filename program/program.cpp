@@ -23,8 +23,8 @@ Program::Program(std::string resourceDir, ui::Presenter* popups)
       popups_(popups ? *popups : *ownPopups_),
       panels_(clock_, {}, std::move(resourceDir)),
       view_(panels_),
-      platform_{panels_, com_, clock_, files_, popups_},
-      app_(std::make_unique<App>(platform_))
+      services_{panels_, com_, clock_, files_, popups_},
+      app_(std::make_unique<App>(services_))
 {
     // The callbacks need the App and the App needs the panels: bind them once both exist.
     panels_.setCallbacks(MakeCallbackRegistry(*app_));

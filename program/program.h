@@ -31,20 +31,20 @@ public:
     App& app() { return *app_; }
     ui::PanelModel& panels() { return panels_; }
     ui::qt::QtPanelView& view() { return view_; }
-    ui::PosixRs232& com() { return com_; }
+    platform::PosixRs232& com() { return com_; }
 
     // Where the panel resource is: beside the executable, or in its share folder once installed.
     static std::string defaultResourceDir();
 
 private:
     ui::qt::QtClock clock_;
-    ui::PosixRs232 com_;
-    ui::PosixFiles files_;
+    platform::PosixRs232 com_;
+    platform::PosixFiles files_;
     std::unique_ptr<ui::Presenter> ownPopups_;
     ui::Presenter& popups_;
     ui::PanelModel panels_;
     ui::qt::QtPanelView view_;
-    ui::Platform platform_;
+    Services services_;
     std::unique_ptr<App> app_;
 };
 

@@ -27,6 +27,10 @@
 #include "ui_codes.h"
 
 namespace vek::ui {
+using platform::Clock;
+}
+
+namespace vek::ui {
 
 enum class Kind { Numeric, String, TextMsg, Ring, RingSlide, Binary, Led, Button, Tank, Timer, Decoration, Picture };
 enum class DataType { None, Int, Short, UShort, UInt, Float, Double, String };

@@ -150,7 +150,7 @@ TEST(AdapterUnplugged, TheProgramKeepsTryingWithoutSpinningAndRecoversByItselfWh
     // The exchange the adapter went in finds no reply; the ticks after it name the device
     // that cannot be opened and why, rather than blame the transmitter.
     EXPECT_TRUE(lampSeen);
-    const QString cannotOpen = QString::fromStdString(ui::Rs232ErrorText(ui::RS_ERR_CANNOT_OPEN) + ": " +
+    const QString cannotOpen = QString::fromStdString(platform::Rs232ErrorText(platform::RS_ERR_CANNOT_OPEN) + ": " +
                                                       ws.linkPath() + " (No such file or directory)");
     EXPECT_TRUE(messages.count(cannotOpen)) << (messages.empty() ? std::string("no message")
                                                                  : messages.begin()->toStdString());

@@ -122,13 +122,13 @@ TEST_F(Writing, ARingChosenWhileAPollWaitsForItsReplyIsWrittenOnceWithTheChosenV
     bool clicked = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!clicked && p->app().ui.panels.busy() && p->app().link.pollCount > sent) {
+        if (!clicked && p->app().io.panels.busy() && p->app().link.pollCount > sent) {
             clicked = true;
             p->choose(user, "MEDIUM", "Liquid Pipe");
         }
     });
     watch.start(20);
-    ASSERT_TRUE(runEventsUntil([&] { return clicked && !p->app().ui.panels.busy(); }, 9000));
+    ASSERT_TRUE(runEventsUntil([&] { return clicked && !p->app().io.panels.busy(); }, 9000));
     watch.stop();
 
     EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, kPollFrameHex, writeFrame(44, 8)}))

@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Fixture {
-    ui::VirtualClock clock;
+    platform::VirtualClock clock;
     std::vector<test::CallRecord> calls;
     ui::PanelModel panels{clock, test::recordingRegistry(&calls)};
     fs::path dir;

@@ -33,7 +33,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 constexpr int kPort = 1;
-constexpr int kSerialError = ui::RS_ERR_DEVICE_GONE;
+constexpr int kSerialError = platform::RS_ERR_DEVICE_GONE;
 
 AppRig& rig()
 {
@@ -182,7 +182,7 @@ Verdict judge(const Request& q, const Bytes& reply, bool readFails)
         const bool exception = reply[0] == q.slave && reply[1] == (q.function | 0x80) && crcHolds(reply);
         v.serialError = exception && readFails;
         v.message = !exception    ? "-NO RESPONSE-"
-                    : readFails ? ui::Rs232ErrorText(kSerialError)
+                    : readFails ? platform::Rs232ErrorText(kSerialError)
                                 : "-EXCEPTION " + std::to_string(reply[2]) + "-";
         return v;
     }
@@ -192,7 +192,7 @@ Verdict judge(const Request& q, const Bytes& reply, bool readFails)
     }
     if (readFails) {
         v.serialError = true;
-        v.message = ui::Rs232ErrorText(kSerialError);
+        v.message = platform::Rs232ErrorText(kSerialError);
         return v;
     }
     const bool addressOk = reply[0] == q.slave;
@@ -307,24 +307,23 @@ void write(const Request& q, const Bytes& reply, bool readFails)
     AppRig& g = rig();
     LinkState& l = g.app.link;
     const auto mainBefore = snapshot(g.app.st.panelMain, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED});
-    OpenComConfig_Vek(l, g.ui, kPort, "", l.ulBaudRate, l.usParity, l.usNumBits, l.usStopBit, 512, -1);
+    OpenLinkPort(g.app);
     l.ucFuncCod = q.function;
     l.ucFuncCodReceived = q.function;
     l.usCoilRegAddress = q.reg;
     l.usWriteValue = q.value;
     l.usNumCoilsRegs = q.quantity;
     l.us_BufferPtr = writeValues;
-    ModBusMasterQuery(l);
-    SendDataMaster(l, g.ui, kPort);
-    g.com.deliverWritten();
+    g.com.peer = [&g, &reply](int port, const Bytes&) { g.com.inject(port, reply); };
+    g.com.failNextRead = readFails ? kSerialError : 0;
+    const ExchangeOutcome outcome = ExchangeWithSlave(g.app, 0.0, "");
+    g.com.peer = nullptr;
     if (q.frame.empty())
         check(g.com.frames.empty() && l.pollCount == 0, "an over-long request was sent or counted");
     else
         check(g.com.frames.size() == 1 && g.com.frames[0] == q.frame && l.pollCount == 1,
               "the write left the port wrong");
-    g.com.inject(kPort, reply);
-    g.com.failNextRead = readFails ? kSerialError : 0;
-    ReceiveDataMaster(l, g.ui, kPort);
+    check(OutcomeText(outcome) == l.commErrorText, "the outcome and the link's message disagree");
     checkOutcome(judge(q, reply, readFails), g.mainMessage(), g.mainLed(), l);
     checkUnchanged(mainBefore, snapshot(g.app.st.panelMain, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED}), "main");
 }
@@ -354,7 +353,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // windows keep what earlier inputs showed, as a long-running program's would.
     const int mainPanel = g.app.st.panelMain;
     g.app.link = LinkState{};
-    g.app.link.panelMain = mainPanel;
     g.app.link.slaveAddress = q.slave;
     g.configurePort(kPort);
     g.app.st.userPanelOpen = (data[0] & 0x08) ? PANEL_4 : 0;

@@ -7,6 +7,7 @@
 #include "panel_model.h"
 
 using namespace vek::ui;
+using namespace vek::platform;
 
 namespace {
 

@@ -80,7 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const int mainPanel = g.app.st.panelMain;
     g.app.link = LinkState{};
-    g.app.link.panelMain = mainPanel;
     {
         std::ofstream out(f.input, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));

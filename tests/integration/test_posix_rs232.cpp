@@ -19,7 +19,7 @@
 #include "rig.h"
 
 using namespace vek;
-using namespace vek::ui;
+using namespace vek::platform;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -137,16 +137,16 @@ TEST_F(PtyTest, PollAndWriteFramesLeaveByteForByteAndTheReplyIsReadWhole)
     EXPECT_EQ(port.DevicePath(4), link);
 
     test::Rig rig;  // the master link's own send path, on the real port
-    Platform ui{rig.panels, port, rig.clock, rig.files, rig.popups};
+    MasterIo io{port, rig.clock};
     LinkState& s = rig.app.link;
     ModBusMasterQuery(s);
-    EXPECT_EQ(SendDataMaster(s, ui, 4), 8);
+    EXPECT_EQ(SendDataMaster(s, io, 4), 8);
     EXPECT_EQ(far.readExactly(8), (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x4E, 0xC5, 0xFE}));
     s.ucFuncCod = 6;
     s.usCoilRegAddress = 12;
     s.usWriteValue = 500;
     ModBusMasterQuery(s);
-    SendDataMaster(s, ui, 4);
+    SendDataMaster(s, io, 4);
     EXPECT_EQ(far.readExactly(8), (Bytes{0x01, 0x06, 0x00, 0x0B, 0x01, 0xF4, 0xF8, 0x1F}));
 
     // A 161-byte reply arrives in pieces, as on a real line; once all waits, it is read whole.
@@ -155,7 +155,7 @@ TEST_F(PtyTest, PollAndWriteFramesLeaveByteForByteAndTheReplyIsReadWhole)
     far.send(Bytes(reply.begin(), reply.begin() + 100));
     far.send(Bytes(reply.begin() + 100, reply.end()));
     ASSERT_EQ(waitQueued(port, 161), 161);
-    ReceiveDataMaster(s, ui, 4);
+    ReceiveDataMaster(s, io, 4);
     EXPECT_EQ(s.responseValid, 1) << s.commErrorText;
     EXPECT_EQ(Bytes(s.ucRxBuffer, s.ucRxBuffer + 161), reply);
     EXPECT_EQ(port.GetInQLen(4), 0);
@@ -201,12 +201,12 @@ TEST_F(PtyTest, ALookAtWhatWaitsTakesNothingAndReopeningDiscardsItToo)
 
     // Five bytes that are no exception reply stay queued after the link looked at them.
     test::Rig rig;
-    Platform ui{rig.panels, port, rig.clock, rig.files, rig.popups};
+    MasterIo io{port, rig.clock};
     LinkState& s = rig.app.link;
     ModBusMasterQuery(s);
-    SendDataMaster(s, ui, 4);
+    SendDataMaster(s, io, 4);
     far.readExactly(8);
-    ReceiveDataMaster(s, ui, 4);
+    ReceiveDataMaster(s, io, 4);
     EXPECT_EQ(s.commErrorText, "-NO RESPONSE-");
     EXPECT_EQ(port.GetInQLen(4), 5);
 

@@ -8,6 +8,7 @@
 #include "view_fixture.h"
 
 using namespace vek::ui;
+using namespace vek::platform;
 using namespace vek::ui::qt;
 using vek::ui::testing::resourcePanel;
 

@@ -20,6 +20,7 @@
 #include "view_fixture.h"
 
 using namespace vek::ui;
+using namespace vek::platform;
 using namespace vek::ui::qt;
 using namespace vek::ui::testing;
 
@@ -632,7 +633,7 @@ TEST_F(ViewTest, AHalfTypedEntryInAWindowBeingDiscardedRaisesNothing)
 
 TEST(QtPanelViewAttach, AViewAttachedLaterBuildsWindowsForPanelsAlreadyLoaded)
 {
-    VirtualClock clock;
+    vek::platform::VirtualClock clock;
     CallbackRegistry reg;
     for (const char* name : {"Get_Buttons", "Set_Value"})
         reg[name] = [](int, int, int, void*, int, int) { return 0; };

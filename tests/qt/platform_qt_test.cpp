@@ -16,6 +16,7 @@
 #include "view_fixture.h"
 
 using namespace vek::ui;
+using namespace vek::platform;
 using namespace vek::ui::qt;
 using namespace vek::ui::testing;
 

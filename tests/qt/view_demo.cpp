@@ -23,6 +23,7 @@
 #include "qt/qt_panel_view.h"
 
 using namespace vek::ui;
+using namespace vek::platform;
 
 namespace {
 

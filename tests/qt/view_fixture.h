@@ -105,7 +105,7 @@ protected:
         return out;
     }
 
-    VirtualClock virtualClock;
+    vek::platform::VirtualClock virtualClock;
     RecordingPresenter popups;
     std::vector<Call> calls;
     std::map<std::string, std::function<void(int, int, int)>> hooks;

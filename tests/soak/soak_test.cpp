@@ -144,7 +144,7 @@ struct Soak : ::testing::Test {
     // The line and the transmitter's answer for the next poll.
     void script(Reply kind, std::uint16_t distance, std::uint8_t exceptionCode)
     {
-        rig.com.failNextRead = kind == Reply::SerialError ? ui::RS_ERR_DEVICE_GONE : 0;
+        rig.com.failNextRead = kind == Reply::SerialError ? platform::RS_ERR_DEVICE_GONE : 0;
         rig.com.peer = [this, kind, distance, exceptionCode](int port, const AppRig::Bytes& request) {
             rig.regs[0] = distance;
             AppRig::Bytes r = rig.pollReplyFrom(request[0]);
@@ -172,7 +172,7 @@ struct Soak : ::testing::Test {
         case Reply::BadCrc: return "-CRC-";
         case Reply::ForeignSlave: return "-UID-";
         case Reply::Exception: return "-EXCEPTION " + std::to_string(exceptionCode) + "-";
-        case Reply::SerialError: return ui::Rs232ErrorText(ui::RS_ERR_DEVICE_GONE);
+        case Reply::SerialError: return platform::Rs232ErrorText(platform::RS_ERR_DEVICE_GONE);
         }
         return "?";
     }

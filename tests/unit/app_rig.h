@@ -12,7 +12,7 @@
 #include "mb_crc.h"
 #include "memory_rs232.h"
 #include "panel_ids.h"
-#include "platform.h"
+#include "services.h"
 #include "reference_crc.h"
 #include "vek_app.h"
 
@@ -21,13 +21,13 @@ namespace vek::test {
 struct AppRig {
     using Bytes = std::vector<std::uint8_t>;
 
-    ui::VirtualClock clock;  // wall time: wallAtZero plus the virtual seconds gone by
-    ui::MemoryRs232 com{clock};
+    platform::VirtualClock clock;  // wall time: wallAtZero plus the virtual seconds gone by
+    platform::MemoryRs232 com{clock};
     ui::RecordingPresenter popups;
-    ui::PosixFiles files;
+    platform::PosixFiles files;
     ui::PanelModel panels{clock, {}, VEK_BINARY_DIR};
-    ui::Platform ui{panels, com, clock, files, popups};
-    App app{ui};
+    Services io{panels, com, clock, files, popups};
+    App app{io};
     int quitStatus = -1;
 
     // The transmitter's register image: register n is regs[n - 1].

@@ -8,7 +8,7 @@
 #include "mb_crc.h"
 #include "memory_rs232.h"
 #include "panel_ids.h"
-#include "platform.h"
+#include "services.h"
 
 namespace vek::test {
 
@@ -70,15 +70,14 @@ struct Rig {
         Init_Vars(app);
         const int main = panels.LoadPanel(0, kResourceFile, PANEL);
         app.st.panelMain = main;
-        app.link.panelMain = main;
     }
-    ui::VirtualClock clock;
-    ui::MemoryRs232 com{clock};
+    platform::VirtualClock clock;
+    platform::MemoryRs232 com{clock};
     ui::RecordingPresenter popups;
-    ui::PosixFiles files;
+    platform::PosixFiles files;
     ui::PanelModel panels;
-    ui::Platform ui{panels, com, clock, files, popups};
-    App app{ui};
+    Services io{panels, com, clock, files, popups};
+    App app{io};
 
     int led() const
     {

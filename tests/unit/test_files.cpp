@@ -14,7 +14,7 @@
 
 #include "files.h"
 
-using namespace vek::ui;
+using namespace vek::platform;
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "posix_rs232.h"
 
-using namespace vek::ui;
+using namespace vek::platform;
 
 namespace {
 

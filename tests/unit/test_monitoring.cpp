@@ -92,7 +92,7 @@ TEST_F(Monitor, RecoveryTickReopensShowsTheErrorHalfASecondAndSendsNothing)
 {
     rig.configurePort(2);
     rig.transmitter();
-    rig.com.failNextRead = ui::RS_ERR_DEVICE_GONE;
+    rig.com.failNextRead = platform::RS_ERR_DEVICE_GONE;
     rig.tick();
     EXPECT_EQ(app.link.commError, 1);
     const std::size_t sent = rig.com.frames.size();
@@ -106,7 +106,7 @@ TEST_F(Monitor, RecoveryTickReopensShowsTheErrorHalfASecondAndSendsNothing)
     EXPECT_DOUBLE_EQ(rig.clock.totalDelayed() - before, 0.5);
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].first, 1);
-    EXPECT_EQ(shown[0].second, ui::Rs232ErrorText(ui::RS_ERR_DEVICE_GONE));
+    EXPECT_EQ(shown[0].second, platform::Rs232ErrorText(platform::RS_ERR_DEVICE_GONE));
     EXPECT_EQ(rig.mainLed(), 0);
     EXPECT_EQ(rig.mainMessage(), "");
     EXPECT_EQ(app.link.commError, 0);
@@ -143,7 +143,7 @@ TEST_F(Monitor, SavedSettingsAreRecalledAndPolledInTheFirstTick)
     const auto& open = rig.com.opens.back();
     EXPECT_EQ(open.port, 3);
     EXPECT_EQ(open.baud, 19200);
-    EXPECT_EQ(open.parity, ui::RS_PARITY_ODD);
+    EXPECT_EQ(open.parity, platform::RS_PARITY_ODD);
     stats(1, 1, 100.0);
 }
 

@@ -38,7 +38,7 @@ std::string tempPath(const std::string& name)
 
 struct ModelTest : ::testing::Test {
     std::vector<CallRecord> calls;
-    ui::VirtualClock clock;
+    platform::VirtualClock clock;
     ui::PanelModel model{clock, recordingRegistry(&calls), VEK_BINARY_DIR};
 };
 
@@ -48,7 +48,7 @@ TEST(Resource, HeaderConstantsAndResourceIdsAgreeBothWays)
 {
     // Every "inline constexpr int NAME = N;" of the header, against the resource's panels
     // (NAME = panel constant) and controls (NAME = panel constant + "_" + control constant).
-    const std::string header = readFile(std::string(VEK_SOURCE_DIR) + "/ui/panel_ids.h");
+    const std::string header = readFile(std::string(VEK_SOURCE_DIR) + "/app/panel_ids.h");
     std::map<std::string, int> fromHeader;
     const std::regex line(R"(inline constexpr int (\w+) = (\d+);)");
     for (auto it = std::sregex_iterator(header.begin(), header.end(), line); it != std::sregex_iterator(); ++it)
@@ -215,7 +215,7 @@ TEST_F(ModelTest, ProgrammaticChangesRaiseNothingAndUserChangesRaiseValueChanged
 
 TEST(Dispatch, EventsRaisedInsideACallbackWaitUntilItEndsAndKeepTheirOrder)
 {
-    ui::VirtualClock clock;
+    platform::VirtualClock clock;
     std::vector<std::string> log;
     ui::PanelModel* self = nullptr;
     int main = 0;
@@ -248,7 +248,7 @@ TEST(Dispatch, EventsRaisedInsideACallbackWaitUntilItEndsAndKeepTheirOrder)
 
 TEST(Dispatch, TimerTicksFollowResetTimerAndStopWithThePanel)
 {
-    ui::VirtualClock clock;
+    platform::VirtualClock clock;
     std::vector<double> ticks;
     ui::PanelModel* self = nullptr;
     int main = 0;

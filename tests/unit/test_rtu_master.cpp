@@ -1,10 +1,12 @@
-// One exchange of the master link over the in-memory line with the virtual clock:
-// what leaves the port, how long it waits, and what the main panel shows afterwards.
+// One exchange of the master link over the in-memory line with the virtual clock: what
+// leaves the port, how long it waits, the outcome it returns, and what the main window
+// shows of it (polls and writes run through the application's one exchange helper).
 #include <gtest/gtest.h>
 
 #include "mb_functions.h"
 #include "mb_rtu_master.h"
 #include "rig.h"
+#include "vek_app.h"
 
 using namespace vek;
 using namespace vek::test;
@@ -16,33 +18,26 @@ constexpr int kPort = 1;
 struct LinkTest : ::testing::Test {
     Rig rig;
     LinkState& s = rig.app.link;
+    MasterIo io{rig.com, rig.clock};
+    ExchangeOutcome last;
 
     void SetUp() override
     {
         s.usPortNumber = kPort;
-        OpenComConfig_Vek(s, rig.ui, kPort, "", s.ulBaudRate, s.usParity, s.usNumBits, s.usStopBit, 512, -1);
+        OpenComConfig_Vek(s, rig.com, kPort, "", s.ulBaudRate, s.usParity, s.usNumBits, s.usStopBit, 512, -1);
     }
     // Answers every frame with `reply` after `after` seconds.
     void answerWith(Bytes reply, double after = 0.2)
     {
         rig.com.peer = [this, reply, after](int port, const Bytes&) { rig.com.injectAfter(port, after, reply); };
     }
-    void poll()
-    {
-        ModBusMasterQuery(s);
-        SendDataMaster(s, rig.ui, kPort);
-        rig.ui.Delay(1.0);
-        ReceiveDataMaster(s, rig.ui, kPort);
-    }
+    void poll() { last = ExchangeWithSlave(rig.app, 1.0, ""); }
     void write(std::uint32_t reg, std::uint32_t value)
     {
         s.ucFuncCod = 6;
         s.usCoilRegAddress = reg;
         s.usWriteValue = value;
-        ModBusMasterQuery(s);
-        SendDataMaster(s, rig.ui, kPort);
-        rig.ui.Delay(0.0);
-        ReceiveDataMaster(s, rig.ui, kPort);
+        last = ExchangeWithSlave(rig.app, 0.0, "");
         s.ucFuncCod = 3;
     }
 };
@@ -53,7 +48,7 @@ TEST_F(LinkTest, ValidPollIsTakenWholeClearsTheMessageAndWaitsOnlyTheCallersSeco
 {
     const Bytes reply = pollReply(1, sampleRegisters());
     answerWith(reply);
-    rig.ui.panels.SetCtrlVal(rig.app.st.panelMain, PANEL_ERROR_COM_MSG, "-OLD-");
+    rig.panels.SetCtrlVal(rig.app.st.panelMain, PANEL_ERROR_COM_MSG, "-OLD-");
     poll();
     ASSERT_EQ(rig.com.frames.size(), 1u);
     EXPECT_EQ(rig.com.frames[0], (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x4E, 0xC5, 0xFE}));
@@ -91,6 +86,7 @@ TEST_F(LinkTest, EachFailedCheckNamesItselfAndAllFourComeInOrder)
         const char* what;
         Bytes reply;
         const char* message;
+        std::uint8_t failed;
     };
     Bytes swapped = pollReply(1, sampleRegisters());
     std::swap(swapped[159], swapped[160]);
@@ -102,20 +98,23 @@ TEST_F(LinkTest, EachFailedCheckNamesItselfAndAllFourComeInOrder)
     allBad[2] = 154;
     allBad[160] ^= 0xFF;
     const Case cases[] = {
-        {"foreign slave", pollReply(2, sampleRegisters()), "-UID-"},
-        {"byte count 154", shortCount, "-BYTESNUM-"},
-        {"CRC bytes swapped", swapped, "-CRC-"},
-        {"everything wrong", allBad, "-UID--FUNCCODE--BYTESNUM--CRC-"},
+        {"foreign slave", pollReply(2, sampleRegisters()), "-UID-", kCheckAddress},
+        {"byte count 154", shortCount, "-BYTESNUM-", kCheckByteCount},
+        {"CRC bytes swapped", swapped, "-CRC-", kCheckCrc},
+        {"everything wrong", allBad, "-UID--FUNCCODE--BYTESNUM--CRC-",
+         kCheckAddress | kCheckFunction | kCheckByteCount | kCheckCrc},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         answerWith(c.reply);
         poll();
         EXPECT_EQ(s.responseValid, 0);
+        EXPECT_EQ(last.result, ExchangeResult::FailedChecks);
+        EXPECT_EQ(last.failedChecks, c.failed);
         EXPECT_EQ(rig.message(), c.message);
         EXPECT_EQ(rig.led(), 1);
         EXPECT_EQ(s.ucFlagAddress + s.ucFlagFuncCod + s.ucFlagNumBytes + s.ucFlagCRC, 4) << "flags rest at 1";
-        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
     }
     EXPECT_EQ(std::string("-UID--FUNCCODE--BYTESNUM--CRC-").size(), 30u);
 }
@@ -137,7 +136,7 @@ TEST_F(LinkTest, AReplyOfTheWrongLengthIsMissingAndStaysQueued)
         EXPECT_EQ(rig.com.queued(kPort), reply.size()) << "nothing is read from a reply of the wrong length";
         EXPECT_EQ(s.usLen, lenBefore);
         EXPECT_EQ(s.usNBytes, 156u);
-        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
     }
 }
 
@@ -146,7 +145,7 @@ TEST_F(LinkTest, ReplyArrivingAfterTheWindowIsMissingAndThePortReopeningDiscards
     answerWith(pollReply(1, sampleRegisters()), 1.3);  // past the 1.0 s window
     poll();
     EXPECT_EQ(rig.message(), "-NO RESPONSE-");
-    rig.ui.Delay(1.0);  // the late reply lands while the program waits for the next tick
+    rig.clock.Delay(1.0);  // the late reply lands while the program waits for the next tick
     EXPECT_EQ(rig.com.queued(kPort), 161u);
 
     // The next poll reopens first, as the polling cycle does; the stale reply must not be
@@ -154,7 +153,7 @@ TEST_F(LinkTest, ReplyArrivingAfterTheWindowIsMissingAndThePortReopeningDiscards
     std::vector<std::uint16_t> fresh = sampleRegisters();
     fresh[0] = 4242;
     answerWith(pollReply(1, fresh), 0.2);
-    OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+    OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
     poll();
     EXPECT_EQ(s.responseValid, 1);
     EXPECT_EQ(s.ucRxBuffer[3] << 8 | s.ucRxBuffer[4], 4242);
@@ -168,7 +167,7 @@ TEST_F(LinkTest, ShortReplyFollowedByAGoodOneGivesAValidSecondPoll)
     poll();
     EXPECT_EQ(s.responseValid, 0);
     answerWith(pollReply(1, sampleRegisters()));
-    OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+    OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
     poll();
     EXPECT_EQ(s.responseValid, 1);
     EXPECT_EQ(rig.message(), "");
@@ -184,6 +183,8 @@ TEST_F(LinkTest, ExceptionReplyIsShownWithItsCodeAndLeavesTheRegisterImageAlone)
     EXPECT_EQ(s.responseValid, 0);
     EXPECT_EQ(rig.message(), "-EXCEPTION 2-");
     EXPECT_EQ(rig.led(), 1);
+    EXPECT_EQ(last.result, ExchangeResult::Exception);
+    EXPECT_EQ(last.exceptionCode, 2);
     EXPECT_EQ(s.ucExceptionCode, 2);
     EXPECT_EQ(Bytes(s.ucRxBuffer, s.ucRxBuffer + 161), image);
     EXPECT_EQ(rig.com.queued(kPort), 0u) << "an exception reply is taken";
@@ -196,7 +197,7 @@ TEST_F(LinkTest, ExceptionReplyIsShownWithItsCodeAndLeavesTheRegisterImageAlone)
     // Five bytes that are not this slave's exception are just a wrong-length reply.
     for (const Bytes& bad : {withCrc({0x02, 0x83, 0x02}), withCrc({0x01, 0x84, 0x02}),
                              Bytes{0x01, 0x83, 0x02, 0x00, 0x00}}) {
-        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
         answerWith(bad);
         poll();
         EXPECT_EQ(rig.message(), "-NO RESPONSE-");
@@ -206,24 +207,24 @@ TEST_F(LinkTest, ExceptionReplyIsShownWithItsCodeAndLeavesTheRegisterImageAlone)
 TEST_F(LinkTest, FiveWaitingBytesThatAreNoExceptionReplyStayQueued)
 {
     for (const Bytes& bad : {withCrc({0x02, 0x83, 0x02}), withCrc({0x01, 0x03, 0x02}), Bytes{0x01, 0x83, 0x02, 0, 0}}) {
-        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
         answerWith(bad);
         poll();
         EXPECT_EQ(rig.message(), "-NO RESPONSE-");
         EXPECT_EQ(rig.led(), 1);
         EXPECT_EQ(s.ucExceptionCode, 0);
-        EXPECT_EQ(rig.ui.com.GetInQLen(kPort), 5) << "nothing is read from them";
+        EXPECT_EQ(rig.com.GetInQLen(kPort), 5) << "nothing is read from them";
     }
 }
 
 TEST_F(LinkTest, SerialErrorWhileTakingAnExceptionReplyIsShownAsTheSerialError)
 {
-    for (int code : {ui::RS_ERR_DEVICE_GONE, ui::RS_ERR_SYSTEM}) {
+    for (int code : {platform::RS_ERR_DEVICE_GONE, platform::RS_ERR_SYSTEM}) {
         s.commError = 0;
-        OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+        OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
         answerWith(withCrc({0x01, 0x83, 0x02}));
         // First the read that takes the reply fails, then the look at what waits.
-        if (code == ui::RS_ERR_DEVICE_GONE)
+        if (code == platform::RS_ERR_DEVICE_GONE)
             rig.com.failNextRead = code;
         else
             rig.com.failNextPeek = code;
@@ -231,7 +232,9 @@ TEST_F(LinkTest, SerialErrorWhileTakingAnExceptionReplyIsShownAsTheSerialError)
         EXPECT_EQ(s.commError, 1) << code;
         EXPECT_EQ(s.responseValid, 0);
         EXPECT_EQ(s.ucExceptionCode, 0);
-        EXPECT_EQ(rig.message(), ui::Rs232ErrorText(code));
+        EXPECT_EQ(last.result, ExchangeResult::SerialError);
+        EXPECT_EQ(last.serialErrorText, platform::Rs232ErrorText(code));
+        EXPECT_EQ(rig.message(), platform::Rs232ErrorText(code));
         EXPECT_EQ(rig.led(), 1);
     }
 }
@@ -239,14 +242,14 @@ TEST_F(LinkTest, SerialErrorWhileTakingAnExceptionReplyIsShownAsTheSerialError)
 TEST_F(LinkTest, SerialErrorWhileReadingLightsTheLampAndStaysUntilTheCycleClearsIt)
 {
     answerWith(pollReply(1, sampleRegisters()));
-    rig.com.failNextRead = ui::RS_ERR_DEVICE_GONE;
+    rig.com.failNextRead = platform::RS_ERR_DEVICE_GONE;
     poll();
     EXPECT_EQ(s.commError, 1);
     EXPECT_EQ(s.responseValid, 0);
-    EXPECT_EQ(rig.message(), ui::Rs232ErrorText(ui::RS_ERR_DEVICE_GONE));
+    EXPECT_EQ(rig.message(), platform::Rs232ErrorText(platform::RS_ERR_DEVICE_GONE));
     EXPECT_EQ(rig.message().find('-'), std::string::npos) << "the case that needs the lamp rule";
     EXPECT_EQ(rig.led(), 1);
-    OpenComConfig_Vek(s, rig.ui, kPort, "", 0, 0, 8, 1, 512, -1);
+    OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
     poll();
     EXPECT_EQ(s.responseValid, 1);
     EXPECT_EQ(s.commError, 1) << "only the polling cycle's recovery clears it";
@@ -258,12 +261,13 @@ TEST_F(LinkTest, EverySendCountsEvenOnAClosedPortAndSlaveAddressIsCutToEightBits
     s.slaveAddress = 257;
     ModBusMasterQuery(s);
     EXPECT_EQ(s.ucTxBuffer[0], 1);
-    EXPECT_EQ(SendDataMaster(s, rig.ui, kPort), 8);
-    EXPECT_EQ(SendDataMaster(s, rig.ui, kPort), 8);
+    EXPECT_EQ(SendDataMaster(s, io, kPort), 8);
+    EXPECT_EQ(SendDataMaster(s, io, kPort), 8);
     EXPECT_EQ(s.pollCount, 2);
     EXPECT_DOUBLE_EQ(rig.com.timeouts[kPort], 0.5);
-    ReceiveDataMaster(s, rig.ui, kPort);
-    EXPECT_EQ(rig.message(), "-NO RESPONSE-");
+    last = ReceiveDataMaster(s, io, kPort);
+    EXPECT_EQ(last.result, ExchangeResult::NoResponse);
+    EXPECT_EQ(s.commErrorText, "-NO RESPONSE-");
 }
 
 TEST_F(LinkTest, UnknownFunctionCodeSendsThePreviousRequestAgain)
@@ -273,7 +277,7 @@ TEST_F(LinkTest, UnknownFunctionCodeSendsThePreviousRequestAgain)
     const Bytes before(s.ucTxBuffer, s.ucTxBuffer + 8);
     s.ucFuncCod = 7;
     ModBusMasterQuery(s);
-    SendDataMaster(s, rig.ui, kPort);
+    SendDataMaster(s, io, kPort);
     rig.com.deliverWritten();
     EXPECT_EQ(rig.com.frames.back(), before);
 }
@@ -289,23 +293,25 @@ TEST_F(LinkTest, WriteMultipleSendsTheWholeFrameAndChecksTheEightByteReply)
         rig.com.inject(port, withCrc(Bytes(f.begin(), f.begin() + 6)));
     };
     ModBusMasterQuery(s);
-    EXPECT_EQ(SendDataMaster(s, rig.ui, kPort), 13);
-    ReceiveDataMaster(s, rig.ui, kPort);
+    EXPECT_EQ(SendDataMaster(s, io, kPort), 13);
+    last = ReceiveDataMaster(s, io, kPort);
     EXPECT_EQ(rig.com.frames.back(),
               (Bytes{0x01, 0x10, 0x00, 0x0B, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02, 0x12, 0x4F}));
     EXPECT_EQ(s.usRxFrameLen, 8u);
-    EXPECT_EQ(s.responseValid, 1) << rig.message();
+    EXPECT_EQ(s.responseValid, 1) << s.commErrorText;
+    EXPECT_TRUE(last.valid());
 
     s.usNumCoilsRegs = 124;  // would not fit: nothing goes out, nothing is counted
     const int sent = s.pollCount;
     ModBusMasterQuery(s);
-    EXPECT_EQ(SendDataMaster(s, rig.ui, kPort), 0);
+    EXPECT_EQ(SendDataMaster(s, io, kPort), 0);
     EXPECT_EQ(s.pollCount, sent);
     // A reply matching the previous request must not pass for an answer to this one.
     rig.com.inject(kPort, withCrc({0x01, 0x10, 0x00, 0x0B, 0x00, 0x02}));
-    ReceiveDataMaster(s, rig.ui, kPort);
+    last = ReceiveDataMaster(s, io, kPort);
     EXPECT_EQ(s.responseValid, 0);
-    EXPECT_EQ(rig.message(), "-NO RESPONSE-");
+    EXPECT_EQ(last.result, ExchangeResult::NoResponse);
+    EXPECT_EQ(s.commErrorText, "-NO RESPONSE-");
 }
 
 TEST(LinkChecks, ByteCountsPerFunction)
@@ -343,9 +349,9 @@ TEST_F(LinkTest, PortOpenMapsSelectorsAndTakesPortBitsFromTheLinkSettings)
     s.usPortNumber = 3;
     s.usNumBits = 7;
     s.usStopBit = 2;
-    for (const Row& r : {Row{0, 0, 9600, ui::RS_PARITY_NONE}, Row{1, 1, 19200, ui::RS_PARITY_EVEN},
-                         Row{9600, 2, 9600, ui::RS_PARITY_ODD}, Row{2, 3, 9600, ui::RS_PARITY_NONE}}) {
-        EXPECT_EQ(OpenComConfig_Vek(s, rig.ui, 9, "ignored", r.baudSel, r.paritySel, 5, 5, 512, -1), 0);
+    for (const Row& r : {Row{0, 0, 9600, platform::RS_PARITY_NONE}, Row{1, 1, 19200, platform::RS_PARITY_EVEN},
+                         Row{9600, 2, 9600, platform::RS_PARITY_ODD}, Row{2, 3, 9600, platform::RS_PARITY_NONE}}) {
+        EXPECT_EQ(OpenComConfig_Vek(s, rig.com, 9, "ignored", r.baudSel, r.paritySel, 5, 5, 512, -1), 0);
         const auto& call = rig.com.opens.back();
         EXPECT_EQ(call.port, 3);
         EXPECT_EQ(call.baud, r.baud);
@@ -353,8 +359,8 @@ TEST_F(LinkTest, PortOpenMapsSelectorsAndTakesPortBitsFromTheLinkSettings)
         EXPECT_EQ(call.dataBits, 7);
         EXPECT_EQ(call.stopBits, 2);
     }
-    EXPECT_EQ(ui::RS_PARITY_EVEN, 2);
-    EXPECT_EQ(ui::RS_PARITY_ODD, 1);
+    EXPECT_EQ(platform::RS_PARITY_EVEN, 2);
+    EXPECT_EQ(platform::RS_PARITY_ODD, 1);
     rig.com.absent.insert(3);
-    EXPECT_EQ(OpenComConfig_Vek(s, rig.ui, 3, "", 0, 0, 8, 1, 512, -1), 0) << "a failed open is reported later, not here";
+    EXPECT_EQ(OpenComConfig_Vek(s, rig.com, 3, "", 0, 0, 8, 1, 512, -1), 0) << "a failed open is reported later, not here";
 }

@@ -79,12 +79,12 @@ TEST_F(Shell, StartUpSetsEveryDefaultAndShowsOnlyTheMainWindow)
 TEST(StartUpWithoutResource, ReturnsMinusOneAndShowsNothing)
 {
     CwdGuard cwd;  // neither here nor in the (empty) resource folder
-    ui::VirtualClock clock;
-    ui::MemoryRs232 com(clock);
+    platform::VirtualClock clock;
+    platform::MemoryRs232 com(clock);
     ui::RecordingPresenter popups;
-    ui::PosixFiles files;
+    platform::PosixFiles files;
     ui::PanelModel panels(clock, {}, cwd.dir().string());
-    ui::Platform platform{panels, com, clock, files, popups};
+    Services platform{panels, com, clock, files, popups};
     App app(platform);
     panels.setCallbacks(MakeCallbackRegistry(app));
     EXPECT_EQ(StartUp(app), -1);
@@ -229,7 +229,7 @@ TEST_F(Shell, SettingsWindowShowsTheLineTruthfullyAndItsRingsAlwaysApply)
     ASSERT_FALSE(rig.com.closes.empty());
     EXPECT_EQ(rig.com.closes.back(), 3);
     EXPECT_EQ(rig.com.opens.back().baud, 19200);
-    EXPECT_EQ(rig.com.opens.back().parity, ui::RS_PARITY_EVEN);
+    EXPECT_EQ(rig.com.opens.back().parity, platform::RS_PARITY_EVEN);
 }
 
 TEST_F(Shell, SettingsWindowNamesTheDeviceThePortIsOpenOnElseTheOneItResolvesTo)
@@ -241,7 +241,7 @@ TEST_F(Shell, SettingsWindowNamesTheDeviceThePortIsOpenOnElseTheOneItResolvesTo)
     // The port opened on the fallback while the adapter was away.
     rig.com.devices[2] = "/dev/vek-fallback";
     app.link.usPortNumber = 2;
-    ASSERT_EQ(rig.com.OpenComConfig(2, "", 9600, ui::RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    ASSERT_EQ(rig.com.OpenComConfig(2, "", 9600, platform::RS_PARITY_NONE, 8, 1, 512, -1), 0);
 
     press(PANEL_CONFIG_SER_PORT);
     const int rs = app.st.panelRs485;
@@ -274,7 +274,7 @@ TEST_F(Shell, SavedSettingsComeBackAfterARestartWithPortBaudAndParity)
     ASSERT_FALSE(restarted.com.opens.empty());
     EXPECT_EQ(restarted.com.opens.back().port, 5);
     EXPECT_EQ(restarted.com.opens.back().baud, 19200);
-    EXPECT_EQ(restarted.com.opens.back().parity, ui::RS_PARITY_ODD);
+    EXPECT_EQ(restarted.com.opens.back().parity, platform::RS_PARITY_ODD);
     EXPECT_EQ(restarted.com.frames.size(), 1u) << "the first tick already polls";
 
     // The settings window of the restarted program shows what was recalled.

@@ -202,7 +202,7 @@ TEST_F(UserInput, APortThatCannotBeOpenedIsNamedInsteadOfBlamingTheTransmitter)
 {
     r.com.absent.insert(1);
     r.tick();
-    EXPECT_EQ(r.mainMessage(), ui::Rs232ErrorText(ui::RS_ERR_CANNOT_OPEN));
+    EXPECT_EQ(r.mainMessage(), platform::Rs232ErrorText(platform::RS_ERR_CANNOT_OPEN));
     EXPECT_NE(r.mainMessage(), "-NO RESPONSE-");
     EXPECT_EQ(r.mainLed(), 1);
     EXPECT_EQ(app.link.pollCount, 1) << "the poll still counts";

@@ -13,7 +13,7 @@ void QtClock::Delay(double seconds)
     if (!(seconds > 0))
         return;
     if (!QCoreApplication::instance()) {
-        SleepClock::Delay(seconds);
+        platform::SleepClock::Delay(seconds);
         return;
     }
     const double end = now() + seconds;

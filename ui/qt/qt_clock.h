@@ -10,7 +10,7 @@ namespace vek::ui::qt {
 // delivered in order; no other callback or timer tick starts meanwhile.
 // The loop sleeps in the window system's wait, never spinning a core. Without a
 // QCoreApplication it sleeps plainly.
-class QtClock : public SleepClock {
+class QtClock : public platform::SleepClock {
 public:
     void Delay(double seconds) override;
 };

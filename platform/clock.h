@@ -6,7 +6,7 @@
 #include <map>
 #include <utility>
 
-namespace vek::ui {
+namespace vek::platform {
 
 class Clock {
 public:
@@ -54,4 +54,4 @@ private:
     std::function<void()> beforeAdvance_;
 };
 
-}  // namespace vek::ui
+}  // namespace vek::platform

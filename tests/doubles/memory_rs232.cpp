@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vek::ui {
+namespace vek::platform {
 
 MemoryRs232::MemoryRs232(VirtualClock& clock) : clock_(clock)
 {
@@ -145,4 +145,4 @@ std::size_t MemoryRs232::queued(int port) const
     return it == in_.end() ? 0 : it->second.size();
 }
 
-}  // namespace vek::ui
+}  // namespace vek::platform

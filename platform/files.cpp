@@ -10,7 +10,7 @@
 #include <cstring>
 #include <ctime>
 
-namespace vek::ui {
+namespace vek::platform {
 
 int PosixFiles::GetFileInfo(const std::string& name, long long* size) { return GetFileStamp(name, size, nullptr); }
 
@@ -161,4 +161,4 @@ int CompareStrings(const std::string& s1, int i1, const std::string& s2, int i2,
     }
 }
 
-}  // namespace vek::ui
+}  // namespace vek::platform

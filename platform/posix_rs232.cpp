@@ -15,7 +15,7 @@
 #include <cstring>
 #include <filesystem>
 
-namespace vek::ui {
+namespace vek::platform {
 
 std::string ResolveComPort(int port)
 {
@@ -408,4 +408,4 @@ std::string PosixRs232::GetRS232ErrorString(int code)
     return Rs232ErrorText(code);
 }
 
-}  // namespace vek::ui
+}  // namespace vek::platform

@@ -1,5 +1,5 @@
-// The platform boundary: everything the application and the Modbus link ask of the
-// outside world, grouped by concern. The program wires real implementations (Qt windows,
+// Everything the application asks of the outside world, grouped by concern: its windows,
+// the serial port, the clock, files and pop-ups. The program wires real implementations (Qt windows,
 // POSIX serial ports and files, the real clock); tests wire a headless panel model, an
 // in-memory port and a virtual clock.
 #pragma once
@@ -11,21 +11,21 @@
 #include "presenter.h"
 #include "rs232.h"
 
-namespace vek::ui {
+namespace vek {
 
-struct Platform {
-    PanelModel& panels;
-    Rs232& com;
-    Clock& clock;
-    FileService& files;
-    Presenter& popups;
+struct Services {
+    ui::PanelModel& panels;
+    platform::Rs232& com;
+    platform::Clock& clock;
+    platform::FileService& files;
+    ui::Presenter& popups;
 
     void Delay(double seconds) { clock.Delay(seconds); }
-    std::string DateStr() const { return ui::DateStr(clock); }
-    std::string TimeStr() const { return ui::TimeStr(clock); }
+    std::string DateStr() const { return platform::DateStr(clock); }
+    std::string TimeStr() const { return platform::TimeStr(clock); }
     void MessagePopup(const std::string& title, const std::string& text) { popups.MessagePopup(title, text); }
     void NoticePopup(const std::string& title, const std::string& text) { popups.NoticePopup(title, text); }
     bool ConfirmPopup(const std::string& title, const std::string& text) { return popups.ConfirmPopup(title, text); }
 };
 
-}  // namespace vek::ui
+}  // namespace vek

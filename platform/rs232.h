@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vek::ui {
+namespace vek::platform {
 
 // Parity codes of OpenComConfig.
 inline constexpr int RS_PARITY_NONE = 0;
@@ -62,4 +62,4 @@ std::string ResolveComPort(int port);
 // The fixed texts of the error codes.
 std::string Rs232ErrorText(int code);
 
-}  // namespace vek::ui
+}  // namespace vek::platform

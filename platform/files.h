@@ -5,7 +5,7 @@
 
 #include "clock.h"
 
-namespace vek::ui {
+namespace vek::platform {
 
 // CVI_OpenFile access modes, actions and types.
 inline constexpr int FILE_ACCESS_READ_WRITE = 0;
@@ -59,4 +59,4 @@ std::string TimeStr(const Clock& clock);
 // caseSensitive 0 compares ASCII letters without regard to case.
 int CompareStrings(const std::string& s1, int i1, const std::string& s2, int i2, int caseSensitive);
 
-}  // namespace vek::ui
+}  // namespace vek::platform

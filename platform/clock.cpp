@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-namespace vek::ui {
+namespace vek::platform {
 
 double SleepClock::now() const
 {
@@ -52,4 +52,4 @@ std::time_t VirtualClock::wallTime() const
     return wallAtZero_ + static_cast<std::time_t>(now_);
 }
 
-}  // namespace vek::ui
+}  // namespace vek::platform

@@ -10,7 +10,7 @@
 
 #include "rs232.h"
 
-namespace vek::ui {
+namespace vek::platform {
 
 // The attributes of a raw line at the given settings, built on `base` (what the device
 // has now): speed, parity (an RS_PARITY_ code), data and stop bits, no flow control, and
@@ -59,4 +59,4 @@ private:
     std::string lastDetail_;
 };
 
-}  // namespace vek::ui
+}  // namespace vek::platform

@@ -13,7 +13,7 @@
 #include "clock.h"
 #include "rs232.h"
 
-namespace vek::ui {
+namespace vek::platform {
 
 class MemoryRs232 : public Rs232 {
 public:
@@ -65,4 +65,4 @@ private:
     int lastError_ = 0;
 };
 
-}  // namespace vek::ui
+}  // namespace vek::platform

@@ -1,0 +1,38 @@
+// The one way the application talks to the transmitter: open the port, run the link's
+// exchange, and show what it came to on the main window (message and lamp).
+#include "mb_rtu_master.h"
+#include "panel_ids.h"
+#include "vek_app.h"
+
+namespace vek {
+
+void ShowLinkState(App& app, bool lamp, const std::string& text)
+{
+    app.io.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_COMM_LED, lamp ? 1 : 0);
+    app.io.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_COM_MSG, text);
+}
+
+std::string OpenLinkPort(App& app)
+{
+    LinkState& l = app.link;
+    OpenComConfig_Vek(l, app.io.com, l.usPortNumber, "", l.ulBaudRate, l.usParity, l.usNumBits, l.usStopBit, 512, -1);
+    const int err = app.io.com.ReturnRS232Err();
+    return err < 0 ? app.io.com.GetRS232ErrorString(err) : std::string();
+}
+
+ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string& openError)
+{
+    LinkState& l = app.link;
+    MasterIo io{app.io.com, app.io.clock};
+    const ExchangeOutcome outcome = Exchange(l, io, l.usPortNumber, replyWait);
+    if (!outcome.valid() && !openError.empty()) {
+        // Nothing could answer through a port that is not open: say which and why, rather
+        // than blame the transmitter.
+        SetCommErrorText(l, openError);
+    }
+    // Every outcome but a valid reply lights the lamp, whatever its text says.
+    ShowLinkState(app, !outcome.valid(), l.commErrorText);
+    return outcome;
+}
+
+}  // namespace vek
