@@ -15,17 +15,24 @@ struct ImageMember {
   std::optional<std::string> key;  // set for a member of a section that is an object
   Kind kind = Kind::Other;
   double number = 0;
-  std::string text;  // a string's text, or a number as written, to quote it back as the user wrote it
+  std::string text;  // a string's text (UTF-8), or a number as written, to quote it back
 };
 
 struct ImageDocument {
   bool ok = false;
-  std::string error;  // "line 3, column 7: expected ':'"
+  std::string error;  // "line 3, column 12: <what the JSON library says>"
   bool isObject = false;
   // Each section comes first, then (if it is an object) its members: the order of the file.
   std::vector<ImageMember> members;
 };
 
 ImageDocument readImageDocument(std::string_view text);
+
+// Text for registers that hold one character a byte, as the master shows them: Latin-1.
+struct Latin1 {
+  std::string bytes;
+  char32_t refused = 0;  // the first character above 255, which no byte can hold; 0 if none
+};
+Latin1 toLatin1(std::string_view utf8);
 
 }  // namespace vek::sim

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -44,14 +45,22 @@ ImageLoad applyImageJson(std::string_view document, RegisterImage& image) {
       if (section == "registers" || section == "floats") {
         if (m.kind != Kind::Object) { load.error = "\"" + section + "\" must be an object"; return load; }
       } else if (section == "config_index") {
-        if (m.kind != Kind::String || m.text.size() > reg::kConfigIndexLength) {
+        const Latin1 text = toLatin1(m.text);
+        if (text.refused) {
+          char code[16];
+          std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text.refused));
+          load.error = "\"config_index\": " + std::string(code) +
+                       " is not a Latin-1 character; each register holds one character as a byte (0 to 255)";
+          return load;
+        }
+        if (m.kind != Kind::String || text.bytes.size() > reg::kConfigIndexLength) {
           load.error = "\"config_index\" must be text of at most 8 characters";
           return load;
         }
         for (int i = 0; i < reg::kConfigIndexLength; ++i) {
           if (!claim(load, reg::kConfigIndex + i, "config_index")) return load;
         }
-        image.setConfigIndex(m.text);
+        image.setConfigIndex(text.bytes);
       } else {
         load.error = "unknown member \"" + section + "\" (expected registers, floats, config_index)";
         return load;
