@@ -2,8 +2,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-
 namespace vek::sim {
 
 namespace {
@@ -11,9 +9,8 @@ namespace {
 using Json = nlohmann::json;
 using Kind = ImageMember::Kind;
 
-// An image has three levels (itself, its sections, their registers). The library's event
-// parser keeps its own stack on the heap and sets no limit, so a file of brackets could
-// make it hold as much as the file is long: anything this deep is a mistake anyway.
+// An image has three levels (itself, its sections, their registers); the library sets no
+// limit, and a file of brackets would have it keep a stack as long as the file.
 constexpr int kMaxDepth = 64;
 
 // The library counts the bytes it has read, the end of the text as one more: `read` points
@@ -30,8 +27,8 @@ std::string place(std::string_view text, std::size_t read) {
 // parse error, without the place it gives in words of its own: ours stands in front.
 std::string message(const Json::exception& ex) {
   const std::string_view what = ex.what();
-  const bool placed = dynamic_cast<const Json::parse_error*>(&ex) != nullptr;
-  return std::string(what.substr(std::min(what.size(), what.find(placed ? ": " : "] ") + 2)));
+  const std::size_t at = what.find(dynamic_cast<const Json::parse_error*>(&ex) ? ": " : "] ");
+  return std::string(at == std::string_view::npos ? what : what.substr(at + 2));
 }
 
 // Events rather than nlohmann's own document: that keeps one of two equal keys and drops
@@ -56,8 +53,8 @@ class Collector final : public nlohmann::json_sax<Json> {
   bool binary(binary_t&) override { return value(Kind::Other); }
   bool start_object(std::size_t) override { return open(Kind::Object); }
   bool start_array(std::size_t) override { return open(Kind::Other); }
-  bool end_object() override { return --depth_ >= 0; }
-  bool end_array() override { return --depth_ >= 0; }
+  bool end_object() override { --depth_; return true; }
+  bool end_array() override { --depth_; return true; }
   // A deeper key may overwrite key_: every value at depth 2 comes after a key of its own.
   bool key(string_t& k) override {
     (depth_ == 1 ? section_ : key_) = k;
@@ -106,15 +103,16 @@ ImageDocument readImageDocument(std::string_view text) {
 
 Latin1 toLatin1(std::string_view utf8) {
   Latin1 out;
+  // The library has refused ill-formed UTF-8: a first byte's high bits say only how many
+  // bytes 10xxxxxx follow, the bits below them start the character.
   for (std::size_t i = 0; i < utf8.size();) {
-    // The library has refused ill-formed UTF-8, so the first byte tells the length.
-    const auto first = static_cast<unsigned char>(utf8[i]);
-    const std::size_t n = first < 0x80 ? 1 : first < 0xE0 ? 2 : first < 0xF0 ? 3 : 4;
-    char32_t c = n == 1 ? first : first & (0xFFu >> (n + 1));
-    for (std::size_t k = 1; k < n && i + k < utf8.size(); ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3Fu);
+    const auto first = static_cast<unsigned char>(utf8[i++]);
+    char32_t c = first < 0x80 ? first : first < 0xE0 ? first & 0x1Fu : first < 0xF0 ? first & 0x0Fu : first & 0x07u;
+    for (; i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0u) == 0x80; ++i) {
+      c = c << 6 | (static_cast<unsigned char>(utf8[i]) & 0x3Fu);
+    }
     if (c > 0xFF) return {out.bytes, c};
     out.bytes += static_cast<char>(c);
-    i += n;
   }
   return out;
 }

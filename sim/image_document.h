@@ -28,10 +28,10 @@ struct ImageDocument {
 
 ImageDocument readImageDocument(std::string_view text);
 
-// Text for registers that hold one character a byte, as the master shows them: Latin-1.
+// Text for registers that hold a character a byte, which the master shows as Latin-1.
 struct Latin1 {
   std::string bytes;
-  char32_t refused = 0;  // the first character above 255, which no byte can hold; 0 if none
+  char32_t refused = 0;  // the first character above U+00FF (no byte holds it), else 0
 };
 Latin1 toLatin1(std::string_view utf8);
 
