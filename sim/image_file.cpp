@@ -3,12 +3,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
 
-#include "json_lite.h"
+#include "image_document.h"
 
 namespace vek::sim {
 
@@ -32,51 +33,64 @@ bool claim(ImageLoad& load, int n, const char* what) {
 }  // namespace
 
 ImageLoad applyImageJson(std::string_view document, RegisterImage& image) {
+  using Kind = ImageMember::Kind;
   ImageLoad load;
-  const auto parsed = json::parse(document);
-  if (!parsed.ok) { load.error = parsed.error; return load; }
-  if (parsed.value.kind != json::Value::Kind::Object) { load.error = "the image must be a JSON object"; return load; }
+  const ImageDocument doc = readImageDocument(document);
+  if (!doc.ok) { load.error = doc.error; return load; }
+  if (!doc.isObject) { load.error = "the image must be a JSON object"; return load; }
 
-  for (const auto& [section, body] : parsed.value.members) {
-    if (section == "registers" || section == "floats") {
-      if (body.kind != json::Value::Kind::Object) { load.error = "\"" + section + "\" must be an object"; return load; }
-      const bool isFloat = section == "floats";
-      for (const auto& [key, v] : body.members) {
-        const auto n = registerNumber(key);
-        const int last = isFloat ? kRegisterCount - 1 : kRegisterCount;
-        if (!n || *n < 1 || *n > last) {
-          load.error = section + ": \"" + key + "\" is not a register number (1 to " + std::to_string(last) + ")";
+  for (const ImageMember& m : doc.members) {
+    const std::string& section = m.section;
+    if (!m.key) {
+      if (section == "registers" || section == "floats") {
+        if (m.kind != Kind::Object) { load.error = "\"" + section + "\" must be an object"; return load; }
+      } else if (section == "config_index") {
+        const Latin1 text = toLatin1(m.text);
+        if (text.refused) {
+          char code[16];
+          std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(text.refused));
+          load.error = "\"config_index\": " + std::string(code) +
+                       " is not a Latin-1 character; each register holds one character as a byte (0 to 255)";
           return load;
         }
-        if (v.kind != json::Value::Kind::Number) {
-          load.error = section + " " + key + ": the value must be a number";
+        if (m.kind != Kind::String || text.bytes.size() > reg::kConfigIndexLength) {
+          load.error = "\"config_index\" must be text of at most 8 characters";
           return load;
         }
-        if (isFloat) {
-          if (!std::isfinite(static_cast<float>(v.number))) { load.error = "floats " + key + ": out of single-precision range"; return load; }
-          if (!claim(load, *n, "floats") || !claim(load, *n + 1, "floats")) return load;
-          image.setFloat(*n, static_cast<float>(v.number));
-        } else {
-          if (v.number != std::floor(v.number) || v.number < 0 || v.number > 65535) {
-            load.error = "registers " + key + ": " + v.text + " is not a whole number from 0 to 65535";
-            return load;
-          }
-          if (!claim(load, *n, "registers")) return load;
-          image.set(*n, static_cast<std::uint16_t>(v.number));
+        for (int i = 0; i < reg::kConfigIndexLength; ++i) {
+          if (!claim(load, reg::kConfigIndex + i, "config_index")) return load;
         }
-      }
-    } else if (section == "config_index") {
-      if (body.kind != json::Value::Kind::String || body.text.size() > reg::kConfigIndexLength) {
-        load.error = "\"config_index\" must be text of at most 8 characters";
+        image.setConfigIndex(text.bytes);
+      } else {
+        load.error = "unknown member \"" + section + "\" (expected registers, floats, config_index)";
         return load;
       }
-      for (int i = 0; i < reg::kConfigIndexLength; ++i) {
-        if (!claim(load, reg::kConfigIndex + i, "config_index")) return load;
-      }
-      image.setConfigIndex(body.text);
-    } else {
-      load.error = "unknown member \"" + section + "\" (expected registers, floats, config_index)";
+      continue;
+    }
+    // A member of "registers" or "floats": the sections' own entries came first and were checked.
+    const std::string& key = *m.key;
+    const bool isFloat = section == "floats";
+    const auto n = registerNumber(key);
+    const int last = isFloat ? kRegisterCount - 1 : kRegisterCount;
+    if (!n || *n < 1 || *n > last) {
+      load.error = section + ": \"" + key + "\" is not a register number (1 to " + std::to_string(last) + ")";
       return load;
+    }
+    if (m.kind != Kind::Number) {
+      load.error = section + " " + key + ": the value must be a number";
+      return load;
+    }
+    if (isFloat) {
+      if (!std::isfinite(static_cast<float>(m.number))) { load.error = "floats " + key + ": out of single-precision range"; return load; }
+      if (!claim(load, *n, "floats") || !claim(load, *n + 1, "floats")) return load;
+      image.setFloat(*n, static_cast<float>(m.number));
+    } else {
+      if (m.number != std::floor(m.number) || m.number < 0 || m.number > 65535) {
+        load.error = "registers " + key + ": " + m.text + " is not a whole number from 0 to 65535";
+        return load;
+      }
+      if (!claim(load, *n, "registers")) return load;
+      image.set(*n, static_cast<std::uint16_t>(m.number));
     }
   }
   load.ok = true;

@@ -2,7 +2,7 @@
 //
 //   { "registers": { "11": 4500, "68": 18 },   integers 0..65535
 //     "floats": { "19": 0.3313 },               single precision into n (low word), n+1
-//     "config_index": "G5M-A001" }              up to 8 characters into registers 29..36
+//     "config_index": "G5M-A001" }              up to 8 Latin-1 characters into registers 29..36
 #pragma once
 #include <set>
 #include <string>
