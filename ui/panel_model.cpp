@@ -74,28 +74,35 @@ int PanelModel::focusedControl(int handle) const
 
 int PanelModel::LoadPanel(int /*parent*/, const std::string& file, int panelId)
 {
+    auto fail = [this](int rc, std::string why) {
+        loadError_ = std::move(why);
+        return rc;
+    };
     const std::string path = resolvePath(file);
     if (path.empty())
-        return UIE_RESOURCE_UNREADABLE;
+        return fail(UIE_RESOURCE_UNREADABLE, file + ": not found");
     QFile f(QString::fromStdString(path));
     if (!f.open(QIODevice::ReadOnly))
-        return UIE_RESOURCE_UNREADABLE;
+        return fail(UIE_RESOURCE_UNREADABLE, path + ": " + f.errorString().toStdString());
     // A panel resource is small; anything huge is not one of ours.
     if (f.size() > 8 * 1024 * 1024)
-        return UIE_RESOURCE_UNREADABLE;
+        return fail(UIE_RESOURCE_UNREADABLE, path + ": too large for a panel resource");
     auto p = std::make_unique<Panel>();
-    if (int rc = ParsePanelResource(f.readAll().toStdString(), panelId, *p); rc < 0)
-        return rc;
+    std::string why;
+    if (int rc = ParsePanelResource(f.readAll().toStdString(), panelId, *p, &why); rc < 0)
+        return fail(rc, path + ": " + why);
     for (auto& c : p->controls) {
         if (c.callbackName.empty())
             continue;
         auto it = callbacks_.find(c.callbackName);
         if (it == callbacks_.end())
-            return UIE_UNKNOWN_CALLBACK;
+            return fail(UIE_UNKNOWN_CALLBACK, path + ": panel " + p->constant + ", control " + c.constant +
+                                                  ": no callback \"" + c.callbackName + "\" in this program");
         c.callback = it->second;
         if (c.kind == Kind::Timer)
             c.nextDue = clock_.now() + c.interval;
     }
+    loadError_.clear();
     const int handle = nextHandle_++;
     p->handle = handle;
     panels_.emplace(handle, std::move(p));

@@ -1,4 +1,5 @@
-// The resource reader: Panel_def.uir (JSON) into panel definitions.
+// The resource reader: Panel_def.uir (JSON) into panel definitions. A resource it cannot
+// take is refused whole, with the reason in words for whoever edits it.
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "panel_hints.h"
 #include "panel_model.h"
 #include "panel_values.h"
 
@@ -66,15 +68,22 @@ std::string str(const QString& s) { return s.toStdString(); }
 
 }  // namespace
 
-int ParsePanelResource(const std::string& json, int panelId, Panel& out)
+int ParsePanelResource(const std::string& json, int panelId, Panel& out, std::string* why)
 {
+    auto refuse = [why](std::string text) {
+        if (why)
+            *why = std::move(text);
+        return UIE_RESOURCE_UNREADABLE;
+    };
     QJsonParseError err{};
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &err);
-    if (err.error != QJsonParseError::NoError || !doc.isObject())
-        return UIE_RESOURCE_UNREADABLE;
+    if (err.error != QJsonParseError::NoError)
+        return refuse("not JSON: " + str(err.errorString()) + " at character " + std::to_string(err.offset));
+    if (!doc.isObject())
+        return refuse("not a panel resource: expected a JSON object");
     const QJsonValue panels = doc.object().value("panels");
     if (!panels.isArray())
-        return UIE_RESOURCE_UNREADABLE;
+        return refuse("not a panel resource: no \"panels\" list");
     for (const QJsonValue& pv : panels.toArray()) {
         const QJsonObject po = pv.toObject();
         if (po.value("id").toInt(-1) != panelId)
@@ -86,22 +95,37 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
         // Layout hint: Escape closes a window as its Quit button does, unless it is the
         // program's main window, where a stray key must not end anything.
         p.escapeCloses = po.value("escapeCloses").toBool(true);
-        if (p.constant.empty() || !po.value("controls").isArray())
-            return UIE_RESOURCE_UNREADABLE;
+        const std::string panelName = "panel " + (p.constant.empty() ? std::to_string(panelId) : p.constant);
+        if (p.constant.empty())
+            return refuse(panelName + ": no constant");
+        if (!po.value("controls").isArray())
+            return refuse(panelName + ": no \"controls\" list");
+        int index = 0;
         for (const QJsonValue& cv : po.value("controls").toArray()) {
             const QJsonObject co = cv.toObject();
             Control c;
             c.id = co.value("id").toInt(-1);
             c.constant = str(co.value("constant").toString());
+            const std::string where = panelName + ", control " +
+                                      (c.constant.empty() ? "number " + std::to_string(index + 1) : c.constant);
+            ++index;
             const auto kind = kindOf(co.value("kind").toString());
-            if (c.id <= 0 || c.constant.empty() || !kind || p.find(c.id))
-                return UIE_RESOURCE_UNREADABLE;
+            if (c.id <= 0)
+                return refuse(where + ": no id, or one below 1");
+            if (c.constant.empty())
+                return refuse(where + ": no constant");
+            if (!kind)
+                return refuse(where + ": unknown kind \"" + str(co.value("kind").toString()) + "\"");
+            if (const Control* twin = p.find(c.id))
+                return refuse(where + ": id " + std::to_string(c.id) + " is " + twin->constant + "'s already");
             c.kind = *kind;
             if (co.contains("type")) {
                 const auto t = typeOf(co.value("type").toString());
                 // A text message is text whatever else it claims; a number in one breaks SetCtrlVal's contract.
-                if (!t || (c.kind == Kind::TextMsg && *t != DataType::String))
-                    return UIE_RESOURCE_UNREADABLE;
+                if (!t)
+                    return refuse(where + ": unknown type \"" + str(co.value("type").toString()) + "\"");
+                if (c.kind == Kind::TextMsg && *t != DataType::String)
+                    return refuse(where + ": a text message holds text, not a number");
                 c.type = *t;
             } else {
                 c.type = defaultType(c.kind);
@@ -115,7 +139,7 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
                 // An item value no whole number can hold is not one of ours (and no cast of it is defined).
                 if (pair.size() != 2 || !pair[0].isString() || !pair[1].isDouble() ||
                     !(std::fabs(pair[1].toDouble()) < 9.2e18))
-                    return UIE_RESOURCE_UNREADABLE;
+                    return refuse(where + ": an item is not a [label, whole number] pair");
                 c.items.push_back({str(pair[0].toString()), static_cast<long long>(pair[1].toDouble())});
             }
             if (co.contains("min"))
@@ -129,7 +153,7 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
             c.interval = co.value("interval").toDouble(0.0);
             c.enabled = co.value("enabled").toBool(false);
             if (c.kind == Kind::Timer && !(c.interval > 0.0 && c.interval < 1e6))
-                return UIE_RESOURCE_UNREADABLE;
+                return refuse(where + ": a timer needs an interval above 0 and below 1000000 s");
             // Default value: the resource's, else the first item of a ring, else zero or empty.
             Value def = c.type == DataType::String ? Value(std::string()) : Value(0LL);
             if (c.kind == Kind::TextMsg)
@@ -142,12 +166,18 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out)
             else if (dv.isDouble())
                 def = dv.toDouble();  // coerce() makes it whole, and refuses what no whole number holds
             if (c.type != DataType::None && detail::coerce(c.type, def, c.value) < 0)
-                return UIE_RESOURCE_UNREADABLE;
+                return refuse(where + ": the default does not fit the control's type");
             p.controls.push_back(std::move(c));
         }
+        // The hints name controls, so they are read once every control is known.
+        if (po.contains("layout"))
+            if (std::string bad = detail::readLayoutHints(po.value("layout"), p); !bad.empty())
+                return refuse(panelName + ", " + bad);
         out = std::move(p);
         return 0;
     }
+    if (why)
+        *why = "no panel with id " + std::to_string(panelId);
     return UIE_NO_SUCH_PANEL_ID;
 }
 
