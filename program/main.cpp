@@ -29,6 +29,8 @@ int main(int argc, char** argv)
     if (program.start() < 0) {
         std::cerr << "vek-modbus-rtu: cannot load its windows from Panel_def.uir "
                      "(looked beside the program and in its share folder)\n";
+        if (const std::string& why = program.panels().loadError(); !why.empty())
+            std::cerr << "vek-modbus-rtu: " << why << '\n';
         return -1;
     }
     return program.run(qapp);

@@ -78,12 +78,41 @@ struct Control {
     bool carriesValue() const;        // saved by SavePanelState
 };
 
+// Layout hints: how a view arranges a panel, from the panel's "layout" object in the
+// resource. Controls are named there by constant and held here by id; the reader refuses a
+// hint that names no control of the panel, so a view can rely on every id below.
+struct RowHint {
+    int ctrl = 0;   // the control in the value column
+    int label = 0;  // a text message standing in as the row's label (0: the control's own)
+    int unit = 0;   // a text message shown after the value
+};
+
+struct SectionHint {
+    std::string group;          // members: the controls carrying this group hint
+    int titleMsg = 0;           // a text message as the frame's title (0: the one reading `group`)
+    int column = 0;
+    bool wide = false;          // spans all columns, below them
+    bool horizontal = false;    // values side by side instead of one per row
+    int split = 1;              // rows shared out over this many side-by-side blocks
+    std::vector<RowHint> rows;  // placed first, in this order; then the group's other members
+};
+
+struct LayoutHints {
+    std::vector<int> header;    // above everything (after any picture)
+    std::vector<int> hidden;    // kept off screen besides decorations and timers
+    std::vector<int> buttons;   // the button row's order; other buttons follow in resource order
+    std::vector<SectionHint> sections;
+    int quit = 0;               // pressed by closing the window; ends the button row
+    int enter = 0;              // pressed by Enter in an entry with no callback of its own
+};
+
 struct Panel {
     int handle = 0;
     int id = 0;
     std::string constant;
     std::string title;
     bool escapeCloses = true;         // layout hint: Escape presses the window's Quit
+    LayoutHints layout;
     bool visible = false;
     std::vector<Control> controls;    // in resource order
     std::map<int, Value> attributes;
@@ -125,6 +154,8 @@ public:
     // control naming a callback that is not registered. The copy starts hidden; its timers
     // start running.
     int LoadPanel(int parent, const std::string& file, int panelId);
+    // Why the last LoadPanel failed, for a person to read; empty after one that succeeded.
+    const std::string& loadError() const { return loadError_; }
     int DiscardPanel(int panel);
     int DisplayPanel(int panel);
     int HidePanel(int panel);
@@ -232,6 +263,7 @@ private:
     Clock& clock_;
     CallbackRegistry callbacks_;
     std::string resourceDir_;
+    std::string loadError_;
     PanelObserver* observer_ = nullptr;
     std::map<int, std::unique_ptr<Panel>> panels_;
     std::map<int, int> focus_;
@@ -241,8 +273,9 @@ private:
     std::deque<Event> queue_;
 };
 
-// Parses a panel resource; returns the panel with id `panelId` or a negative UIE_ code.
-// Callbacks are left unbound. Exposed for the resource tests and the fuzzer.
-int ParsePanelResource(const std::string& json, int panelId, Panel& out);
+// Parses a panel resource; returns the panel with id `panelId` or a negative UIE_ code,
+// and then, when `why` is given, what is wrong in words a person editing the resource can
+// act on. Callbacks are left unbound. Exposed for the resource tests and the fuzzer.
+int ParsePanelResource(const std::string& json, int panelId, Panel& out, std::string* why = nullptr);
 
 }  // namespace vek::ui

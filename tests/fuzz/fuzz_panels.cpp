@@ -3,16 +3,20 @@
 // It goes through ParsePanelResource and, written to a file, through LoadPanel with every
 // callback name the program registers. Besides the sanitizers it checks that a panel that
 // parses is well formed (unique positive ids, named controls, values of each control's
-// own type, sane timers), that LoadPanel agrees with the parser, and that loading,
-// showing, ticking and discarding leaves nothing behind.
+// own type, sane timers, layout hints that name its own controls, each once, in places
+// their kind fits), that the window's layout plan places every control exactly once, that
+// LoadPanel agrees with the parser, and that loading, showing, ticking and discarding
+// leaves nothing behind.
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 
 #include "fuzz_common.h"
+#include "qt/panel_layout.h"
 #include "rig.h"
 
 using namespace vek;
@@ -66,6 +70,90 @@ void checkWellFormed(const ui::Panel& p, int panelId)
     }
 }
 
+void checkHints(const ui::Panel& p)
+{
+    using ui::Kind;
+    const ui::LayoutHints& h = p.layout;
+    std::set<int> placed;
+    auto kindOf = [&](int id) {
+        const ui::Control* c = p.find(id);
+        check(c != nullptr, "a hint names no control of the panel:", std::to_string(id));
+        return c->kind;
+    };
+    auto once = [&](int id) { check(placed.insert(id).second, "a hint places a control twice:", p.find(id)->constant); };
+    auto hasFace = [](Kind k) { return k != Kind::Decoration && k != Kind::Timer; };
+    for (int id : h.hidden) {
+        kindOf(id);
+        once(id);
+    }
+    for (int id : h.header) {
+        check(hasFace(kindOf(id)), "a faceless control heads the window");
+        once(id);
+    }
+    for (int id : h.buttons) {
+        check(kindOf(id) == Kind::Button, "the button row names a non-button");
+        once(id);
+    }
+    if (h.quit) {
+        check(kindOf(h.quit) == Kind::Button, "the quit hint names a non-button");
+        once(h.quit);
+    }
+    if (h.enter)
+        check(kindOf(h.enter) == Kind::Button, "the enter hint names a non-button");
+    std::set<std::string> groups;
+    for (const ui::SectionHint& s : h.sections) {
+        check(s.column >= 0 && s.column < 8 && s.split >= 1 && s.split <= 8, "a section's column or split out of range");
+        check(s.group.empty() || groups.insert(s.group).second, "two sections for one group:", s.group);
+        if (s.titleMsg) {
+            check(kindOf(s.titleMsg) == Kind::TextMsg, "a frame titled by a non-text message");
+            once(s.titleMsg);
+        }
+        for (const ui::RowHint& r : s.rows) {
+            const Kind k = kindOf(r.ctrl);
+            check(hasFace(k) && k != Kind::Picture, "a row holds a control that cannot stand in one");
+            once(r.ctrl);
+            for (int text : {r.label, r.unit})
+                if (text) {
+                    check(kindOf(text) == Kind::TextMsg, "a row's label or unit is not a text message");
+                    once(text);
+                }
+        }
+    }
+}
+
+// Whatever the hints say, the window's plan places every control exactly once, with a
+// bounded number of columns and only buttons in the button row, the quit button last.
+void checkPlan(const ui::Panel& p)
+{
+    const ui::qt::PanelPlan plan = ui::qt::PlanPanel(p);
+    std::map<int, int> n;
+    auto add = [&](int id) {
+        if (id)
+            ++n[id];
+    };
+    for (int id : plan.header)
+        add(id);
+    for (int id : plan.hidden)
+        add(id);
+    for (int id : plan.buttons) {
+        add(id);
+        check(p.find(id) && p.find(id)->kind == ui::Kind::Button, "the button row holds a non-button");
+    }
+    for (const auto& s : plan.sections) {
+        add(s.titleCtrl);
+        for (int id : s.side)
+            add(id);
+        for (const auto& r : s.rows)
+            for (int id : {r.ctrl, r.label, r.unit, r.lamp})
+                add(id);
+    }
+    check(n.size() == p.controls.size(), "the plan leaves a control out or places one the panel lacks");
+    for (const auto& [id, times] : n)
+        check(times == 1 && p.find(id), "the plan places a control twice:", std::to_string(id));
+    check(plan.columns >= 1 && plan.columns <= 8, "the plan has too many columns");
+    check(!plan.quitCtrl || (!plan.buttons.empty() && plan.buttons.back() == plan.quitCtrl), "the quit button does not end the row");
+}
+
 bool callbacksKnown(const ui::Panel& p)
 {
     static const ui::CallbackRegistry known = test::recordingRegistry(nullptr);
@@ -93,8 +181,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ui::Panel parsed;
     const int rc = ui::ParsePanelResource(json, panelId, parsed);
-    if (rc == 0)
+    if (rc == 0) {
         checkWellFormed(parsed, panelId);
+        checkHints(parsed);
+        checkPlan(parsed);
+    }
     else
         check(rc < 0, "the parser returned a positive code");
 

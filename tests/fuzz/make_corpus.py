@@ -4,7 +4,8 @@
 Run it again after changing an input layout; the files it writes are committed.
   receive/   6-byte header (see fuzz_receive.cpp) + a reply: polls, echoes, exceptions, faults
   settings/  RS_Settings files as the program saves them, and a few damaged ones
-  panels/    1 byte panel id + the real ui/Panel_def.uir, and small resources
+  panels/    1 byte panel id + the real ui/Panel_def.uir, and small resources (with and
+             without layout hints)
 """
 import pathlib
 import struct
@@ -139,7 +140,26 @@ def panels_seeds():
     timer = (b'{"panels": [{"id": 3, "constant": "PANEL", "controls": ['
              b'{"id": 31, "constant": "TIMER", "kind": "timer", "interval": 5.0, "enabled": true, "callback": "MB_COM"},'
              b'{"id": 20, "constant": "MSG", "kind": "string", "type": "string", "default": "ok", "maxLength": 30}]}]}')
+    hinted = (b'{"panels": [{"id": 6, "constant": "SETUP", "title": "Set up", "escapeCloses": false, "layout": {'
+              b'"note": "n", "header": ["HEAD"], "hidden": ["SPARE"], "buttons": ["APPLY"], "quit": "EXIT", "enter": "APPLY",'
+              b'"sections": [{"group": "G", "column": 1, "rows": ["A"]},'
+              b'{"titleMsg": "TITLE", "split": 2, "wide": true, "rows": [{"ctrl": "B", "label": "LABEL", "unit": "UNIT"}]},'
+              b'{"horizontal": true, "rows": ["C"]}]}, "controls": ['
+              b'{"id": 2, "constant": "EXIT", "kind": "button", "label": "Quit", "callback": "Get_Buttons"},'
+              b'{"id": 3, "constant": "APPLY", "kind": "button", "label": "Apply", "callback": "Get_Buttons"},'
+              b'{"id": 4, "constant": "A", "kind": "numeric", "type": "int", "group": "G"},'
+              b'{"id": 5, "constant": "B", "kind": "numeric", "type": "float"},'
+              b'{"id": 6, "constant": "C", "kind": "string", "type": "string", "maxLength": 3},'
+              b'{"id": 7, "constant": "LABEL", "kind": "textmsg", "text": "B"},'
+              b'{"id": 8, "constant": "UNIT", "kind": "textmsg", "text": "mm"},'
+              b'{"id": 9, "constant": "TITLE", "kind": "textmsg", "text": "Title", "elide": "middle"},'
+              b'{"id": 10, "constant": "HEAD", "kind": "textmsg", "text": "SET UP"},'
+              b'{"id": 11, "constant": "SPARE", "kind": "numeric", "type": "unsigned short"},'
+              b'{"id": 12, "constant": "LAMP", "kind": "led", "label": "", "group": "G"},'
+              b'{"id": 13, "constant": "GAUGE", "kind": "tank", "type": "double", "group": "G"}]}]}')
     return {
+        "hinted_setup": bytes([6]) + hinted,
+        "hint_names_no_control": bytes([6]) + hinted.replace(b'"rows": ["A"]', b'"rows": ["NOT_THERE"]'),
         "real_main_window": bytes([3]) + real,
         "real_user_setup": bytes([6]) + real,
         "tiny_write_dialog": bytes([9]) + tiny,

@@ -1,130 +1,16 @@
-// The panel model against the real resource: what LoadPanel builds, typed values,
-// attributes, dispatch order, timers, and the panel state file.
+// The panel model against the real resource: typed values, attributes, the user's changes,
+// dispatch order, timers, and pictures.
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <limits>
+#include <string>
+#include <vector>
 
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <regex>
-#include <sstream>
-
-#include "rig.h"
+#include "model_fixture.h"
 
 using namespace vek;
 using namespace vek::test;
 using ui::Value;
-
-namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-std::string tempPath(const std::string& name)
-{
-    const auto dir = std::filesystem::temp_directory_path() / ("vek-unit-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
-}
-
-struct ModelTest : ::testing::Test {
-    std::vector<CallRecord> calls;
-    platform::VirtualClock clock;
-    ui::PanelModel model{clock, recordingRegistry(&calls), VEK_BINARY_DIR};
-};
-
-}  // namespace
-
-TEST(Resource, HeaderConstantsAndResourceIdsAgreeBothWays)
-{
-    // Every "inline constexpr int NAME = N;" of the header, against the resource's panels
-    // (NAME = panel constant) and controls (NAME = panel constant + "_" + control constant).
-    const std::string header = readFile(std::string(VEK_SOURCE_DIR) + "/app/panel_ids.h");
-    std::map<std::string, int> fromHeader;
-    const std::regex line(R"(inline constexpr int (\w+) = (\d+);)");
-    for (auto it = std::sregex_iterator(header.begin(), header.end(), line); it != std::sregex_iterator(); ++it)
-        fromHeader[(*it)[1]] = std::stoi((*it)[2]);
-
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(std::string(VEK_SOURCE_DIR) + "/ui/Panel_def.uir")));
-    ASSERT_TRUE(doc.isObject());
-    std::map<std::string, int> fromResource;
-    for (const auto& pv : doc.object()["panels"].toArray()) {
-        const auto p = pv.toObject();
-        const std::string pc = p["constant"].toString().toStdString();
-        fromResource[pc] = p["id"].toInt();
-        for (const auto& cv : p["controls"].toArray())
-            fromResource[pc + "_" + cv.toObject()["constant"].toString().toStdString()] = cv.toObject()["id"].toInt();
-    }
-    EXPECT_EQ(fromHeader, fromResource);
-    EXPECT_EQ(fromResource.size(), 9u + 159u);
-    // The ids the code leans on by number.
-    static_assert(PANEL == 3 && PANEL_2 == 4 && PANEL_3 == 5 && PANEL_4 == 6 && DATA_LOG == 1 && WRITE_VAL == 9);
-    static_assert(PANEL_EXIT == 23 && PANEL_2_EXIT == 9 && DATA_LOG_EXIT == 2 && WR_ASCII_EXIT == 3);
-    static_assert(PANEL_3_CONFIG_INDEX_1 == 22 && PANEL_3_CONFIG_INDEX_6 == 15 && PANEL_4_WIDTH == 49);
-}
-
-TEST_F(ModelTest, EveryPanelLoadsWithItsTitleDefaultsAndTimer)
-{
-    for (int id = 1; id <= 9; ++id)
-        EXPECT_GT(model.LoadPanel(0, kResourceFile, id), 0) << id;
-    const int main = model.LoadPanel(0, kResourceFile, PANEL);
-    int slave = 0;
-    model.GetCtrlVal(main, PANEL_SLAVE_ADDRESS, slave);
-    EXPECT_EQ(slave, 1);
-    EXPECT_EQ(model.panel(main)->title, "----");
-    const ui::Control* timer = model.control(main, PANEL_TIMER);
-    ASSERT_NE(timer, nullptr);
-    EXPECT_DOUBLE_EQ(timer->interval, 5.0);
-    EXPECT_TRUE(timer->enabled);
-    EXPECT_EQ(model.control(main, PANEL_TEMPERATURE)->label, "Temp. [\xC2\xB0" "C]");
-
-    const int adv = model.LoadPanel(0, kResourceFile, PANEL_3);
-    for (int ctrl : {PANEL_3_CONFIG_INDEX_1, PANEL_3_CONFIG_INDEX_8, PANEL_3_CONFIG_INDEX_6}) {
-        std::string text;
-        model.GetCtrlVal(adv, ctrl, text);
-        EXPECT_EQ(text, "*");
-    }
-    const int user = model.LoadPanel(0, kResourceFile, PANEL_4);
-    const ui::Control* safe = model.control(user, PANEL_4_OUTPUT_SAFE_MODE);
-    ASSERT_EQ(safe->items.size(), 3u);
-    EXPECT_EQ(safe->items[2].label, "21.5 mA");
-    EXPECT_EQ(safe->items[2].value, 4);
-    EXPECT_EQ(model.control(user, PANEL_4_RL1_TH_ENABLE)->items[0].label, "Enable");
-    const int log = model.LoadPanel(0, kResourceFile, DATA_LOG);
-    EXPECT_EQ(model.control(log, DATA_LOG_WRITE_TIMER)->items.back().value, 360);
-}
-
-TEST_F(ModelTest, LoadFailuresAreNegativeAndEachLoadIsAFreshHandle)
-{
-    EXPECT_EQ(model.LoadPanel(0, "no-such-resource.uir", PANEL), UIE_RESOURCE_UNREADABLE);
-    EXPECT_EQ(model.LoadPanel(0, kResourceFile, 42), UIE_NO_SUCH_PANEL_ID);
-    const std::string bad = tempPath("bad.uir");
-    std::ofstream(bad) << "{ \"panels\": [ {\"id\": 3, ";
-    EXPECT_EQ(model.LoadPanel(0, bad, PANEL), UIE_RESOURCE_UNREADABLE);
-
-    ui::CallbackRegistry partial = recordingRegistry(nullptr);
-    partial.erase("MB_COM");
-    ui::PanelModel strict(clock, partial, VEK_BINARY_DIR);
-    EXPECT_EQ(strict.LoadPanel(0, kResourceFile, PANEL), UIE_UNKNOWN_CALLBACK);
-    EXPECT_GT(strict.LoadPanel(0, kResourceFile, INFO), 0) << "panels not naming it still load";
-
-    const int a = model.LoadPanel(0, kResourceFile, PANEL_2);
-    const int b = model.LoadPanel(0, kResourceFile, PANEL_2);
-    EXPECT_NE(a, b);
-    model.DiscardPanel(a);
-    EXPECT_EQ(model.SetCtrlVal(a, PANEL_2_COMPORT, 1), UIE_NO_SUCH_PANEL);
-    EXPECT_EQ(model.SetCtrlVal(b, PANEL_2_COMPORT, 1), 0);
-    EXPECT_NE(model.LoadPanel(0, kResourceFile, PANEL_2), a) << "handles are never reused";
-}
 
 TEST_F(ModelTest, ValuesAreTypedByTheControlsDataType)
 {
@@ -282,54 +168,6 @@ TEST_F(ModelTest, EventsForADiscardedPanelOrADimmedControlGoNowhere)
     model.DiscardPanel(a);
     model.PostEvent(a, PANEL_EXIT, EVENT_COMMIT);
     EXPECT_EQ(calls.size(), 1u);
-}
-
-TEST_F(ModelTest, StateFileKeepsOtherStatesAndRecallsTypedValues)
-{
-    const std::string file = tempPath("RS_Settings_a");
-    std::ofstream(file) << "COMPORT=1\n[2]\nCOMPORT=9\nUNKNOWN=4\n";
-    const int rs = model.LoadPanel(0, kResourceFile, PANEL_2);
-    model.SetCtrlVal(rs, PANEL_2_COMPORT, 3);
-    model.SetCtrlVal(rs, PANEL_2_Porta, 3);
-    model.SetCtrlVal(rs, PANEL_2_BAUD_RATE, 1);
-    model.SetCtrlVal(rs, PANEL_2_PARITY, 2);
-    ASSERT_EQ(model.SavePanelState(rs, file, 0), 0);
-    const std::string text = readFile(file);
-    EXPECT_NE(text.find("[0]\nPARITY=2\nDATA_BITS=0\nBAUD_RATE=1\nBIT_STOP=0\nCOMPORT=3\nPorta=3\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[2]\nCOMPORT=9\n"), std::string::npos) << "another state survives a save";
-    EXPECT_EQ(text.find("EXIT"), std::string::npos) << "buttons carry no value";
-
-    const int fresh = model.LoadPanel(0, kResourceFile, PANEL_2);
-    ASSERT_EQ(model.RecallPanelState(fresh, file, 0), 0);
-    int port = 0, baud = 0;
-    model.GetCtrlVal(fresh, PANEL_2_Porta, port);
-    model.GetCtrlVal(fresh, PANEL_2_BAUD_RATE, baud);
-    EXPECT_EQ(port, 3);
-    EXPECT_EQ(baud, 1);
-    ASSERT_EQ(model.RecallPanelState(fresh, file, 2), 0);
-    model.GetCtrlVal(fresh, PANEL_2_COMPORT, port);
-    EXPECT_EQ(port, 9);
-    EXPECT_TRUE(calls.empty()) << "a recall is programmatic: it raises no callback";
-}
-
-TEST_F(ModelTest, BrokenStateFilesAreRefusedOrSkippedLineByLine)
-{
-    const int rs = model.LoadPanel(0, kResourceFile, PANEL_2);
-    EXPECT_EQ(model.RecallPanelState(rs, tempPath("does-not-exist"), 0), UIE_STATE_FILE);
-    EXPECT_EQ(model.RecallPanelState(rs, std::filesystem::temp_directory_path().string(), 0), UIE_STATE_FILE);
-    const std::string file = tempPath("RS_Settings_b");
-    std::ofstream(file) << "[1]\nPorta=2\n";
-    EXPECT_EQ(model.RecallPanelState(rs, file, 0), UIE_NO_SUCH_STATE);
-    std::ofstream(file) << "Porta=12abc\nCOMPORT=\nBAUD_RATE=99999999999999999999\n=\n[x]\n\xff\xfe\nPARITY=1\nPorta=65537\n";
-    EXPECT_EQ(model.RecallPanelState(rs, file, 0), 0);
-    int port = -1, parity = -1, baud = -1;
-    model.GetCtrlVal(rs, PANEL_2_Porta, port);
-    model.GetCtrlVal(rs, PANEL_2_PARITY, parity);
-    model.GetCtrlVal(rs, PANEL_2_BAUD_RATE, baud);
-    EXPECT_EQ(port, 0) << "65537 does not fit the port box: skipped, not wrapped to 1";
-    EXPECT_EQ(parity, 1);
-    EXPECT_EQ(baud, 0);
-    EXPECT_EQ(model.SavePanelState(rs, "/nonexistent-dir/RS_Settings", 0), UIE_STATE_FILE);
 }
 
 TEST_F(ModelTest, PicturesAndMissingImages)

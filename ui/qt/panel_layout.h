@@ -1,10 +1,13 @@
 // Where each control of a panel goes in its window. The resource holds no positions, only
-// an optional `group` hint per control; the rest of the arrangement (which frame sits in
-// which column, which text message labels which value, which unit follows it) lives in a
-// small table here, so the window code only turns a plan into Qt layouts.
+// hints: a `group` per control, and the panel's `layout` (which frame sits in which column,
+// which text message titles a frame or labels a value, which unit follows it, the button
+// order, which button closing the window presses). The plan follows them and knows nothing
+// of particular panels, so the window code only turns a plan into Qt layouts.
 //
-// A plan always places every control exactly once: whatever the table does not mention is
-// appended to the last frame, so a control added to the resource is never lost from view.
+// Without hints a panel still gets a plan: a frame for each group in the order the groups
+// first appear, buttons in resource order, no button pressed by closing the window. A plan
+// always places every control exactly once: whatever the hints do not mention is appended
+// to the last frame, so a control added to the resource is never lost from view.
 #pragma once
 
 #include <string>
@@ -38,13 +41,10 @@ struct PanelPlan {
     int columns = 1;
     std::vector<int> buttons;  // left to right; the quit button is last
     std::vector<int> hidden;   // decorations (frames are drawn by the sections) and timers
-    int quitCtrl = 0;          // pressed by closing the window
+    int quitCtrl = 0;          // pressed by closing the window (0: closing only hides it)
     int enterCtrl = 0;         // pressed by Enter in an entry that has no callback of its own
 };
 
 PanelPlan PlanPanel(const Panel& panel);
-
-// The button that closes the window: the first of EXIT, EXIT_3, USCITA on it; 0 if none.
-int FindQuitControl(const Panel& panel);
 
 }  // namespace vek::ui::qt

@@ -1,0 +1,137 @@
+// The user's side of the model and its one-at-a-time dispatch: values the user gives,
+// the event queue, and timer ticks.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "panel_model.h"
+
+namespace vek::ui {
+
+int PanelModel::acceptsUserValue(const Control& c, const Value& v) const
+{
+    if (c.indicator || c.dimmed || !c.carriesValue())
+        return UIE_TYPE_MISMATCH;
+    if (c.type != DataType::String) {
+        if (std::holds_alternative<std::string>(v))
+            return UIE_TYPE_MISMATCH;
+        const double d = std::holds_alternative<double>(v) ? std::get<double>(v)
+                                                           : static_cast<double>(std::get<long long>(v));
+        if (!std::isfinite(d) || (c.min && d < *c.min) || (c.max && d > *c.max))
+            return UIE_TYPE_MISMATCH;
+        // A whole-number control takes whole numbers: 12.5 must not quietly become 12.
+        const bool whole = c.type != DataType::Float && c.type != DataType::Double;
+        if (whole && d != std::floor(d))
+            return UIE_TYPE_MISMATCH;
+        if (!c.items.empty() && c.itemIndexOf(static_cast<long long>(d)) < 0)
+            return UIE_TYPE_MISMATCH;
+    } else if (c.maxLength > 0 && std::holds_alternative<std::string>(v)) {
+        // The limit counts characters as the user sees them: "é" is one, though two bytes.
+        const std::string& text = std::get<std::string>(v);
+        const auto chars = std::count_if(text.begin(), text.end(), [](char ch) { return (ch & 0xC0) != 0x80; });
+        if (chars > c.maxLength)
+            return UIE_TYPE_MISMATCH;
+    }
+    return 0;
+}
+
+int PanelModel::UserSetValue(int handle, int ctrl, const Value& v)
+{
+    if (!find(handle))
+        return UIE_NO_SUCH_PANEL;
+    Control* c = findCtrl(handle, ctrl);
+    if (!c)
+        return UIE_NO_SUCH_CONTROL;
+    if (int rc = acceptsUserValue(*c, v); rc < 0)
+        return rc;
+    if (depth_ > 0) {
+        queue_.push_back({handle, ctrl, 0, 0, 0, v});
+    } else if (int rc = SetCtrlVal(handle, ctrl, v); rc < 0) {
+        return rc;
+    }
+    PostEvent(handle, ctrl, EVENT_VAL_CHANGED);
+    PostEvent(handle, ctrl, EVENT_COMMIT);
+    return 0;
+}
+
+void PanelModel::PostEvent(int handle, int ctrl, int event, int data1, int data2)
+{
+    queue_.push_back({handle, ctrl, event, data1, data2, std::nullopt});
+    ProcessEvents();
+}
+
+void PanelModel::invoke(Panel& p, Control& c, int event, int data1, int data2)
+{
+    // Copy the callback: the panel (and the control with it) may be discarded inside it.
+    CtrlCallback cb = c.callback;
+    const int handle = p.handle, id = c.id;
+    ++depth_;
+    try {
+        cb(handle, id, event, nullptr, data1, data2);
+    } catch (...) {
+        --depth_;
+        throw;
+    }
+    --depth_;
+}
+
+void PanelModel::ProcessEvents()
+{
+    if (depth_ > 0)
+        return;
+    while (!queue_.empty()) {
+        const Event e = queue_.front();
+        queue_.pop_front();
+        Panel* p = find(e.panel);
+        Control* c = p ? p->find(e.ctrl) : nullptr;
+        if (e.apply) {
+            // The user's value lands now, after the readback of the callback that was running.
+            // A control dimmed meanwhile takes nothing, and its events go nowhere either.
+            if (c && !c->dimmed)
+                SetCtrlVal(e.panel, e.ctrl, *e.apply);
+            continue;
+        }
+        // Events for a window discarded meanwhile, or a dimmed control, go nowhere.
+        if (!c || !c->callback || c->dimmed)
+            continue;
+        invoke(*p, *c, e.event, e.data1, e.data2);
+    }
+}
+
+double PanelModel::nextTimerDue() const
+{
+    double due = std::numeric_limits<double>::infinity();
+    for (const auto& [h, p] : panels_)
+        for (const auto& c : p->controls)
+            if (c.kind == Kind::Timer && c.enabled && c.callback)
+                due = std::min(due, c.nextDue);
+    return due;
+}
+
+void PanelModel::FireDueTimers()
+{
+    if (depth_ > 0)
+        return;
+    for (;;) {
+        const double now = clock_.now();
+        Panel* duePanel = nullptr;
+        Control* dueCtrl = nullptr;
+        for (auto& [h, p] : panels_)
+            for (auto& c : p->controls)
+                if (c.kind == Kind::Timer && c.enabled && c.callback && c.nextDue <= now &&
+                    (!dueCtrl || c.nextDue < dueCtrl->nextDue)) {
+                    duePanel = p.get();
+                    dueCtrl = &c;
+                }
+        if (!dueCtrl)
+            break;
+        // A tick that fell far behind (a long wait) fires once, not once per missed interval.
+        dueCtrl->nextDue = std::max(dueCtrl->nextDue + dueCtrl->interval, now);
+        if (dueCtrl->nextDue <= now)
+            dueCtrl->nextDue = now + dueCtrl->interval;
+        invoke(*duePanel, *dueCtrl, EVENT_TIMER_TICK, 0, 0);
+        ProcessEvents();
+    }
+}
+
+}  // namespace vek::ui
