@@ -351,7 +351,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every input starts from a fresh link on a configured port, as after start-up; the
     // windows keep what earlier inputs showed, as a long-running program's would.
-    const int mainPanel = g.app.st.panelMain;
     g.app.link = LinkState{};
     g.app.link.slaveAddress = q.slave;
     g.configurePort(kPort);

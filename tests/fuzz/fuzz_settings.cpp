@@ -78,7 +78,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i < p->controls.size(); ++i)
             panels.SetCtrlVal(h, p->controls[i].id, f.defaults[i]);
     }
-    const int mainPanel = g.app.st.panelMain;
     g.app.link = LinkState{};
     {
         std::ofstream out(f.input, std::ios::binary | std::ios::trunc);
