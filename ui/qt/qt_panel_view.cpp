@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "qt/control_widgets.h"
+#include "qt/view_style.h"
 
 namespace vek::ui::qt {
 
@@ -83,7 +84,7 @@ QString formatNumber(const Control& c)
 // Lamps that report a fault light red; the others (relay states) light green.
 QColor lampColour(const Control& c)
 {
-    return c.constant.find("ERROR") != std::string::npos ? QColor(0xe0, 0x30, 0x20) : QColor(0x30, 0xc0, 0x40);
+    return QColor(c.constant.find("ERROR") != std::string::npos ? style::kFaultLamp : style::kStateLamp);
 }
 
 bool isIndicatorField(const QWidget* w)
@@ -100,22 +101,22 @@ void applyLook(QWidget* w, int rgb)
     QPalette pal = QApplication::palette(w);
     if (isIndicatorField(w)) {
         // Display-only fields look like displays, not like boxes waiting for typing.
-        pal.setColor(QPalette::Base, pal.color(QPalette::Window).darker(104));
+        pal.setColor(QPalette::Base, pal.color(QPalette::Window).darker(style::kDisplayFieldShade));
     }
     if (rgb >= 0) {
         const QColor col = QColor::fromRgb(static_cast<QRgb>(rgb));
         for (auto group : {QPalette::Active, QPalette::Inactive})
             for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
                 pal.setColor(group, role, col);
-        if (qGray(col.rgb()) > 150) {
-            const QColor ground(0x2b, 0x2f, 0x33);
+        if (qGray(col.rgb()) > style::kLightText) {
+            const QColor ground(style::kDarkGround);
             pal.setColor(QPalette::Base, ground);
             pal.setColor(QPalette::Window, ground);
         }
     }
     w->setPalette(pal);
     if (qobject_cast<QLabel*>(w))
-        w->setAutoFillBackground(rgb >= 0 && qGray(QColor::fromRgb(static_cast<QRgb>(rgb)).rgb()) > 150);
+        w->setAutoFillBackground(rgb >= 0 && qGray(QColor::fromRgb(static_cast<QRgb>(rgb)).rgb()) > style::kLightText);
 }
 
 }  // namespace
@@ -231,14 +232,15 @@ QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, Q
     QWidget* w = nullptr;
     switch (c.kind) {
     case Kind::Numeric:
-        // Numbers need a dozen digits at most; wider fields only push labels and values apart.
         if (c.indicator) {
             auto* le = new QLineEdit(parent);
             le->setReadOnly(true);
             le->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             le->setFocusPolicy(Qt::ClickFocus);  // Tab walks the inputs, not every display
-            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(7, QChar('0'))) + 12);
-            le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 12);
+            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(style::kNumberFieldMinDigits, QChar('0'))) +
+                                style::kFieldChrome);
+            le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(style::kNumberFieldMaxDigits, QChar('0'))) +
+                                style::kFieldChrome);
             w = le;
         } else {
             // A plain text box, no validator and no spin arrows: a validator silently drops
@@ -246,8 +248,10 @@ QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, Q
             // was typed and Enter decides, with a message when it refuses.
             auto* le = new QLineEdit(parent);
             le->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(7, QChar('0'))) + 12);
-            le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(14, QChar('0'))) + 12);
+            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(style::kNumberFieldMinDigits, QChar('0'))) +
+                                style::kFieldChrome);
+            le->setMaximumWidth(le->fontMetrics().horizontalAdvance(QString(style::kNumberFieldMaxDigits, QChar('0'))) +
+                                style::kFieldChrome);
             w = le;
         }
         break;
@@ -258,12 +262,14 @@ QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, Q
             le->setFocusPolicy(Qt::ClickFocus);
         if (c.maxLength > 0)
             le->setMaxLength(c.maxLength);
-        if (c.maxLength > 0 && c.maxLength <= 8) {
+        if (c.maxLength > 0 && c.maxLength <= style::kShortTextMaxChars) {
             // A field for a few characters should look like one.
-            le->setFixedWidth(le->fontMetrics().horizontalAdvance(QString(c.maxLength + 1, QChar('W'))) + 12);
+            le->setFixedWidth(le->fontMetrics().horizontalAdvance(QString(c.maxLength + 1, QChar('W'))) +
+                              style::kFieldChrome);
             le->setAlignment(Qt::AlignCenter);
         } else {
-            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(12, QChar('x'))) + 12);
+            le->setMinimumWidth(le->fontMetrics().horizontalAdvance(QString(style::kTextFieldMinChars, QChar('x'))) +
+                                style::kFieldChrome);
         }
         w = le;
         break;
@@ -279,7 +285,7 @@ QWidget* QtPanelView::makeControl(WindowView& wv, const Control& c, Role role, Q
         if (role == Role::Headline) {
             QFont f = l->font();
             f.setBold(true);
-            f.setPointSizeF(f.pointSizeF() * 1.35);
+            f.setPointSizeF(f.pointSizeF() * style::kHeadlineScale);
             l->setFont(f);
         }
         l->setWordWrap(role == Role::Caption);
@@ -416,7 +422,7 @@ QWidget* QtPanelView::buildSection(WindowView& wv, const Panel& panel, const Sec
         auto* grid = new QGridLayout(box);
         if (!framed)
             grid->setContentsMargins(0, 0, 0, 0);
-        grid->setHorizontalSpacing(10);
+        grid->setHorizontalSpacing(style::kCellSpacing);
         // Rows fill `split` blocks of label, value, unit and gap columns, top to bottom.
         const int blocks = std::max(1, s.split);
         const int perBlock = std::max<int>(1, (static_cast<int>(s.rows.size()) + blocks - 1) / blocks);
@@ -426,7 +432,7 @@ QWidget* QtPanelView::buildSection(WindowView& wv, const Panel& panel, const Sec
             ++index;
             lines = std::max(lines, line + 1);
             if (col > 0)
-                grid->setColumnMinimumWidth(col - 1, 16);
+                grid->setColumnMinimumWidth(col - 1, style::kBlockGap);
             grid->setColumnStretch(col + 1, 1);
             const Control& c = *panel.find(r.ctrl);
             if (c.kind == Kind::TextMsg && !r.label && !r.unit && !r.lamp) {
@@ -499,7 +505,7 @@ void QtPanelView::build(int handle)
     auto* root = new QVBoxLayout(win);
     root->setSizeConstraint(QLayout::SetMinimumSize);
     auto* header = new QHBoxLayout;
-    header->setSpacing(12);
+    header->setSpacing(style::kHeaderSpacing);
     wv.header = header;
     root->addLayout(header);
     for (int id : wv.plan.header) {
@@ -512,11 +518,11 @@ void QtPanelView::build(int handle)
                         std::any_of(wv.plan.sections.begin(), wv.plan.sections.end(),
                                     [](const SectionPlan& s) { return s.titleCtrl || !s.title.empty(); });
     auto* columns = new QHBoxLayout;
-    columns->setSpacing(10);
+    columns->setSpacing(style::kColumnSpacing);
     std::vector<QVBoxLayout*> cols;
     for (int i = 0; i < wv.plan.columns; ++i) {
         cols.push_back(new QVBoxLayout);
-        cols.back()->setSpacing(10);
+        cols.back()->setSpacing(style::kFrameSpacing);
         columns->addLayout(cols.back(), 1);
     }
     root->addLayout(columns);
@@ -541,12 +547,13 @@ void QtPanelView::build(int handle)
         buttons->addWidget(makeControl(wv, *p->find(id), Role::Plain, win));
     }
     if (!wv.plan.buttons.empty()) {
-        root->addSpacing(6);
+        root->addSpacing(style::kButtonRowGap);
         root->addLayout(buttons);
     }
     // Small dialogs still get room for a comfortable entry (a strut, since the layout
     // owns the window's minimum size).
-    root->addItem(new QSpacerItem(win->fontMetrics().averageCharWidth() * 36, 0, QSizePolicy::Fixed, QSizePolicy::Fixed));
+    root->addItem(new QSpacerItem(win->fontMetrics().averageCharWidth() * style::kWindowMinChars, 0, QSizePolicy::Fixed,
+                                  QSizePolicy::Fixed));
 
     for (int id : wv.plan.hidden)
         makeControl(wv, *p->find(id), Role::Plain, win)->hide();
