@@ -1,21 +1,13 @@
 #include "qt/qt_panel_view.h"
 
-#include <QCloseEvent>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QKeyEvent>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QSignalBlocker>
-#include <QSpacerItem>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <stdexcept>
-
-#include "qt/view_style.h"
 
 namespace vek::ui::qt {
 
@@ -41,24 +33,6 @@ void requireAdapters(const Panel& p)
 
 }  // namespace
 
-void PanelWindow::keyPressEvent(QKeyEvent* e)
-{
-    // Escape is the Quit button of a dialog or secondary window, never of the main window.
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier && escapeCloses_) {
-        emit closeRequested(handle_);
-        return;
-    }
-    QWidget::keyPressEvent(e);
-}
-
-void PanelWindow::closeEvent(QCloseEvent* e)
-{
-    // The window manager's close button is the window's Quit button: the callback behind it
-    // discards the panel, which is what takes the window away.
-    e->ignore();
-    emit closeRequested(handle_);
-}
-
 QtPanelView::QtPanelView(PanelModel& model, QObject* parent) : QObject(parent), model_(model)
 {
     for (int h : model_.handles())
@@ -80,13 +54,13 @@ QtPanelView::~QtPanelView()
         delete w.data();
 }
 
-QtPanelView::WindowView* QtPanelView::find(int handle)
+WindowView* QtPanelView::find(int handle)
 {
     auto it = windows_.find(handle);
     return it == windows_.end() ? nullptr : it->second.get();
 }
 
-const QtPanelView::CtrlView* QtPanelView::findCtrl(int handle, int ctrl) const
+const CtrlView* QtPanelView::findCtrl(int handle, int ctrl) const
 {
     auto it = windows_.find(handle);
     if (it == windows_.end())
@@ -137,84 +111,6 @@ void QtPanelView::attachFilters(int handle, int ctrl, QWidget* w)
     }
 }
 
-QWidget* QtPanelView::buildSection(WindowView& wv, const Panel& panel, const SectionPlan& s, bool framed)
-{
-    QWidget* win = wv.window;
-    QWidget* box;
-    if (s.titleCtrl) {
-        box = makeControl(wv, *panel.find(s.titleCtrl), Role::FrameTitle, win);
-    } else if (framed) {
-        box = new QGroupBox(qstr(s.title), win);
-    } else {
-        box = new QWidget(win);
-    }
-    if (s.horizontal) {
-        auto* row = new QHBoxLayout(box);
-        for (const RowPlan& r : s.rows)
-            row->addWidget(makeControl(wv, *panel.find(r.ctrl), Role::Plain, box));
-        row->addStretch(1);
-    } else {
-        auto* grid = new QGridLayout(box);
-        if (!framed)
-            grid->setContentsMargins(0, 0, 0, 0);
-        grid->setHorizontalSpacing(style::kCellSpacing);
-        // Rows fill `split` blocks of label, value, unit and gap columns, top to bottom.
-        const int blocks = std::max(1, s.split);
-        const int perBlock = std::max<int>(1, (static_cast<int>(s.rows.size()) + blocks - 1) / blocks);
-        int index = 0, lines = 0;
-        for (const RowPlan& r : s.rows) {
-            const int line = index % perBlock, col = (index / perBlock) * 4;
-            ++index;
-            lines = std::max(lines, line + 1);
-            if (col > 0)
-                grid->setColumnMinimumWidth(col - 1, style::kBlockGap);
-            grid->setColumnStretch(col + 1, 1);
-            const Control& c = *panel.find(r.ctrl);
-            if (c.kind == Kind::TextMsg && !r.label && !r.unit && !r.lamp) {
-                grid->addWidget(makeControl(wv, c, Role::Caption, box), line, col, 1, 3);
-                continue;
-            }
-            QWidget* lead = nullptr;
-            if (r.lamp) {
-                lead = makeControl(wv, *panel.find(r.lamp), Role::Plain, box);
-            } else if (r.label) {
-                lead = makeControl(wv, *panel.find(r.label), Role::Plain, box);
-                wv.ctrls[c.id].labelMsg = r.label;
-            } else if (!c.label.empty() && !AdapterFor(c.kind).labelsItself()) {
-                auto* l = new QLabel(qstr(c.label), box);
-                wv.ctrls[c.id].label = l;
-                lead = l;
-            }
-            QWidget* w = makeControl(wv, c, Role::Plain, box);
-            if (auto* l = qobject_cast<QLabel*>(lead))
-                l->setBuddy(w);
-            const Qt::Alignment align = AdapterFor(c.kind).cellAlignment();
-            if (lead) {
-                grid->addWidget(lead, line, col, r.lamp ? Qt::AlignCenter : Qt::Alignment());
-                grid->addWidget(w, line, col + 1, 1, r.unit ? 1 : 2, align);
-            } else {
-                grid->addWidget(w, line, col, 1, r.unit ? 2 : 3, align);
-            }
-            if (r.unit)
-                grid->addWidget(makeControl(wv, *panel.find(r.unit), Role::Plain, box), line, col + 2);
-        }
-        if (!s.side.empty()) {
-            auto* side = new QVBoxLayout;
-            for (int id : s.side) {
-                const Control& c = *panel.find(id);
-                auto* l = new QLabel(qstr(c.label), box);
-                l->setAlignment(Qt::AlignHCenter);
-                side->addWidget(l);
-                side->addWidget(makeControl(wv, c, Role::Plain, box), 1, Qt::AlignHCenter);
-                wv.ctrls[id].label = l;
-            }
-            grid->addLayout(side, 0, blocks * 4, std::max(lines, 1), 1);
-        }
-        grid->setRowStretch(lines, 1);
-    }
-    return box;
-}
-
 void QtPanelView::build(int handle)
 {
     const Panel* p = model_.panel(handle);
@@ -238,59 +134,9 @@ void QtPanelView::build(int handle)
             model_.HidePanel(h);  // nothing to press: the window just goes out of sight
     });
 
-    auto* root = new QVBoxLayout(win);
-    root->setSizeConstraint(QLayout::SetMinimumSize);
-    auto* header = new QHBoxLayout;
-    header->setSpacing(style::kHeaderSpacing);
-    wv.header = header;
-    root->addLayout(header);
-    for (int id : wv.plan.header)
-        header->addWidget(makeControl(wv, *p->find(id), Role::Headline, win));
-    header->addStretch(1);
-
-    const bool framed = wv.plan.sections.size() > 1 ||
-                        std::any_of(wv.plan.sections.begin(), wv.plan.sections.end(),
-                                    [](const SectionPlan& s) { return s.titleCtrl || !s.title.empty(); });
-    auto* columns = new QHBoxLayout;
-    columns->setSpacing(style::kColumnSpacing);
-    std::vector<QVBoxLayout*> cols;
-    for (int i = 0; i < wv.plan.columns; ++i) {
-        cols.push_back(new QVBoxLayout);
-        cols.back()->setSpacing(style::kFrameSpacing);
-        columns->addLayout(cols.back(), 1);
-    }
-    root->addLayout(columns);
-    std::vector<QWidget*> wide;
-
-    for (const SectionPlan& s : wv.plan.sections) {
-        QWidget* box = buildSection(wv, *p, s, framed);
-        if (s.wide)
-            wide.push_back(box);
-        else
-            cols[static_cast<std::size_t>(std::clamp(s.column, 0, wv.plan.columns - 1))]->addWidget(box);
-    }
-    for (auto* col : cols)
-        col->addStretch(1);
-    for (QWidget* w : wide)
-        root->addWidget(w);
-
-    auto* buttons = new QHBoxLayout;
-    for (int id : wv.plan.buttons) {
-        if (id == wv.plan.quitCtrl)
-            buttons->addStretch(1);
-        buttons->addWidget(makeControl(wv, *p->find(id), Role::Plain, win));
-    }
-    if (!wv.plan.buttons.empty()) {
-        root->addSpacing(style::kButtonRowGap);
-        root->addLayout(buttons);
-    }
-    // Small dialogs still get room for a comfortable entry (a strut, since the layout
-    // owns the window's minimum size).
-    root->addItem(new QSpacerItem(win->fontMetrics().averageCharWidth() * style::kWindowMinChars, 0, QSizePolicy::Fixed,
-                                  QSizePolicy::Fixed));
-
-    for (int id : wv.plan.hidden)
-        makeControl(wv, *p->find(id), Role::Plain, win)->hide();
+    LayOutWindow(wv, *p, [this, &wv](const Control& c, Role role, QWidget* parent) {
+        return makeControl(wv, c, role, parent);
+    });
 
     windows_[handle] = std::move(owned);
     for (const auto& c : p->controls) {

@@ -17,39 +17,15 @@
 #include <QWidget>
 
 #include <map>
-#include <optional>
 #include <memory>
 #include <vector>
 
 #include "panel_model.h"
 #include "presenter.h"
 #include "qt/control_adapter.h"
-#include "qt/panel_layout.h"
-
-class QLabel;
-class QBoxLayout;
+#include "qt/panel_window.h"
 
 namespace vek::ui::qt {
-
-// A panel's window. Closing it is a request the panel's callbacks answer, never done here.
-class PanelWindow : public QWidget {
-    Q_OBJECT
-public:
-    explicit PanelWindow(int handle) : handle_(handle) {}
-    int handle() const { return handle_; }
-    void setEscapeCloses(bool on) { escapeCloses_ = on; }
-
-signals:
-    void closeRequested(int handle);
-
-protected:
-    void closeEvent(QCloseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-
-private:
-    int handle_;
-    bool escapeCloses_ = true;
-};
 
 class QtPanelView : public QObject, public PanelObserver, private ControlHost {
     Q_OBJECT
@@ -84,24 +60,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct CtrlView {
-        QWidget* widget = nullptr;
-        QLabel* label = nullptr;  // the row label the view made from the control's label
-        Role role = Role::Plain;
-        int labelMsg = 0;         // a text message standing in as the label
-        const ControlAdapter* adapter = nullptr;
-    };
-    struct WindowView {
-        PanelWindow* window = nullptr;
-        PanelPlan plan;
-        std::map<int, CtrlView> ctrls;
-        QBoxLayout* header = nullptr;
-    };
-
     WindowView* find(int handle);
     const CtrlView* findCtrl(int handle, int ctrl) const;
     void build(int handle);
-    QWidget* buildSection(WindowView& wv, const Panel& panel, const SectionPlan& s, bool framed);
     QWidget* makeControl(WindowView& wv, const Control& c, Role role, QWidget* parent);
     void attachFilters(int handle, int ctrl, QWidget* w);
     void syncValue(int handle, int ctrl);
