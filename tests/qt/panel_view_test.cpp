@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <set>
+#include <stdexcept>
+
 #include "panel_ids.h"
 #include "qt/control_widgets.h"
 #include "view_fixture.h"
@@ -105,6 +108,60 @@ TEST_F(ViewTest, ValuesLabelledByATextMessageAreNamedByIt)
     EXPECT_EQ(widget(h, "RL1_TH_VAL")->accessibleName(), "RL1 TH Value");
     model.SetCtrlAttribute(h, PANEL_4_TEXTMSG_10, ATTR_LABEL_TEXT, Value(std::string("Pump Low")));
     EXPECT_EQ(widget(h, "RL1_PUMP_LOWER")->accessibleName(), "Pump Low");
+}
+
+// Each kind of control gets its widget from the adapter table; a kind missing there would
+// otherwise be a control with no face, so it must be refused where it is met, by name.
+TEST(ControlKinds, EveryKindTheResourceUsesHasAnAdapterAndAnyOtherIsRefusedByName)
+{
+    std::set<Kind> kinds{Kind::Picture};  // made at run time (the logo), not by the resource
+    for (int id = 1; id <= 9; ++id)
+        for (const auto& c : resourcePanel(id).controls)
+            kinds.insert(c.kind);
+    for (Kind k : kinds)
+        EXPECT_NO_THROW(AdapterFor(k)) << "kind " << static_cast<int>(k);
+
+    std::string refusal;
+    try {
+        AdapterFor(static_cast<Kind>(99));
+    } catch (const std::logic_error& e) {
+        refusal = e.what();
+    }
+    EXPECT_NE(refusal.find("kind 99"), std::string::npos) << refusal;
+}
+
+TEST(ControlKinds, APanelHoldingAKindWithoutAnAdapterGetsNoWindowAndTheViewIsRefusedByName)
+{
+    VirtualClock clock;
+    CallbackRegistry reg;
+    for (const char* name : {"Get_Buttons", "Set_Value"})
+        reg[name] = [](int, int, int, void*, int, int) { return 0; };
+    PanelModel model(clock, reg);
+    const int h = model.LoadPanel(0, resourcePath(), PANEL_2);
+    ASSERT_GT(h, 0);
+    // The resource can only name kinds the model knows; one the model knows and the view
+    // does not is what a kind added to the model alone would be.
+    const_cast<Panel*>(model.panel(h))->find(PANEL_2_PARITY)->kind = static_cast<Kind>(99);
+    auto settingsWindows = [] {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += w->objectName() == "PANEL_2";
+        return n;
+    };
+    const int before = settingsWindows();
+
+    std::string refusal;
+    try {
+        QtPanelView view(model);
+    } catch (const std::logic_error& e) {
+        refusal = e.what();
+    }
+    EXPECT_NE(refusal.find("PANEL_2"), std::string::npos) << refusal;
+    EXPECT_NE(refusal.find("PARITY"), std::string::npos) << refusal;
+    EXPECT_EQ(settingsWindows(), before) << "no half-made window is left behind";
+    // The model must not keep the refused view as its observer: showing the panel would
+    // call into it.
+    EXPECT_EQ(model.DisplayPanel(h), 0);
 }
 
 // --- the user's actions reach the bound callback ---
