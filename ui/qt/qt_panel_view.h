@@ -10,6 +10,10 @@
 //
 // Every control widget has objectName = its constant and accessibleName = its label (a text
 // message's text), so tests and accessibility tools find it.
+//
+// The view itself knows no widget: each control's kind has an adapter (control_adapter.h)
+// that makes, connects and shows its widget, and panel_window.h arranges the widgets in
+// their window.
 #pragma once
 
 #include <QObject>
