@@ -6,6 +6,7 @@
 #include <QPalette>
 
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "qt/view_style.h"

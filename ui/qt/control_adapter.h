@@ -104,7 +104,7 @@ inline QString qstr(const std::string& s) { return QString::fromStdString(s); }
 // display-only field look like a display.
 void ApplyTextColour(QWidget& w, int rgb);
 
-// The part every adapter shares: the one cast from the view's QWidget to the widget the
+// What every adapter shares: the one cast from the view's QWidget to the widget the
 // adapter made, and the default face of dimming and text colour.
 template <class W>
 class WidgetAdapter : public ControlAdapter {

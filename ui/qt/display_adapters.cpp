@@ -174,7 +174,8 @@ class PushButton final : public WidgetAdapter<QPushButton> {
     void wire(QPushButton& b, const Control& c, int handle, ControlHost& host) const override
     {
         const int id = c.id;
-        QObject::connect(&b, &QPushButton::clicked, &b, [&host, handle, id] { host.userEvent(handle, id, EVENT_COMMIT); });
+        QObject::connect(&b, &QPushButton::clicked, &b,
+                         [&host, handle, id] { host.userEvent(handle, id, EVENT_COMMIT); });
     }
 
     void look(QPushButton& b, const Control& c, Role role) const override
