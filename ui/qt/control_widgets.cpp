@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "qt/view_style.h"
+
 namespace vek::ui::qt {
 
 // --- LedLamp ---
@@ -32,7 +34,7 @@ void LedLamp::setLit(bool lit)
 
 QSize LedLamp::sizeHint() const
 {
-    const int d = fontMetrics().height() + 4;
+    const int d = fontMetrics().height() + style::kLampMargin;
     return {d, d};
 }
 
@@ -40,7 +42,7 @@ void LedLamp::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const qreal d = std::min(width(), height()) - 2.0;
+    const qreal d = std::min(width(), height()) - style::kLampOutlineRoom;
     const QRectF r((width() - d) / 2.0, (height() - d) / 2.0, d, d);
     QColor base = lit_ ? on_ : on_.darker(330);
     if (!isEnabled()) {
@@ -80,13 +82,15 @@ void TankGauge::setValue(double v, const QString& text)
 QSize TankGauge::sizeHint() const
 {
     const QFontMetrics fm = fontMetrics();
-    const int w = std::max(fm.horizontalAdvance("100") + 10 + fm.height() * 3, fm.horizontalAdvance("-100.0 ") + 8);
-    return {w, fm.height() * 11};
+    const int w = std::max(fm.horizontalAdvance("100") + style::kGaugeScaleGap + style::kGaugeTankGap +
+                               fm.height() * style::kGaugeTankWidthLines,
+                           fm.horizontalAdvance("-100.0 ") + style::kGaugeValueMargin);
+    return {w, fm.height() * style::kGaugeHeightLines};
 }
 
 QSize TankGauge::minimumSizeHint() const
 {
-    return {sizeHint().width(), fontMetrics().height() * 7};
+    return {sizeHint().width(), fontMetrics().height() * style::kGaugeMinHeightLines};
 }
 
 void TankGauge::paintEvent(QPaintEvent*)
@@ -94,34 +98,39 @@ void TankGauge::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QFontMetrics fm = fontMetrics();
-    const int scaleW = fm.horizontalAdvance("100") + 4;
+    const int scaleW = fm.horizontalAdvance("100") + style::kGaugeScaleGap;
     const int th = fm.height();
-    const QRectF body(scaleW + 6, th / 2.0, width() - scaleW - 8, height() - th * 2.0 - 4);
+    // Half a line above the tank for the top number, a line and a half below for the value.
+    const QRectF body(scaleW + style::kGaugeTankGap, th / 2.0,
+                      width() - scaleW - (style::kGaugeTankGap + style::kGaugeRightMargin),
+                      height() - th * 2.0 - style::kGaugeValueGap);
     const QPalette& pal = palette();
 
     // Scale: five ticks over the range, labelled with whole numbers.
     p.setPen(pal.color(QPalette::WindowText));
     for (int i = 0; i <= 4; ++i) {
         const double y = body.bottom() - body.height() * i / 4.0;
-        p.drawLine(QPointF(body.left() - 4, y), QPointF(body.left(), y));
+        p.drawLine(QPointF(body.left() - style::kGaugeTickLength, y), QPointF(body.left(), y));
         const QString label = QString::number(std::lround(min_ + (max_ - min_) * i / 4.0));
         p.drawText(QRectF(0, y - th / 2.0, scaleW, th), Qt::AlignRight | Qt::AlignVCenter, label);
     }
 
     p.setPen(QPen(pal.color(QPalette::Mid), 1.0));
     p.setBrush(pal.color(QPalette::Base));
-    p.drawRoundedRect(body, 3, 3);
+    p.drawRoundedRect(body, style::kGaugeTankRadius, style::kGaugeTankRadius);
     const double frac = std::clamp((value_ - min_) / (max_ - min_), 0.0, 1.0);
     if (frac > 0.0 && std::isfinite(frac)) {
-        QRectF fill = body.adjusted(2, 2, -2, -2);
+        constexpr int inset = style::kGaugeFillInset;
+        QRectF fill = body.adjusted(inset, inset, -inset, -inset);
         fill.setTop(fill.bottom() - fill.height() * frac);
         p.setPen(Qt::NoPen);
-        p.setBrush(isEnabled() ? QColor(0x2a, 0x7a, 0xc0) : pal.color(QPalette::Mid));
-        p.drawRoundedRect(fill, 2, 2);
+        p.setBrush(isEnabled() ? QColor(style::kGaugeLevel) : pal.color(QPalette::Mid));
+        p.drawRoundedRect(fill, style::kGaugeFillRadius, style::kGaugeFillRadius);
     }
 
     p.setPen(pal.color(QPalette::WindowText));
-    p.drawText(QRectF(0, body.bottom() + 4, width(), th * 1.5), Qt::AlignHCenter | Qt::AlignVCenter, text_);
+    p.drawText(QRectF(0, body.bottom() + style::kGaugeValueGap, width(), th * 1.5), Qt::AlignHCenter | Qt::AlignVCenter,
+               text_);
 }
 
 // --- ChoiceButtons ---
@@ -156,7 +165,7 @@ ChoiceButtons::ChoiceButtons(const QStringList& labels, QWidget* parent) : QWidg
     }
     unknown_ = new QLabel(this);
     unknown_->setObjectName(QStringLiteral("unknown"));
-    unknown_->setContentsMargins(6, 0, 0, 0);
+    unknown_->setContentsMargins(style::kUnknownValueIndent, 0, 0, 0);
     unknown_->hide();
     row->addWidget(unknown_);
     connect(&group_, &QButtonGroup::idClicked, this, &ChoiceButtons::chosen);
@@ -272,7 +281,7 @@ void ElidedLabel::setFullText(const QString& text)
 QSize ElidedLabel::minimumSizeHint() const
 {
     // Room for a short path; anything longer is elided instead of widening the window.
-    return {fontMetrics().averageCharWidth() * 16, QLabel::minimumSizeHint().height()};
+    return {fontMetrics().averageCharWidth() * style::kElidedMinChars, QLabel::minimumSizeHint().height()};
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* e)
@@ -305,7 +314,7 @@ void PictureBox::setImage(const QString& path)
     // A logo is a header ornament: at most about four lines of text tall, and as sharp as
     // the screen's density allows (drawn from the full image, not from a shrunken copy).
     const qreal dpr = devicePixelRatioF();
-    const qreal logicalH = std::min<qreal>(image_.height(), fontMetrics().height() * 4);
+    const qreal logicalH = std::min<qreal>(image_.height(), fontMetrics().height() * style::kLogoMaxLines);
     QPixmap shown = image_;
     if (image_.height() > logicalH * dpr)
         shown = image_.scaledToHeight(static_cast<int>(std::lround(logicalH * dpr)), Qt::SmoothTransformation);

@@ -10,6 +10,10 @@
 //
 // Every control widget has objectName = its constant and accessibleName = its label (a text
 // message's text), so tests and accessibility tools find it.
+//
+// The view itself knows no widget: each control's kind has an adapter (control_adapter.h)
+// that makes, connects and shows its widget, and panel_window.h arranges the widgets in
+// their window.
 #pragma once
 
 #include <QObject>
@@ -17,46 +21,17 @@
 #include <QWidget>
 
 #include <map>
-#include <optional>
 #include <memory>
 #include <vector>
 
 #include "panel_model.h"
 #include "presenter.h"
-#include "qt/panel_layout.h"
-
-class QLabel;
-class QBoxLayout;
+#include "qt/control_adapter.h"
+#include "qt/panel_window.h"
 
 namespace vek::ui::qt {
 
-// A panel's window. Closing it is a request the panel's callbacks answer, never done here.
-class PanelWindow : public QWidget {
-    Q_OBJECT
-public:
-    explicit PanelWindow(int handle) : handle_(handle) {}
-    int handle() const { return handle_; }
-    void setEscapeCloses(bool on) { escapeCloses_ = on; }
-
-signals:
-    void closeRequested(int handle);
-
-protected:
-    void closeEvent(QCloseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-
-private:
-    int handle_;
-    bool escapeCloses_ = true;
-};
-
-// Reads a number box's text as a value of control `c`, exactly as typed: an optional '-'
-// and digits (and for a fractional control one '.' with digits after it), within the
-// control's range. Anything else (empty, a separator, letters, spaces, too many digits,
-// out of range) gives no value and, in `why`, a sentence naming what is accepted.
-std::optional<Value> ParseNumberEntry(const Control& c, const QString& text, QString* why = nullptr);
-
-class QtPanelView : public QObject, public PanelObserver {
+class QtPanelView : public QObject, public PanelObserver, private ControlHost {
     Q_OBJECT
 public:
     // Becomes the model's observer and builds windows for panels loaded before it existed.
@@ -66,7 +41,7 @@ public:
     // The window of a loaded panel, or nullptr once it is discarded.
     PanelWindow* window(int handle) const;
     // The widget that renders a control (for a frame title, the frame), or nullptr.
-    QWidget* controlWidget(int handle, int ctrl) const;
+    QWidget* controlWidget(int handle, int ctrl) const override;
     // Where the view tells the user why typed input was refused (none: refused silently).
     void setPresenter(Presenter* p) { presenter_ = p; }
 
@@ -89,39 +64,23 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    enum class Role { Plain, FrameTitle, Headline, Caption };
-    struct CtrlView {
-        QWidget* widget = nullptr;
-        QLabel* label = nullptr;  // the row label the view made from the control's label
-        Role role = Role::Plain;
-        int labelMsg = 0;         // a text message standing in as the label
-    };
-    struct WindowView {
-        PanelWindow* window = nullptr;
-        PanelPlan plan;
-        std::map<int, CtrlView> ctrls;
-        QBoxLayout* header = nullptr;
-    };
-
     WindowView* find(int handle);
     const CtrlView* findCtrl(int handle, int ctrl) const;
     void build(int handle);
-    QWidget* buildSection(WindowView& wv, const Panel& panel, const SectionPlan& s, bool framed);
     QWidget* makeControl(WindowView& wv, const Control& c, Role role, QWidget* parent);
-    void wire(int handle, const Control& c, QWidget* w);
     void attachFilters(int handle, int ctrl, QWidget* w);
     void syncValue(int handle, int ctrl);
     void syncAttributes(int handle, int ctrl);
     void syncTitle(int handle);
 
-    // The user's side; every call re-finds the window, since a callback may discard it.
-    void userValue(int handle, int ctrl, const Value& v);
-    void userEvent(int handle, int ctrl, int event);
-    void userEnter(int handle, int ctrl, const Value& typed);
-    // A number box: Enter takes the text exactly as typed or refuses it with a message;
-    // leaving the box takes a valid entry and puts the model's value back over any other.
-    void numberEntered(int handle, int ctrl);
-    void numberLeft(int handle, int ctrl);
+    // The user's side, for the adapters; every call re-finds the window, since a callback
+    // may discard it.
+    const Control* control(int handle, int ctrl) const override { return model_.control(handle, ctrl); }
+    void userValue(int handle, int ctrl, const Value& v) override;
+    void userEvent(int handle, int ctrl, int event) override;
+    void userEnter(int handle, int ctrl, const Value& typed) override;
+    void showModelValue(int handle, int ctrl) override { syncValue(handle, ctrl); }
+    void refuseEntry(const QString& why) override;
     void commitPendingEdits(int handle);
 
     PanelModel& model_;
