@@ -18,22 +18,22 @@ inline constexpr const char* kSettingsFile = "RS_Settings";
 inline constexpr const char* kLogoFile = "LogoVerde.bmp";
 
 struct Measurements {
-    int distanceMm = 0;       // register 1
-    int levelMm = 0;          // register 2
-    float levelPercent = 0;   // registers 3-4
-    float temperature = 0;    // registers 5-6
-    float outputMa = 0;       // registers 7-8
-    float frequency = 0;      // registers 9-10
-    int distance4mA = 0;      // register 11
-    int distance20mA = 0;     // register 12
-    int blindDistance = 0;    // register 15
-    int deviceUid = 1;        // register 25
-    int measureStatus = 0;    // register 54
-    int relay1State = 0;      // register 60
-    int relay2State = 0;      // register 61
-    std::string relay1Text;   // "ON" when relay1State is 1, else "OFF"
+    int distanceMm = 0;      // register 1
+    int levelMm = 0;         // register 2
+    float levelPercent = 0;  // registers 3-4
+    float temperature = 0;   // registers 5-6
+    float outputMa = 0;      // registers 7-8
+    float frequency = 0;     // registers 9-10
+    int distance4mA = 0;     // register 11
+    int distance20mA = 0;    // register 12
+    int blindDistance = 0;   // register 15
+    int deviceUid = 1;       // register 25
+    int measureStatus = 0;   // register 54
+    int relay1State = 0;     // register 60
+    int relay2State = 0;     // register 61
+    std::string relay1Text;  // "ON" when relay1State is 1, else "OFF"
     std::string relay2Text;
-    int sensorType = 0;       // register 68
+    int sensorType = 0;  // register 68
 };
 
 struct AppState {
@@ -52,7 +52,7 @@ struct AppState {
     // again only once it has changed, so a file naming no port does not undo, every tick,
     // what the user is choosing in the open settings window.
     struct FileStamp {
-        int exists = -2;   // never looked at
+        int exists = -2;  // never looked at
         long long size = 0, modifiedNs = 0;
         bool operator==(const FileStamp&) const = default;
     } settingsRecalled;
@@ -60,18 +60,18 @@ struct AppState {
     // Poll statistics.
     int validResponseCount = 0;
     double successPercent = 0.0;
-    std::array<int, 5> probeFlags{};     // TEMP, NO_ECHO, GAIN, DIST, ECHO BLIND DIST
-    std::array<int, 4> probeStatus{};    // registers 55 to 58
-    bool valuesStale = false;            // the main window's measurements are greyed
-    std::string lastValidTime;           // TimeStr of the latest valid reply, "" before any
+    std::array<int, 5> probeFlags{};   // TEMP, NO_ECHO, GAIN, DIST, ECHO BLIND DIST
+    std::array<int, 4> probeStatus{};  // registers 55 to 58
+    bool valuesStale = false;          // the main window's measurements are greyed
+    std::string lastValidTime;         // TimeStr of the latest valid reply, "" before any
     // Writes. The write dialogs keep their own target: the register (and the control whose
     // value it shows) the dialog was opened for. Rings, switches and other dialogs never
     // change it, so "Enter" writes where the dialog says it will.
     std::int32_t registerValue = 0;
     struct WriteTarget {
-        int panel = 0;     // handle of the window the dialog was opened from
-        int ctrl = 0;      // the control there whose value it writes
-        int reg = 0;       // register number counted from 1; 0 = none yet
+        int panel = 0;              // handle of the window the dialog was opened from
+        int ctrl = 0;               // the control there whose value it writes
+        int reg = 0;                // register number counted from 1; 0 = none yet
         int min = 0, max = 0xFFFF;  // what the register accepts
     } dialogTarget;
     // Data logger.
@@ -80,7 +80,7 @@ struct AppState {
     int logInterval = 1;
     int logPollCount = 0;
     int logFileHandle = 0;
-    bool logFileOpen = false;            // logFileHandle is meaningful only while this is set
+    bool logFileOpen = false;  // logFileHandle is meaningful only while this is set
     std::string logFileName;
     long long size = 0;
     std::string dataLogText;

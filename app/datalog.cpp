@@ -51,7 +51,8 @@ void logFailed(App& app, const std::string& fallback)
 // Writes all of `text` or reports the failure; true when every byte reached the file.
 bool writeAll(App& app, const std::string& text)
 {
-    const long long n = app.io.files.CVI_WriteFile(app.st.logFileHandle, text.data(), static_cast<long long>(text.size()));
+    const long long n =
+        app.io.files.CVI_WriteFile(app.st.logFileHandle, text.data(), static_cast<long long>(text.size()));
     return n == static_cast<long long>(text.size());
 }
 
@@ -94,14 +95,14 @@ int Open_Write_File(App& app, int panel, int control, int event)
         // never opened: a pipe or a serial device would hold the window until a reader or a
         // carrier came, and emptying a device is not ours to do.
         const int handle = exists < 0 ? -1
-                                      : app.io.files.CVI_OpenFile(name, platform::FILE_ACCESS_WRITE,
-                                                                  exists == 1 ? platform::FILE_ACTION_APPEND
-                                                                              : platform::FILE_ACTION_TRUNCATE,
-                                                                  platform::FILE_TYPE_BINARY);
+                                      : app.io.files.CVI_OpenFile(
+                                            name, platform::FILE_ACCESS_WRITE,
+                                            exists == 1 ? platform::FILE_ACTION_APPEND : platform::FILE_ACTION_TRUNCATE,
+                                            platform::FILE_TYPE_BINARY);
         if (handle < 0) {
             // The file already open (if any) stays open and in use.
-            app.io.MessagePopup(kFileError, fileErrorText(app, name, exists < 0 ? "it is not a regular file"
-                                                                                   : "it cannot be opened"));
+            app.io.MessagePopup(
+                kFileError, fileErrorText(app, name, exists < 0 ? "it is not a regular file" : "it cannot be opened"));
             return 0;
         }
         closeLog(app);
@@ -130,8 +131,7 @@ int Open_Write_File(App& app, int panel, int control, int event)
         if (st.logInterval < 1)
             st.logInterval = 1;
         break;
-    default:
-        break;
+    default: break;
     }
     return 0;
 }

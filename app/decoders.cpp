@@ -19,8 +19,8 @@ int MB_memory(const App& app, int n)
 
 float RegisterFloat(const App& app, int n)
 {
-    const std::uint32_t bits = static_cast<std::uint32_t>(MB_memory(app, n + 1)) << 16 |
-                               static_cast<std::uint32_t>(MB_memory(app, n));
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(MB_memory(app, n + 1)) << 16 | static_cast<std::uint32_t>(MB_memory(app, n));
     float f;
     std::memcpy(&f, &bits, sizeof f);
     return f;
@@ -164,10 +164,10 @@ void showMapped(App& app, int panelId, int p)
 }
 
 constexpr int kRelayControls[] = {
-    PANEL_4_TEXTMSG_2,      PANEL_4_TEXTMSG_3,       PANEL_4_TEXTMSG_4,       PANEL_4_RL1_TH_VAL,
-    PANEL_4_RL1_TH_DELAY,   PANEL_4_RL1_TH_ENABLE,   PANEL_4_RL1_TH_SAFETY,   PANEL_4_RL1_TH_MINMAX,
-    PANEL_4_RL2_TH_VAL,     PANEL_4_RL2_TH_DELAY,    PANEL_4_RL2_TH_ENABLE,   PANEL_4_RL2_TH_SAFETY,
-    PANEL_4_RL2_TH_MINMAX,  PANEL_4_RL1_PUMP_UPPER,  PANEL_4_RL1_PUMP_LOWER,  PANEL_4_RL1_PUMP_DELAY,
+    PANEL_4_TEXTMSG_2,          PANEL_4_TEXTMSG_3,       PANEL_4_TEXTMSG_4,       PANEL_4_RL1_TH_VAL,
+    PANEL_4_RL1_TH_DELAY,       PANEL_4_RL1_TH_ENABLE,   PANEL_4_RL1_TH_SAFETY,   PANEL_4_RL1_TH_MINMAX,
+    PANEL_4_RL2_TH_VAL,         PANEL_4_RL2_TH_DELAY,    PANEL_4_RL2_TH_ENABLE,   PANEL_4_RL2_TH_SAFETY,
+    PANEL_4_RL2_TH_MINMAX,      PANEL_4_RL1_PUMP_UPPER,  PANEL_4_RL1_PUMP_LOWER,  PANEL_4_RL1_PUMP_DELAY,
     PANEL_4_RL1_PUMP_FILLEMPTY, PANEL_4_RL1_PUMP_ENABLE, PANEL_4_RL2_DIAG_ENABLE,
 };
 
@@ -178,7 +178,8 @@ void Read_Variables_2(App& app)
     auto& ui = app.io.panels;
     const int p = app.st.panelUser;
     showMapped(app, PANEL_4, p);
-    for (int unit : {PANEL_4_RL1_TH_UNIT, PANEL_4_RL2_TH_UNIT, PANEL_4_RL1_PUMP_UPPER_UNIT, PANEL_4_RL1_PUMP_LOWER_UNIT})
+    for (int unit :
+         {PANEL_4_RL1_TH_UNIT, PANEL_4_RL2_TH_UNIT, PANEL_4_RL1_PUMP_UPPER_UNIT, PANEL_4_RL1_PUMP_LOWER_UNIT})
         ui.SetCtrlAttribute(p, unit, ATTR_LABEL_TEXT, std::string("mm"));
     // Models 0x21 to 0x2F have no relays. The gating follows the latest reply both ways.
     const int t = app.st.m.sensorType;

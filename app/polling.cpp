@@ -14,9 +14,9 @@ constexpr double kRecoveryShowTime = 0.5;
 
 // The measurements and warnings on the main window: greyed while they are older than the
 // latest poll, so values from before an outage never pass for live ones.
-constexpr int kLiveControls[] = {PANEL_DISTANCE_MM, PANEL_LEVEL_MM,  PANEL_LEVEL_PERC, PANEL_NUMERICTANK,
-                                 PANEL_TEMPERATURE, PANEL_OUTPUT_MA, PANEL_FREQUENCY,  PANEL_MEASURE_STATUS,
-                                 PANEL_SENSOR,      PANEL_RL1_LED,   PANEL_RL2_LED,    PANEL_ERROR_MSG,
+constexpr int kLiveControls[] = {PANEL_DISTANCE_MM,  PANEL_LEVEL_MM,  PANEL_LEVEL_PERC, PANEL_NUMERICTANK,
+                                 PANEL_TEMPERATURE,  PANEL_OUTPUT_MA, PANEL_FREQUENCY,  PANEL_MEASURE_STATUS,
+                                 PANEL_SENSOR,       PANEL_RL1_LED,   PANEL_RL2_LED,    PANEL_ERROR_MSG,
                                  PANEL_ERROR_MSG_LED};
 
 void showStale(App& app, bool stale)

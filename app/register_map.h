@@ -13,28 +13,28 @@ namespace vek {
 
 namespace reg {
 inline constexpr int kDistanceMm = 1;
-inline constexpr int kLevelMm = 2;           // signed: below the empty point reads negative
-inline constexpr int kLevelPercent = 3;      // float, registers 3-4
-inline constexpr int kTemperature = 5;       // float, registers 5-6
-inline constexpr int kOutputMa = 7;          // float, registers 7-8
-inline constexpr int kFrequency = 9;         // float, registers 9-10
-inline constexpr int kDistance4mA = 11;      // "Dist. Empty"
-inline constexpr int kDistance20mA = 12;     // "Dist. Full"
+inline constexpr int kLevelMm = 2;        // signed: below the empty point reads negative
+inline constexpr int kLevelPercent = 3;   // float, registers 3-4
+inline constexpr int kTemperature = 5;    // float, registers 5-6
+inline constexpr int kOutputMa = 7;       // float, registers 7-8
+inline constexpr int kFrequency = 9;      // float, registers 9-10
+inline constexpr int kDistance4mA = 11;   // "Dist. Empty"
+inline constexpr int kDistance20mA = 12;  // "Dist. Full"
 inline constexpr int kDac4mA = 13;
 inline constexpr int kDac20mA = 14;
 inline constexpr int kBlindDistance = 15;
 inline constexpr int kMaxGainTh = 16;
 inline constexpr int kFrozenGain = 17;
 inline constexpr int kZValue = 18;
-inline constexpr int kV0 = 19;               // float, registers 19-20; never written
-inline constexpr int kAlpha = 21;            // float, registers 21-22; never written
+inline constexpr int kV0 = 19;     // float, registers 19-20; never written
+inline constexpr int kAlpha = 21;  // float, registers 21-22; never written
 inline constexpr int kFilterCoeff = 23;
 inline constexpr int kEpot20C = 24;
-inline constexpr int kUid = 25;              // the transmitter's slave address
+inline constexpr int kUid = 25;  // the transmitter's slave address
 inline constexpr int kEmissionTime = 26;
 inline constexpr int kCyclesNum = 27;
 inline constexpr int kMinDelta = 28;
-inline constexpr int kConfigIndex1 = 29;     // 29-36: the configuration index, one character each
+inline constexpr int kConfigIndex1 = 29;  // 29-36: the configuration index, one character each
 inline constexpr int kConfigIndexCount = 8;
 inline constexpr int kRl1ThDelay = 38;
 inline constexpr int kRl2ThDelay = 40;
@@ -50,21 +50,21 @@ inline constexpr int kRl1PumpFillEmpty = 51;
 inline constexpr int kRl1PumpEnable = 52;
 inline constexpr int kRl2DiagEnable = 53;
 inline constexpr int kMeasureStatus = 54;
-inline constexpr int kProbeWarnings = 55;    // 55-58: temperature, no echo, gain, distance
+inline constexpr int kProbeWarnings = 55;  // 55-58: temperature, no echo, gain, distance
 inline constexpr int kOutputSafeMode = 59;
 inline constexpr int kRelay1State = 60;
 inline constexpr int kRelay2State = 61;
 inline constexpr int kWidth = 66;
-inline constexpr int kSensorType = 68;       // the probe model code
+inline constexpr int kSensorType = 68;  // the probe model code
 inline constexpr int kRl1ThVal = 70;
-inline constexpr int kRl2ThVal = 71;         // low byte 255: a transmitter without relays
+inline constexpr int kRl2ThVal = 71;  // low byte 255: a transmitter without relays
 inline constexpr int kRl1PumpUpper = 72;
 inline constexpr int kRl1PumpLower = 73;
 inline constexpr int kMbParity = 74;
 inline constexpr int kMbBaudRate = 75;
 inline constexpr int kFreqSetting = 76;
 inline constexpr int kTempSetting = 77;
-inline constexpr int kPolled = 78;           // the poll reads registers 1 to kPolled
+inline constexpr int kPolled = 78;  // the poll reads registers 1 to kPolled
 }  // namespace reg
 
 // How a register's content is read.
@@ -77,21 +77,21 @@ enum class RegType {
 
 // How the user writes a register, if at all.
 enum class WriteBy {
-    Never,           // shown only
-    NumberDialog,    // double-click opens the write dialog
-    AtOnce,          // choosing a ring item or flipping a switch writes it
-    CharacterDialog, // double-click opens the one-character dialog
+    Never,            // shown only
+    NumberDialog,     // double-click opens the write dialog
+    AtOnce,           // choosing a ring item or flipping a switch writes it
+    CharacterDialog,  // double-click opens the one-character dialog
 };
 
 struct RegisterEntry {
-    int reg;          // counted from 1
-    int panelId;      // the window it is shown in (resource id)
-    int ctrl;         // the control that shows it
+    int reg;      // counted from 1
+    int panelId;  // the window it is shown in (resource id)
+    int ctrl;     // the control that shows it
     RegType type;
     WriteBy write;
-    const char* name; // as the write dialog names it
-    const char* unit; // "" when it has none
-    int min = 0;      // what a write may carry
+    const char* name;  // as the write dialog names it
+    const char* unit;  // "" when it has none
+    int min = 0;       // what a write may carry
     int max = 0xFFFF;
 };
 

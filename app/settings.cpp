@@ -92,14 +92,9 @@ int Set_Value(App& app, int panel, int control, int event)
             ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, link.usPortNumber));
             link.ucMBFlag = 1;
             break;
-        case PANEL_2_DATA_BITS:
-            link.usNumBits = v == 1 ? 7 : 8;
-            break;
-        case PANEL_2_BIT_STOP:
-            link.usStopBit = v == 1 ? 2 : 1;
-            break;
-        default:
-            break;
+        case PANEL_2_DATA_BITS: link.usNumBits = v == 1 ? 7 : 8; break;
+        case PANEL_2_BIT_STOP: link.usStopBit = v == 1 ? 2 : 1; break;
+        default: break;
         }
     } else if (p->id == PASSWORD && event == EVENT_COMMIT) {
         if (control == PASSWORD_ENTER) {

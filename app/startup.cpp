@@ -115,9 +115,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
     AppState& st = app.st;
     LinkState& link = app.link;
     switch (control) {
-    case PANEL_EXIT:
-        P_Quit(app);
-        break;
+    case PANEL_EXIT: P_Quit(app); break;
     case PANEL_CONFIG_SER_PORT:
         st.currentPanel = PANEL_2;
         if (!OpenPanel(app, st.panelRs485, PANEL_2, true))
@@ -166,9 +164,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
                 Read_File_Size(app);
         }
         break;
-    case PANEL_2_EXIT:
-        ui.DiscardPanel(st.panelRs485);
-        break;
+    case PANEL_2_EXIT: ui.DiscardPanel(st.panelRs485); break;
     case PANEL_2_APPLY:
         app.io.com.CloseCom(link.usPortNumber);
         OpenLinkPort(app);
@@ -187,8 +183,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         ui.DiscardPanel(st.panelDataLog);
         st.dataLogPanelOpen = 0;
         break;
-    default:
-        break;
+    default: break;
     }
     return 0;
 }

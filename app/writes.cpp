@@ -41,7 +41,10 @@ int showWriteDialog(App& app, int dialogId)
     return h;
 }
 
-std::string targetText(const RegisterEntry& t) { return std::string(t.name) + " (register " + std::to_string(t.reg) + ")"; }
+std::string targetText(const RegisterEntry& t)
+{
+    return std::string(t.name) + " (register " + std::to_string(t.reg) + ")";
+}
 
 std::string rangeText(int min, int max) { return std::to_string(min) + " to " + std::to_string(max); }
 
@@ -182,8 +185,8 @@ int Write_Single_Register(App& app, int panel, int control, int event)
         // Anything outside what the register takes would reach the device as another number
         // or be refused by it.
         if (v < target.min || v > target.max) {
-            app.io.MessagePopup("Warning", "The value must be a whole number from " + rangeText(target.min, target.max) +
-                                               ". Nothing was written.");
+            app.io.MessagePopup("Warning", "The value must be a whole number from " +
+                                               rangeText(target.min, target.max) + ". Nothing was written.");
             return 0;
         }
         value = static_cast<std::uint16_t>(v);

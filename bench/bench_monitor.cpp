@@ -26,8 +26,8 @@ void fillImage(AppRig& rig)
     rig.setFloat(5, 21.5f);
     rig.setFloat(7, 14.24f);
     rig.setFloat(9, 41.2f);
-    rig.regs[24] = 1;      // UID
-    rig.regs[67] = 0x11;   // model code
+    rig.regs[24] = 1;     // UID
+    rig.regs[67] = 0x11;  // model code
 }
 
 void runCycles(benchmark::State& state, Answer answer, bool setUpWindowsOpen)

@@ -99,8 +99,8 @@ int main(int argc, char** argv)
         if (pipe(fds) != 0)
             return 1;
         const std::string fdText = std::to_string(fds[1]);
-        char* args[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--child"), const_cast<char*>(fdText.c_str()),
-                        nullptr};
+        char* args[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--child"),
+                        const_cast<char*>(fdText.c_str()), nullptr};
         const double launched = monotonicNow();
         // Qt's offscreen plugin warns about every window it cannot raise; keep that out of the table.
         posix_spawn_file_actions_t actions;

@@ -20,7 +20,8 @@ void sealCrc(std::uint8_t* frame, std::size_t len)
 }
 
 // The four reads share one layout; only the function code differs.
-std::uint8_t* buildRead(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start, std::uint32_t quantity)
+std::uint8_t* buildRead(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,
+                        std::uint32_t quantity)
 {
     std::uint8_t* f = s.SndFrame;
     f[0] = slave;
@@ -33,12 +34,14 @@ std::uint8_t* buildRead(LinkState& s, std::uint8_t slave, std::uint16_t func, st
 
 }  // namespace
 
-std::uint8_t* eMBReadCoils(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start, std::uint32_t quantity)
+std::uint8_t* eMBReadCoils(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,
+                           std::uint32_t quantity)
 {
     return buildRead(s, slave, func, start, quantity);
 }
 
-std::uint8_t* eMBReadInputs(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start, std::uint32_t quantity)
+std::uint8_t* eMBReadInputs(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,
+                            std::uint32_t quantity)
 {
     return buildRead(s, slave, func, start, quantity);
 }

@@ -10,8 +10,10 @@
 namespace vek {
 
 // Functions 1 to 4: the start address goes out unchanged (0-based). 8 bytes.
-std::uint8_t* eMBReadCoils(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start, std::uint32_t quantity);
-std::uint8_t* eMBReadInputs(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start, std::uint32_t quantity);
+std::uint8_t* eMBReadCoils(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,
+                           std::uint32_t quantity);
+std::uint8_t* eMBReadInputs(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,
+                            std::uint32_t quantity);
 std::uint8_t* eMBReadHoldingRegisters(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,
                                       std::uint32_t quantity);
 std::uint8_t* eMBReadInputRegisters(LinkState& s, std::uint8_t slave, std::uint16_t func, std::uint32_t start,

@@ -21,7 +21,9 @@ void ModBusMasterQuery(LinkState& s)
     switch (s.ucFuncCod) {
     case 1: frame = eMBReadCoils(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
     case 2: frame = eMBReadInputs(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
-    case 3: frame = eMBReadHoldingRegisters(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
+    case 3:
+        frame = eMBReadHoldingRegisters(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs);
+        break;
     case 4: frame = eMBReadInputRegisters(s, s.ucSlaveAddress, s.ucFuncCod, s.usStartAddress, s.usNumCoilsRegs); break;
     case 5:
         frame = eMBWriteSingleCoil(s, s.ucSlaveAddress, s.ucFuncCod, s.usCoilRegAddress,
@@ -37,8 +39,7 @@ void ModBusMasterQuery(LinkState& s)
             return;
         }
         break;
-    default:
-        return;
+    default: return;
     }
     std::copy(frame, frame + len, s.ucTxBuffer);
     s.usTxFrameLen = len;
@@ -256,7 +257,7 @@ int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int /*port*/, const st
     // The port, data bits and stop bits come from the link's own settings, which is what
     // every caller passes anyway.
     com.OpenComConfig(s.usPortNumber, "", BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
-                         s.usStopBit, inputQueueSize, outputQueueSize);
+                      s.usStopBit, inputQueueSize, outputQueueSize);
     return 0;
 }
 

@@ -12,8 +12,8 @@
 namespace vek {
 
 // Fixed waits of an exchange, in seconds.
-inline constexpr double kPortTimeout = 0.5;        // set on the port before every send
-inline constexpr double kNonPollReplyWait = 2.0;   // inside ReceiveDataMaster, every function but 3
+inline constexpr double kPortTimeout = 0.5;       // set on the port before every send
+inline constexpr double kNonPollReplyWait = 2.0;  // inside ReceiveDataMaster, every function but 3
 
 // Builds the request for ucFuncCod into ucTxBuffer (usTxFrameLen bytes). An unknown
 // function code builds nothing: the previous request stays and is sent again.
@@ -46,8 +46,9 @@ int RTU_CRC(LinkState& s, std::uint16_t crcLo, std::uint16_t crcHi, const std::u
 // Opens COM usPortNumber with usNumBits and usStopBit. Baud selector 1 gives 19200, any
 // other 9600; parity selector 1 (even) gives the port's even code, 2 (odd) its odd code,
 // any other none. Always returns 0: a port that failed to open shows up in the next exchange.
-int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int port, const std::string& deviceName, std::uint32_t baudSelector,
-                      std::uint16_t paritySelector, int dataBits, int stopBits, int inputQueueSize, int outputQueueSize);
+int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int port, const std::string& deviceName,
+                      std::uint32_t baudSelector, std::uint16_t paritySelector, int dataBits, int stopBits,
+                      int inputQueueSize, int outputQueueSize);
 
 // The line speed and parity code the selectors stand for.
 long BaudRateOf(std::uint32_t baudSelector);

@@ -42,14 +42,8 @@ void VirtualClock::advanceTo(double t)
         now_ = t;
 }
 
-void VirtualClock::schedule(double at, std::function<void()> action)
-{
-    actions_.emplace(at, std::move(action));
-}
+void VirtualClock::schedule(double at, std::function<void()> action) { actions_.emplace(at, std::move(action)); }
 
-std::time_t VirtualClock::wallTime() const
-{
-    return wallAtZero_ + static_cast<std::time_t>(now_);
-}
+std::time_t VirtualClock::wallTime() const { return wallAtZero_ + static_cast<std::time_t>(now_); }
 
 }  // namespace vek::platform

@@ -119,7 +119,7 @@ namespace {
 std::tm localOf(const Clock& clock)
 {
     const std::time_t t = clock.wallTime();
-    std::tm tm {};
+    std::tm tm{};
     ::localtime_r(&t, &tm);
     return tm;
 }

@@ -11,10 +11,10 @@ namespace vek::platform {
 inline constexpr int FILE_ACCESS_READ_WRITE = 0;
 inline constexpr int FILE_ACCESS_READ = 1;
 inline constexpr int FILE_ACCESS_WRITE = 2;
-inline constexpr int FILE_ACTION_TRUNCATE = 0;   // create, or empty an existing file
-inline constexpr int FILE_ACTION_APPEND = 1;     // create, or write at the end
-inline constexpr int FILE_ACTION_OPEN = 2;       // create, or write from the start without emptying
-inline constexpr int FILE_TYPE_BINARY = 0;       // untranslated: "\n" stays one byte
+inline constexpr int FILE_ACTION_TRUNCATE = 0;  // create, or empty an existing file
+inline constexpr int FILE_ACTION_APPEND = 1;    // create, or write at the end
+inline constexpr int FILE_ACTION_OPEN = 2;      // create, or write from the start without emptying
+inline constexpr int FILE_TYPE_BINARY = 0;      // untranslated: "\n" stays one byte
 inline constexpr int FILE_TYPE_ASCII = 1;
 
 class FileService {

@@ -77,7 +77,8 @@ bool deviceGoneErrno(int err) { return err == EIO || err == ENXIO || err == ENOD
 
 int remainingMs(std::chrono::steady_clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -158,7 +159,8 @@ bool PosixRs232::namesAnotherDevice(const Port& p, const std::string& path) cons
         return true;
     // The same name may have been pointed at another device (a link re-pointed, a node made
     // anew). A name that leads nowhere names no other device: the hang-up check decides then.
-    struct stat named {}, open {};
+    struct stat named = {};
+    struct stat open = {};
     if (::stat(path.c_str(), &named) != 0 || ::fstat(p.fd, &open) != 0)
         return false;
     return named.st_rdev != open.st_rdev || named.st_dev != open.st_dev || named.st_ino != open.st_ino;
@@ -208,12 +210,13 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
                 return failErrno(RS_ERR_CANNOT_OPEN, p, errno);
             if (!::isatty(p.fd)) {
                 ::close(p.fd);
-                return fail(RS_ERR_CANNOT_OPEN, Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": " + p.path + " is not a serial device");
+                return fail(RS_ERR_CANNOT_OPEN,
+                            Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": " + p.path + " is not a serial device");
             }
             it = ports_.emplace(port, p).first;
         }
         Port& p = it->second;
-        termios tio {};
+        termios tio{};
         if (::tcgetattr(p.fd, &tio) != 0) {
             const int err = errno;
             if (deviceGoneErrno(err) && attempt == 0) {
@@ -268,8 +271,9 @@ int PosixRs232::ComWrt(int port, const std::uint8_t* buffer, int count)
     if (it == ports_.end())
         return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
     Port& p = it->second;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
     int sent = 0;
     while (sent < count) {
         const ssize_t n = ::write(p.fd, buffer + sent, static_cast<size_t>(count - sent));
@@ -305,8 +309,9 @@ int PosixRs232::ComRd(int port, std::uint8_t* buffer, int count)
         std::copy_n(p.ahead.begin(), got, buffer);
         p.ahead.erase(p.ahead.begin(), p.ahead.begin() + got);
     }
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(p.timeout));
     while (got < count) {
         const ssize_t n = ::read(p.fd, buffer + got, static_cast<size_t>(count - got));
         if (n > 0) {

@@ -13,9 +13,9 @@
 namespace vek::sim {
 
 struct ImageLoad {
-  bool ok = false;
-  std::string error;
-  std::set<int> given;  // registers the file set, so command-line options can defer to them
+    bool ok = false;
+    std::string error;
+    std::set<int> given;  // registers the file set, so command-line options can defer to them
 };
 
 // Applies the document to `image`; on failure the image may be half changed and the

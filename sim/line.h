@@ -13,9 +13,9 @@ using Micros = std::int64_t;
 enum class Parity { None, Even, Odd };
 
 struct LineSettings {
-  unsigned baud = 9600;
-  Parity parity = Parity::None;
-  bool operator==(const LineSettings&) const = default;
+    unsigned baud = 9600;
+    Parity parity = Parity::None;
+    bool operator==(const LineSettings&) const = default;
 };
 
 // A character is start + 8 data + parity (if any) + one stop bit: 10 bits at 8N1, which is

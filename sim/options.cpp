@@ -9,32 +9,37 @@ namespace vek::sim {
 namespace {
 
 template <typename T>
-std::optional<T> whole(std::string_view s, T lo, T hi) {
-  T v{};
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || v < lo || v > hi) return std::nullopt;
-  return v;
+std::optional<T> whole(std::string_view s, T lo, T hi)
+{
+    T v{};
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (s.empty() || ec != std::errc{} || end != s.data() + s.size() || v < lo || v > hi)
+        return std::nullopt;
+    return v;
 }
 
 // "VALUE" or "VALUE,RULE": the value of a fault and, optionally, when it happens.
-bool splitValueRule(std::string_view text, std::string_view& value, FaultRule& rule, std::string& error) {
-  const auto comma = text.find(',');
-  value = text.substr(0, comma);
-  if (comma == std::string_view::npos) {
-    rule = FaultRule::probability(1.0);
+bool splitValueRule(std::string_view text, std::string_view& value, FaultRule& rule, std::string& error)
+{
+    const auto comma = text.find(',');
+    value = text.substr(0, comma);
+    if (comma == std::string_view::npos) {
+        rule = FaultRule::probability(1.0);
+        return true;
+    }
+    auto parsed = FaultRule::parse(text.substr(comma + 1), &error);
+    if (!parsed)
+        return false;
+    rule = *parsed;
     return true;
-  }
-  auto parsed = FaultRule::parse(text.substr(comma + 1), &error);
-  if (!parsed) return false;
-  rule = *parsed;
-  return true;
 }
 
 }  // namespace
 
-std::string usage(std::string_view program) {
-  std::string u = "Usage: " + std::string(program) + " [OPTION]...\n";
-  u += R"(Plays an echo-ranging level transmitter (Modbus RTU slave) on a pseudo-terminal or a
+std::string usage(std::string_view program)
+{
+    std::string u = "Usage: " + std::string(program) + " [OPTION]...\n";
+    u += R"(Plays an echo-ranging level transmitter (Modbus RTU slave) on a pseudo-terminal or a
 serial device. Prints the device the master should open as the first line on stdout.
 
 Port and line:
@@ -73,187 +78,251 @@ Other:
 
 Stops on SIGINT or SIGTERM with exit status 0; bad options or image files exit with 2.
 )";
-  return u;
+    return u;
 }
 
-OptionsResult parseOptions(const std::vector<std::string>& args) {
-  OptionsResult r;
-  Options& o = r.options;
-  auto fail = [&r](std::string msg) {
-    r.ok = false;
-    r.error = std::move(msg);
-    return r;
-  };
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
-    std::optional<std::string> inlineValue;
-    if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
-      inlineValue = name.substr(eq + 1);
-      name = name.substr(0, eq);
-    }
-    bool missing = false;
-    auto value = [&]() -> std::string {
-      if (inlineValue) return *inlineValue;
-      if (i + 1 < args.size()) return args[++i];
-      missing = true;
-      return {};
+OptionsResult parseOptions(const std::vector<std::string>& args)
+{
+    OptionsResult r;
+    Options& o = r.options;
+    auto fail = [&r](std::string msg) {
+        r.ok = false;
+        r.error = std::move(msg);
+        return r;
     };
-    auto flag = [&]() { return !inlineValue; };
-    auto rule = [&](FaultRule& target) {
-      const std::string v = value();
-      if (missing) return false;
-      std::string err;
-      auto parsed = FaultRule::parse(v, &err);
-      if (!parsed) { r.error = name + ": " + err; return false; }
-      target = *parsed;
-      return true;
-    };
-    auto needValue = [&] { return name + " needs a value"; };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> inlineValue;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        bool missing = false;
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 < args.size())
+                return args[++i];
+            missing = true;
+            return {};
+        };
+        auto flag = [&]() { return !inlineValue; };
+        auto rule = [&](FaultRule& target) {
+            const std::string v = value();
+            if (missing)
+                return false;
+            std::string err;
+            auto parsed = FaultRule::parse(v, &err);
+            if (!parsed) {
+                r.error = name + ": " + err;
+                return false;
+            }
+            target = *parsed;
+            return true;
+        };
+        auto needValue = [&] { return name + " needs a value"; };
 
-    if (name == "--help" || name == "-h") {
-      o.help = true;
-    } else if (name == "--device") {
-      o.device = value();
-      if (missing || o.device->empty()) return fail(needValue());
-    } else if (name == "--link") {
-      o.link = value();
-      if (missing || o.link->empty()) return fail(needValue());
-    } else if (name == "--image") {
-      o.imagePath = value();
-      if (missing || o.imagePath->empty()) return fail(needValue());
-    } else if (name == "--log") {
-      o.logPath = value();
-      if (missing || o.logPath->empty()) return fail(needValue());
-    } else if (name == "--baud") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      if (v != "9600" && v != "19200") return fail("--baud: '" + v + "' is not 9600 or 19200");
-      o.baud = v == "9600" ? 9600u : 19200u;
-    } else if (name == "--parity") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      o.parity = parseParity(v);
-      if (!o.parity) return fail("--parity: '" + v + "' is not none, even or odd");
-    } else if (name == "--slave") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      o.slave = whole<int>(v, 1, 247);
-      if (!o.slave) return fail("--slave: '" + v + "' is not an address from 1 to 247");
-    } else if (name == "--model") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      o.model = whole<std::uint16_t>(v, 0, 65535);
-      if (!o.model) return fail("--model: '" + v + "' is not a code from 0 to 65535");
-    } else if (name == "--seed") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      o.seed = whole<std::uint64_t>(v, 0, UINT64_MAX);
-      if (!o.seed) return fail("--seed: '" + v + "' is not a whole number");
-    } else if (name == "--warnings") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      std::string err;
-      auto s = WarningSchedule::parse(v, &err);
-      if (!s) return fail("--warnings: " + err);
-      o.warnings = *s;
-    } else if (name == "--static") {
-      if (!flag()) return fail("--static takes no value");
-      o.staticImage = true;
-    } else if (name == "--no-pacing") {
-      if (!flag()) return fail("--no-pacing takes no value");
-      o.pacing = false;
-    } else if (name == "--check-baud") {
-      if (!flag()) return fail("--check-baud takes no value");
-      o.checkBaud = true;
-    } else if (name == "--turnaround-ms") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      const auto ms = whole<unsigned>(v, 0, 1000);
-      if (!ms) return fail("--turnaround-ms: '" + v + "' is not a time from 0 to 1000 ms");
-      o.turnaroundMs = *ms;
-    } else if (name == "--drop") {
-      if (!rule(o.faults.drop)) return fail(r.error.empty() ? needValue() : r.error);
-    } else if (name == "--corrupt-crc") {
-      if (!rule(o.faults.corruptCrc)) return fail(r.error.empty() ? needValue() : r.error);
-    } else if (name == "--wrong-slave") {
-      if (!rule(o.faults.wrongSlave)) return fail(r.error.empty() ? needValue() : r.error);
-    } else if (name == "--short") {
-      if (!rule(o.faults.shortReply)) return fail(r.error.empty() ? needValue() : r.error);
-    } else if (name == "--long") {
-      if (!rule(o.faults.longReply)) return fail(r.error.empty() ? needValue() : r.error);
-    } else if (name == "--noise") {
-      if (!rule(o.faults.noise)) return fail(r.error.empty() ? needValue() : r.error);
-    } else if (name == "--delay-ms") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      std::string_view ms;
-      std::string err;
-      if (!splitValueRule(v, ms, o.faults.delay, err)) return fail("--delay-ms: " + err);
-      const auto n = whole<unsigned>(ms, 1, 600'000);
-      if (!n) return fail("--delay-ms: '" + std::string(ms) + "' is not a delay from 1 to 600000 ms");
-      o.faults.delayMs = *n;
-    } else if (name == "--exception") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      std::string_view code;
-      std::string err;
-      if (!splitValueRule(v, code, o.faults.exception, err)) return fail("--exception: " + err);
-      const auto c = whole<unsigned>(code, 1, 255);
-      if (!c) return fail("--exception: '" + std::string(code) + "' is not an exception code from 1 to 255");
-      o.faults.exceptionCode = static_cast<std::uint8_t>(*c);
-    } else if (name == "--hangup-after") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      o.faults.hangupAfter = whole<std::uint64_t>(v, 1, UINT64_MAX);
-      if (!o.faults.hangupAfter) return fail("--hangup-after: '" + v + "' is not a count of at least 1");
-    } else if (name == "--return-after-ms") {
-      const std::string v = value();
-      if (missing) return fail(needValue());
-      o.faults.returnAfterMs = whole<unsigned>(v, 0, 3'600'000);
-      if (!o.faults.returnAfterMs) return fail("--return-after-ms: '" + v + "' is not a time from 0 to 3600000 ms");
-    } else {
-      return fail("unknown option '" + args[i] + "'");
+        if (name == "--help" || name == "-h") {
+            o.help = true;
+        } else if (name == "--device") {
+            o.device = value();
+            if (missing || o.device->empty())
+                return fail(needValue());
+        } else if (name == "--link") {
+            o.link = value();
+            if (missing || o.link->empty())
+                return fail(needValue());
+        } else if (name == "--image") {
+            o.imagePath = value();
+            if (missing || o.imagePath->empty())
+                return fail(needValue());
+        } else if (name == "--log") {
+            o.logPath = value();
+            if (missing || o.logPath->empty())
+                return fail(needValue());
+        } else if (name == "--baud") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            if (v != "9600" && v != "19200")
+                return fail("--baud: '" + v + "' is not 9600 or 19200");
+            o.baud = v == "9600" ? 9600u : 19200u;
+        } else if (name == "--parity") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.parity = parseParity(v);
+            if (!o.parity)
+                return fail("--parity: '" + v + "' is not none, even or odd");
+        } else if (name == "--slave") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.slave = whole<int>(v, 1, 247);
+            if (!o.slave)
+                return fail("--slave: '" + v + "' is not an address from 1 to 247");
+        } else if (name == "--model") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.model = whole<std::uint16_t>(v, 0, 65535);
+            if (!o.model)
+                return fail("--model: '" + v + "' is not a code from 0 to 65535");
+        } else if (name == "--seed") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.seed = whole<std::uint64_t>(v, 0, UINT64_MAX);
+            if (!o.seed)
+                return fail("--seed: '" + v + "' is not a whole number");
+        } else if (name == "--warnings") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            std::string err;
+            auto s = WarningSchedule::parse(v, &err);
+            if (!s)
+                return fail("--warnings: " + err);
+            o.warnings = *s;
+        } else if (name == "--static") {
+            if (!flag())
+                return fail("--static takes no value");
+            o.staticImage = true;
+        } else if (name == "--no-pacing") {
+            if (!flag())
+                return fail("--no-pacing takes no value");
+            o.pacing = false;
+        } else if (name == "--check-baud") {
+            if (!flag())
+                return fail("--check-baud takes no value");
+            o.checkBaud = true;
+        } else if (name == "--turnaround-ms") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            const auto ms = whole<unsigned>(v, 0, 1000);
+            if (!ms)
+                return fail("--turnaround-ms: '" + v + "' is not a time from 0 to 1000 ms");
+            o.turnaroundMs = *ms;
+        } else if (name == "--drop") {
+            if (!rule(o.faults.drop))
+                return fail(r.error.empty() ? needValue() : r.error);
+        } else if (name == "--corrupt-crc") {
+            if (!rule(o.faults.corruptCrc))
+                return fail(r.error.empty() ? needValue() : r.error);
+        } else if (name == "--wrong-slave") {
+            if (!rule(o.faults.wrongSlave))
+                return fail(r.error.empty() ? needValue() : r.error);
+        } else if (name == "--short") {
+            if (!rule(o.faults.shortReply))
+                return fail(r.error.empty() ? needValue() : r.error);
+        } else if (name == "--long") {
+            if (!rule(o.faults.longReply))
+                return fail(r.error.empty() ? needValue() : r.error);
+        } else if (name == "--noise") {
+            if (!rule(o.faults.noise))
+                return fail(r.error.empty() ? needValue() : r.error);
+        } else if (name == "--delay-ms") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            std::string_view ms;
+            std::string err;
+            if (!splitValueRule(v, ms, o.faults.delay, err))
+                return fail("--delay-ms: " + err);
+            const auto n = whole<unsigned>(ms, 1, 600'000);
+            if (!n)
+                return fail("--delay-ms: '" + std::string(ms) + "' is not a delay from 1 to 600000 ms");
+            o.faults.delayMs = *n;
+        } else if (name == "--exception") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            std::string_view code;
+            std::string err;
+            if (!splitValueRule(v, code, o.faults.exception, err))
+                return fail("--exception: " + err);
+            const auto c = whole<unsigned>(code, 1, 255);
+            if (!c)
+                return fail("--exception: '" + std::string(code) + "' is not an exception code from 1 to 255");
+            o.faults.exceptionCode = static_cast<std::uint8_t>(*c);
+        } else if (name == "--hangup-after") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.faults.hangupAfter = whole<std::uint64_t>(v, 1, UINT64_MAX);
+            if (!o.faults.hangupAfter)
+                return fail("--hangup-after: '" + v + "' is not a count of at least 1");
+        } else if (name == "--return-after-ms") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.faults.returnAfterMs = whole<unsigned>(v, 0, 3'600'000);
+            if (!o.faults.returnAfterMs)
+                return fail("--return-after-ms: '" + v + "' is not a time from 0 to 3600000 ms");
+        } else {
+            return fail("unknown option '" + args[i] + "'");
+        }
     }
-  }
-  if (o.help) {
+    if (o.help) {
+        r.ok = true;
+        return r;
+    }
+    if (o.device && o.link)
+        return fail("--link makes a link to a pseudo-terminal; it cannot be used with --device");
+    if (o.device && o.checkBaud)
+        return fail("--check-baud only applies to a pseudo-terminal; a real port checks the speed itself");
+    if (o.faults.returnAfterMs && !o.faults.hangupAfter)
+        return fail("--return-after-ms needs --hangup-after");
     r.ok = true;
     return r;
-  }
-  if (o.device && o.link) return fail("--link makes a link to a pseudo-terminal; it cannot be used with --device");
-  if (o.device && o.checkBaud) return fail("--check-baud only applies to a pseudo-terminal; a real port checks the speed itself");
-  if (o.faults.returnAfterMs && !o.faults.hangupAfter) return fail("--return-after-ms needs --hangup-after");
-  r.ok = true;
-  return r;
 }
 
-Startup resolveStartup(const Options& o, std::uint64_t seed) {
-  Startup s;
-  s.image = RegisterImage::defaults();
-  if (o.imagePath) {
-    const ImageLoad load = loadImageFile(*o.imagePath, s.image);
-    if (!load.ok) { s.error = load.error; return s; }
-  }
-  if (o.slave) s.image.set(reg::kUid, static_cast<std::uint16_t>(*o.slave));
-  if (o.parity) s.image.set(reg::kParity, parityCode(*o.parity));
-  if (o.baud) s.image.set(reg::kBaud, baudCode(*o.baud));
-  if (o.model) s.image.set(reg::kModel, *o.model);
+Startup resolveStartup(const Options& o, std::uint64_t seed)
+{
+    Startup s;
+    s.image = RegisterImage::defaults();
+    if (o.imagePath) {
+        const ImageLoad load = loadImageFile(*o.imagePath, s.image);
+        if (!load.ok) {
+            s.error = load.error;
+            return s;
+        }
+    }
+    if (o.slave)
+        s.image.set(reg::kUid, static_cast<std::uint16_t>(*o.slave));
+    if (o.parity)
+        s.image.set(reg::kParity, parityCode(*o.parity));
+    if (o.baud)
+        s.image.set(reg::kBaud, baudCode(*o.baud));
+    if (o.model)
+        s.image.set(reg::kModel, *o.model);
 
-  const std::uint16_t uid = s.image.get(reg::kUid);
-  if (uid < 1 || uid > 247) { s.error = "register 25 (slave address) is " + std::to_string(uid) + ", not 1 to 247"; return s; }
-  const auto parity = parityFromCode(s.image.get(reg::kParity));
-  if (!parity) { s.error = "register 74 (parity) is " + std::to_string(s.image.get(reg::kParity)) + ", not 0, 1 or 2"; return s; }
-  const auto baud = baudFromCode(s.image.get(reg::kBaud));
-  if (!baud) { s.error = "register 75 (baud rate) is " + std::to_string(s.image.get(reg::kBaud)) + ", not 0 or 1"; return s; }
+    const std::uint16_t uid = s.image.get(reg::kUid);
+    if (uid < 1 || uid > 247) {
+        s.error = "register 25 (slave address) is " + std::to_string(uid) + ", not 1 to 247";
+        return s;
+    }
+    const auto parity = parityFromCode(s.image.get(reg::kParity));
+    if (!parity) {
+        s.error = "register 74 (parity) is " + std::to_string(s.image.get(reg::kParity)) + ", not 0, 1 or 2";
+        return s;
+    }
+    const auto baud = baudFromCode(s.image.get(reg::kBaud));
+    if (!baud) {
+        s.error = "register 75 (baud rate) is " + std::to_string(s.image.get(reg::kBaud)) + ", not 0 or 1";
+        return s;
+    }
 
-  s.engine.address = static_cast<std::uint8_t>(uid);
-  s.engine.line = LineSettings{*baud, *parity};
-  s.engine.pacing = o.pacing;
-  s.engine.turnaround = static_cast<Micros>(o.turnaroundMs) * 1000;
-  s.engine.checkBaud = o.checkBaud;
-  s.engine.faults = o.faults;
-  s.engine.seed = seed;
-  s.ok = true;
-  return s;
+    s.engine.address = static_cast<std::uint8_t>(uid);
+    s.engine.line = LineSettings{*baud, *parity};
+    s.engine.pacing = o.pacing;
+    s.engine.turnaround = static_cast<Micros>(o.turnaroundMs) * 1000;
+    s.engine.checkBaud = o.checkBaud;
+    s.engine.faults = o.faults;
+    s.engine.seed = seed;
+    s.ok = true;
+    return s;
 }
 
 }  // namespace vek::sim

@@ -15,28 +15,28 @@
 namespace vek::sim {
 
 struct Options {
-  std::optional<std::string> device;
-  std::optional<std::string> link;
-  std::optional<std::string> imagePath;
-  std::optional<std::string> logPath;
-  std::optional<unsigned> baud;
-  std::optional<Parity> parity;
-  std::optional<int> slave;
-  std::optional<std::uint16_t> model;
-  std::optional<std::uint64_t> seed;
-  bool staticImage = false;
-  WarningSchedule warnings;
-  bool pacing = true;
-  unsigned turnaroundMs = 3;
-  bool checkBaud = false;
-  FaultConfig faults;
-  bool help = false;
+    std::optional<std::string> device;
+    std::optional<std::string> link;
+    std::optional<std::string> imagePath;
+    std::optional<std::string> logPath;
+    std::optional<unsigned> baud;
+    std::optional<Parity> parity;
+    std::optional<int> slave;
+    std::optional<std::uint16_t> model;
+    std::optional<std::uint64_t> seed;
+    bool staticImage = false;
+    WarningSchedule warnings;
+    bool pacing = true;
+    unsigned turnaroundMs = 3;
+    bool checkBaud = false;
+    FaultConfig faults;
+    bool help = false;
 };
 
 struct OptionsResult {
-  bool ok = false;
-  Options options;
-  std::string error;
+    bool ok = false;
+    Options options;
+    std::string error;
 };
 
 // `args` without the program name. Accepts "--name value" and "--name=value".
@@ -45,10 +45,10 @@ OptionsResult parseOptions(const std::vector<std::string>& args);
 std::string usage(std::string_view program);
 
 struct Startup {
-  bool ok = false;
-  std::string error;
-  RegisterImage image;
-  EngineConfig engine;
+    bool ok = false;
+    std::string error;
+    RegisterImage image;
+    EngineConfig engine;
 };
 
 // Factory image, then the image file, then the options that name a register (--slave is

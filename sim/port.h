@@ -8,15 +8,15 @@
 namespace vek::sim {
 
 struct Port {
-  int fd = -1;
-  // Our own open handle on the pseudo-terminal's far end. While it is open the master may
-  // close and reopen the device as often as it likes without us seeing a hang-up, and the
-  // far end's settings stay raw between its visits.
-  int keepFd = -1;
-  std::string path;  // what the master opens
-  bool pty = false;        // a pseudo-terminal we made
-  bool ptyDevice = false;  // a --device that is the far end of somebody else's pseudo-terminal
-  bool open() const { return fd >= 0; }
+    int fd = -1;
+    // Our own open handle on the pseudo-terminal's far end. While it is open the master may
+    // close and reopen the device as often as it likes without us seeing a hang-up, and the
+    // far end's settings stay raw between its visits.
+    int keepFd = -1;
+    std::string path;        // what the master opens
+    bool pty = false;        // a pseudo-terminal we made
+    bool ptyDevice = false;  // a --device that is the far end of somebody else's pseudo-terminal
+    bool open() const { return fd >= 0; }
 };
 
 // The far end starts raw at the simulator's own speed, so that --check-baud passes a master

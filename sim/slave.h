@@ -19,10 +19,10 @@ constexpr std::uint8_t kIllegalValue = 0x03;
 
 // A frame that passed the CRC and is for this slave (or for everyone).
 struct Request {
-  std::uint8_t address = 0;   // 0 = broadcast
-  std::uint8_t function = 0;
-  std::vector<std::uint8_t> frame;  // the whole frame, CRC included
-  bool broadcast() const { return address == 0; }
+    std::uint8_t address = 0;  // 0 = broadcast
+    std::uint8_t function = 0;
+    std::vector<std::uint8_t> frame;  // the whole frame, CRC included
+    bool broadcast() const { return address == 0; }
 };
 
 // Why a frame is not a request for us. A slave answers none of these.
@@ -30,26 +30,26 @@ enum class Ignored { None, TooShort, TooLong, BadCrc, OtherSlave, Garbled };
 const char* describe(Ignored reason);
 
 struct Screened {
-  Ignored reason = Ignored::None;
-  Request request;  // valid when reason == None
+    Ignored reason = Ignored::None;
+    Request request;  // valid when reason == None
 };
 
 Screened screen(std::span<const std::uint8_t> frame, std::uint8_t ourAddress);
 
 struct RegisterWrite {
-  int number;
-  std::uint16_t before;
-  std::uint16_t after;
+    int number;
+    std::uint16_t before;
+    std::uint16_t after;
 };
 
 struct Outcome {
-  std::vector<std::uint8_t> reply;  // complete frame with CRC; empty for a broadcast
-  std::optional<std::uint8_t> exception;
-  std::vector<RegisterWrite> writes;
-  // Effects the device applies only once its reply has left: until then it still listens
-  // at the old address and line settings.
-  std::optional<std::uint8_t> newAddress;
-  std::optional<LineSettings> newLine;
+    std::vector<std::uint8_t> reply;  // complete frame with CRC; empty for a broadcast
+    std::optional<std::uint8_t> exception;
+    std::vector<RegisterWrite> writes;
+    // Effects the device applies only once its reply has left: until then it still listens
+    // at the old address and line settings.
+    std::optional<std::uint8_t> newAddress;
+    std::optional<LineSettings> newLine;
 };
 
 // Carries out a screened request on the image. `line` is the slave's current line setting,

@@ -7,10 +7,11 @@
 namespace vek::sim {
 
 template <typename... Parts>
-std::string cat(const Parts&... parts) {
-  std::string s;
-  (s.append(std::string_view(parts)), ...);
-  return s;
+std::string cat(const Parts&... parts)
+{
+    std::string s;
+    (s.append(std::string_view(parts)), ...);
+    return s;
 }
 
 }  // namespace vek::sim

@@ -15,8 +15,8 @@ int PanelModel::acceptsUserValue(const Control& c, const Value& v) const
     if (c.type != DataType::String) {
         if (std::holds_alternative<std::string>(v))
             return UIE_TYPE_MISMATCH;
-        const double d = std::holds_alternative<double>(v) ? std::get<double>(v)
-                                                           : static_cast<double>(std::get<long long>(v));
+        const double d =
+            std::holds_alternative<double>(v) ? std::get<double>(v) : static_cast<double>(std::get<long long>(v));
         if (!std::isfinite(d) || (c.min && d < *c.min) || (c.max && d > *c.max))
             return UIE_TYPE_MISMATCH;
         // A whole-number control takes whole numbers: 12.5 must not quietly become 12.

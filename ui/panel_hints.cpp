@@ -80,10 +80,14 @@ public:
             h.quit = place(button(o.value("quit"), "layout.quit"), "layout.quit");
         if (o.contains("enter"))
             h.enter = button(o.value("enter"), "layout.enter");
-        h.hidden = list<int>(o, "hidden", [&](const QJsonValue& e, const std::string& at) { return place(control(e, at), at); });
-        h.header = list<int>(o, "header", [&](const QJsonValue& e, const std::string& at) { return place(visible(e, at), at); });
-        h.buttons = list<int>(o, "buttons", [&](const QJsonValue& e, const std::string& at) { return place(button(e, at), at); });
-        h.sections = list<SectionHint>(o, "sections", [&](const QJsonValue& e, const std::string& at) { return section(e, at); });
+        h.hidden = list<int>(o, "hidden",
+                             [&](const QJsonValue& e, const std::string& at) { return place(control(e, at), at); });
+        h.header = list<int>(o, "header",
+                             [&](const QJsonValue& e, const std::string& at) { return place(visible(e, at), at); });
+        h.buttons = list<int>(o, "buttons",
+                              [&](const QJsonValue& e, const std::string& at) { return place(button(e, at), at); });
+        h.sections = list<SectionHint>(o, "sections",
+                                       [&](const QJsonValue& e, const std::string& at) { return section(e, at); });
         return h;
     }
 
@@ -190,7 +194,8 @@ private:
             s.group = o.value("group").toString().toStdString();
             if (!o.value("group").isString() || s.group.empty())
                 throw Refusal{where + ".group: expected a group's name"};
-            if (std::none_of(p_.controls.begin(), p_.controls.end(), [&](const Control& c) { return c.group == s.group; }))
+            if (std::none_of(p_.controls.begin(), p_.controls.end(),
+                             [&](const Control& c) { return c.group == s.group; }))
                 throw Refusal{where + ".group: no control carries the group \"" + s.group + "\""};
             const auto [it, fresh] = groupAt_.emplace(s.group, where);
             if (!fresh)

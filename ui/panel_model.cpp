@@ -244,8 +244,8 @@ int PanelModel::SetCtrlAttribute(int handle, int ctrl, int attr, const Value& v)
         return UIE_NO_SUCH_CONTROL;
     const bool isText = std::holds_alternative<std::string>(v);
     const long long n = std::holds_alternative<long long>(v) ? std::get<long long>(v)
-                        : std::holds_alternative<double>(v) ? static_cast<long long>(std::get<double>(v))
-                                                            : 0;
+                        : std::holds_alternative<double>(v)  ? static_cast<long long>(std::get<double>(v))
+                                                             : 0;
     switch (attr) {
     case ATTR_DIMMED:
         if (isText)
@@ -277,8 +277,7 @@ int PanelModel::SetCtrlAttribute(int handle, int ctrl, int attr, const Value& v)
         (attr == ATTR_MIN_VALUE ? c->min : c->max) = d;
         break;
     }
-    default:
-        break;
+    default: break;
     }
     c->attributes[attr] = v;
     if (observer_)
@@ -328,7 +327,7 @@ int PanelModel::NewCtrl(int handle, int style, const std::string& label, int top
     c.constant = "PICTURE_" + std::to_string(id);
     c.kind = Kind::Picture;
     c.label = label;
-    c.attributes[-1] = static_cast<long long>(top);   // position hints, kept for a view that wants them
+    c.attributes[-1] = static_cast<long long>(top);  // position hints, kept for a view that wants them
     c.attributes[-2] = static_cast<long long>(left);
     p->controls.push_back(std::move(c));
     if (observer_)

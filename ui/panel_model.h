@@ -52,30 +52,30 @@ struct Control {
     std::string constant;
     Kind kind = Kind::Decoration;
     DataType type = DataType::None;
-    bool indicator = false;           // display only: the user cannot change it
-    std::string label;                // label, or a text message's text
+    bool indicator = false;  // display only: the user cannot change it
+    std::string label;       // label, or a text message's text
     std::string callbackName;
     CtrlCallback callback;
-    std::vector<RingItem> items;      // rings, ring slides, binary switches
+    std::vector<RingItem> items;  // rings, ring slides, binary switches
     Value value = 0LL;
-    std::optional<double> min, max;   // accepted range for user input
-    int precision = -1;               // digits after the point for floating display (-1: view decides)
-    int maxLength = 0;                // longest text the user may type (0: no limit)
-    std::string group;                // layout hint: the frame this control belongs to
-    bool elideMiddle = false;         // layout hint: a long text loses its middle, not its end
+    std::optional<double> min, max;  // accepted range for user input
+    int precision = -1;              // digits after the point for floating display (-1: view decides)
+    int maxLength = 0;               // longest text the user may type (0: no limit)
+    std::string group;               // layout hint: the frame this control belongs to
+    bool elideMiddle = false;        // layout hint: a long text loses its middle, not its end
     bool dimmed = false;
-    int textColor = -1;               // 0xRRGGBB, -1 = the view's default
+    int textColor = -1;  // 0xRRGGBB, -1 = the view's default
     bool passwordMask = false;
     std::map<int, Value> attributes;  // every attribute ever set, by code
     double interval = 0.0;            // timers
     bool enabled = false;
     double nextDue = 0.0;
-    std::string imagePath;            // pictures
+    std::string imagePath;  // pictures
     bool imageLoaded = false;
 
     // Index of the item holding `v`, or -1 when no item does.
     int itemIndexOf(long long v) const;
-    bool carriesValue() const;        // saved by SavePanelState
+    bool carriesValue() const;  // saved by SavePanelState
 };
 
 // Layout hints: how a view arranges a panel, from the panel's "layout" object in the
@@ -88,8 +88,8 @@ struct RowHint {
 };
 
 struct SectionHint {
-    std::string group;          // members: the controls carrying this group hint
-    int titleMsg = 0;           // a text message as the frame's title (0: the one reading `group`)
+    std::string group;  // members: the controls carrying this group hint
+    int titleMsg = 0;   // a text message as the frame's title (0: the one reading `group`)
     int column = 0;
     bool wide = false;          // spans all columns, below them
     bool horizontal = false;    // values side by side instead of one per row
@@ -98,12 +98,12 @@ struct SectionHint {
 };
 
 struct LayoutHints {
-    std::vector<int> header;    // above everything (after any picture)
-    std::vector<int> hidden;    // kept off screen besides decorations and timers
-    std::vector<int> buttons;   // the button row's order; other buttons follow in resource order
+    std::vector<int> header;   // above everything (after any picture)
+    std::vector<int> hidden;   // kept off screen besides decorations and timers
+    std::vector<int> buttons;  // the button row's order; other buttons follow in resource order
     std::vector<SectionHint> sections;
-    int quit = 0;               // pressed by closing the window; ends the button row
-    int enter = 0;              // pressed by Enter in an entry with no callback of its own
+    int quit = 0;   // pressed by closing the window; ends the button row
+    int enter = 0;  // pressed by Enter in an entry with no callback of its own
 };
 
 struct Panel {
@@ -111,10 +111,10 @@ struct Panel {
     int id = 0;
     std::string constant;
     std::string title;
-    bool escapeCloses = true;         // layout hint: Escape presses the window's Quit
+    bool escapeCloses = true;  // layout hint: Escape presses the window's Quit
     LayoutHints layout;
     bool visible = false;
-    std::vector<Control> controls;    // in resource order
+    std::vector<Control> controls;  // in resource order
     std::map<int, Value> attributes;
 
     Control* find(int ctrl);
@@ -169,7 +169,7 @@ public:
     // shows one that matches no item as unknown.
     int SetCtrlVal(int panel, int ctrl, const Value& v);
     template <class T>
-        requires std::is_arithmetic_v<T>
+    requires std::is_arithmetic_v<T>
     int SetCtrlVal(int panel, int ctrl, T v)
     {
         if constexpr (std::is_floating_point_v<T>)

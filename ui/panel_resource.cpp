@@ -19,9 +19,9 @@ namespace {
 std::optional<Kind> kindOf(const QString& s)
 {
     static const std::map<QString, Kind> kinds = {
-        {"numeric", Kind::Numeric}, {"string", Kind::String},   {"textmsg", Kind::TextMsg},
-        {"ring", Kind::Ring},       {"ringslide", Kind::RingSlide}, {"binary", Kind::Binary},
-        {"led", Kind::Led},         {"button", Kind::Button},   {"tank", Kind::Tank},
+        {"numeric", Kind::Numeric}, {"string", Kind::String},         {"textmsg", Kind::TextMsg},
+        {"ring", Kind::Ring},       {"ringslide", Kind::RingSlide},   {"binary", Kind::Binary},
+        {"led", Kind::Led},         {"button", Kind::Button},         {"tank", Kind::Tank},
         {"timer", Kind::Timer},     {"decoration", Kind::Decoration}, {"picture", Kind::Picture},
     };
     auto it = kinds.find(s);
@@ -33,7 +33,7 @@ std::optional<Kind> kindOf(const QString& s)
 std::optional<DataType> typeOf(const QString& s)
 {
     static const std::map<QString, DataType> types = {
-        {"int", DataType::Int},       {"short", DataType::Short}, {"unsigned short", DataType::UShort},
+        {"int", DataType::Int},           {"short", DataType::Short}, {"unsigned short", DataType::UShort},
         {"unsigned int", DataType::UInt}, {"float", DataType::Float}, {"double", DataType::Double},
         {"string", DataType::String},
     };
@@ -48,19 +48,15 @@ DataType defaultType(Kind k)
 {
     switch (k) {
     case Kind::String:
-    case Kind::TextMsg:
-        return DataType::String;
+    case Kind::TextMsg: return DataType::String;
     case Kind::Numeric:
     case Kind::Ring:
     case Kind::RingSlide:
     case Kind::Binary:
     case Kind::Led:
-    case Kind::Button:
-        return DataType::Int;
-    case Kind::Tank:
-        return DataType::Double;
-    default:
-        return DataType::None;
+    case Kind::Button: return DataType::Int;
+    case Kind::Tank: return DataType::Double;
+    default: return DataType::None;
     }
 }
 
@@ -106,8 +102,8 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out, std::st
             Control c;
             c.id = co.value("id").toInt(-1);
             c.constant = str(co.value("constant").toString());
-            const std::string where = panelName + ", control " +
-                                      (c.constant.empty() ? "number " + std::to_string(index + 1) : c.constant);
+            const std::string where =
+                panelName + ", control " + (c.constant.empty() ? "number " + std::to_string(index + 1) : c.constant);
             ++index;
             const auto kind = kindOf(co.value("kind").toString());
             if (c.id <= 0)
@@ -130,8 +126,8 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out, std::st
             } else {
                 c.type = defaultType(c.kind);
             }
-            c.indicator = co.value("mode").toString() == "indicator" || c.kind == Kind::Led ||
-                          c.kind == Kind::Tank || c.kind == Kind::TextMsg;
+            c.indicator = co.value("mode").toString() == "indicator" || c.kind == Kind::Led || c.kind == Kind::Tank ||
+                          c.kind == Kind::TextMsg;
             c.label = str(co.value(c.kind == Kind::TextMsg ? "text" : "label").toString());
             c.callbackName = str(co.value("callback").toString());
             for (const QJsonValue& iv : co.value("items").toArray()) {

@@ -20,8 +20,8 @@ int coerce(DataType t, const Value& in, Value& out)
     if (isText || t == DataType::None)
         return UIE_TYPE_MISMATCH;
     if (t == DataType::Float || t == DataType::Double) {
-        double d = std::holds_alternative<double>(in) ? std::get<double>(in)
-                                                      : static_cast<double>(std::get<long long>(in));
+        double d =
+            std::holds_alternative<double>(in) ? std::get<double>(in) : static_cast<double>(std::get<long long>(in));
         if (t == DataType::Float)
             d = static_cast<double>(static_cast<float>(d));
         out = d;
@@ -67,10 +67,8 @@ bool Control::carriesValue() const
     case Kind::RingSlide:
     case Kind::Binary:
     case Kind::Led:
-    case Kind::Tank:
-        return true;
-    default:
-        return false;
+    case Kind::Tank: return true;
+    default: return false;
     }
 }
 

@@ -41,19 +41,19 @@ public:
     };
     // Called with each frame the master wrote on `port`.
     std::function<void(int port, const Bytes& frame)> peer;
-    void inject(int port, const Bytes& bytes);                    // bytes arrive now
+    void inject(int port, const Bytes& bytes);                       // bytes arrive now
     void injectAfter(int port, double seconds, const Bytes& bytes);  // bytes arrive later
-    void deliverWritten();                                        // hand pending bytes to the peer now
+    void deliverWritten();                                           // hand pending bytes to the peer now
     bool isOpen(int port) const { return open_.count(port) != 0; }
     std::size_t queued(int port) const;
 
-    std::vector<Bytes> frames;        // every frame the master wrote, in order
-    std::vector<OpenCall> opens;      // every OpenComConfig call
-    std::vector<int> closes;          // every CloseCom call
-    std::set<int> absent;             // ports whose device is missing: opening them fails
+    std::vector<Bytes> frames;           // every frame the master wrote, in order
+    std::vector<OpenCall> opens;         // every OpenComConfig call
+    std::vector<int> closes;             // every CloseCom call
+    std::set<int> absent;                // ports whose device is missing: opening them fails
     std::map<int, std::string> devices;  // the device a port opens on; else what ResolveComPort says
-    int failNextRead = 0;             // a negative code makes the next ComRd report it
-    int failNextPeek = 0;             // a negative code makes the next ComPeek report it
+    int failNextRead = 0;                // a negative code makes the next ComRd report it
+    int failNextPeek = 0;                // a negative code makes the next ComPeek report it
     std::map<int, double> timeouts;
 
 private:

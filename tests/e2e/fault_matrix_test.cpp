@@ -141,7 +141,8 @@ TEST(AdapterUnplugged, TheProgramKeepsTryingWithoutSpinningAndRecoversByItselfWh
     const int pollsWhileGone = p.polls() - pollsAtHangup;
     std::printf("adapter gone %.1f s: CPU %.3f s = %.2f %% of one core; %d requests counted meanwhile\n", wall, cpu,
                 100.0 * cpu / wall, pollsWhileGone);
-    ::testing::Test::RecordProperty("cpu_percent_while_gone", QString::number(100.0 * cpu / wall, 'f', 2).toStdString());
+    ::testing::Test::RecordProperty("cpu_percent_while_gone",
+                                    QString::number(100.0 * cpu / wall, 'f', 2).toStdString());
 
     EXPECT_LT(cpu / wall, 0.20);
     // Still trying at the usual pace: a tick every 6 s or so, not a burst and not a stop.
@@ -152,14 +153,15 @@ TEST(AdapterUnplugged, TheProgramKeepsTryingWithoutSpinningAndRecoversByItselfWh
     EXPECT_TRUE(lampSeen);
     const QString cannotOpen = QString::fromStdString(platform::Rs232ErrorText(platform::RS_ERR_CANNOT_OPEN) + ": " +
                                                       ws.linkPath() + " (No such file or directory)");
-    EXPECT_TRUE(messages.count(cannotOpen)) << (messages.empty() ? std::string("no message")
-                                                                 : messages.begin()->toStdString());
+    EXPECT_TRUE(messages.count(cannotOpen))
+        << (messages.empty() ? std::string("no message") : messages.begin()->toStdString());
     messages.erase("-NO RESPONSE-");
     EXPECT_EQ(messages, std::set<QString>{cannotOpen});
     EXPECT_EQ(shownOnMain(p), shownAtHangup);
     EXPECT_EQ(p.validReplies(), validAtHangup);
 
-    ASSERT_TRUE(runEventsUntil([&] { return p.validReplies() == validAtHangup + 1; }, 15000)) << p.message().toStdString();
+    ASSERT_TRUE(runEventsUntil([&] { return p.validReplies() == validAtHangup + 1; }, 15000))
+        << p.message().toStdString();
     EXPECT_EQ(p.message(), "");
     EXPECT_FALSE(p.lamp());
     EXPECT_EQ(shownOnMain(p), expectedFrom(Registers(sim.log().replies().back().bytes)));
@@ -173,7 +175,8 @@ TEST(StaleReplies, AReplyArrivingAfterItsWindowIsNeverTakenAsTheAnswerToTheNextR
     ws.writeSettingsForCom1();
     // Request 1 answered, 2 answered late, 3 lost (only the late reply 2 is then on the
     // line), 4 answered late, 5 answered.
-    Simulator sim(ws.linkPath(), ws.path("sim.log"), {"--seed", "19", "--delay-ms", "1500,every:2", "--drop", "every:3"});
+    Simulator sim(ws.linkPath(), ws.path("sim.log"),
+                  {"--seed", "19", "--delay-ms", "1500,every:2", "--drop", "every:3"});
     ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
     RunningProgram p;
 

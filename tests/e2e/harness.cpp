@@ -126,9 +126,15 @@ Workspace::~Workspace()
         ADD_FAILURE() << "cannot go back to " << previousCwd_;
 }
 
-std::string Workspace::path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
+std::string Workspace::path(const std::string& name) const
+{
+    return dir_.filePath(QString::fromStdString(name)).toStdString();
+}
 
-void Workspace::writeSettingsForCom1() const { write("RS_Settings", "[0]\nCOMPORT=1\nPorta=1\nBAUD_RATE=0\nPARITY=0\n"); }
+void Workspace::writeSettingsForCom1() const
+{
+    write("RS_Settings", "[0]\nCOMPORT=1\nPorta=1\nBAUD_RATE=0\nPARITY=0\n");
+}
 
 void Workspace::write(const std::string& name, const std::string& text) const
 {
@@ -198,8 +204,7 @@ std::vector<LogEntry> SimLog::events(const std::string& name) const
 
 // --- Simulator ---
 
-Simulator::Simulator(const std::string& link, const std::string& logPath, const QStringList& options)
-    : log_(logPath)
+Simulator::Simulator(const std::string& link, const std::string& logPath, const QStringList& options) : log_(logPath)
 {
     QStringList args{"--link", QString::fromStdString(link), "--log", QString::fromStdString(logPath)};
     args += options;
@@ -256,8 +261,7 @@ float Registers::real(int n) const
 
 // --- RunningProgram ---
 
-RunningProgram::RunningProgram(bool pumpTimers)
-    : program_(std::make_unique<Program>(VEK_RESOURCE_DIR, &popups_))
+RunningProgram::RunningProgram(bool pumpTimers) : program_(std::make_unique<Program>(VEK_RESOURCE_DIR, &popups_))
 {
     EXPECT_EQ(program_->start(), 0);
     if (pumpTimers) {
@@ -386,9 +390,9 @@ ShownMeasurements expectedFrom(const Registers& r)
 {
     // The window's precisions: level 1 decimal, temperature 1, output 2, frequency 1.
     auto fixed = [](float v, int decimals) { return QString::number(static_cast<double>(v), 'f', decimals); };
-    return {QString::number(r.reg(1)),      QString::number(static_cast<std::int16_t>(r.reg(2))),
-            fixed(r.real(3), 1),             fixed(r.real(5), 1),
-            fixed(r.real(7), 2),             fixed(r.real(9), 1)};
+    return {QString::number(r.reg(1)), QString::number(static_cast<std::int16_t>(r.reg(2))),
+            fixed(r.real(3), 1),       fixed(r.real(5), 1),
+            fixed(r.real(7), 2),       fixed(r.real(9), 1)};
 }
 
 std::ostream& operator<<(std::ostream& os, const ShownMeasurements& m)

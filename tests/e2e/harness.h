@@ -117,7 +117,10 @@ private:
 class Registers {
 public:
     explicit Registers(Bytes reply) : b_(std::move(reply)) {}
-    int reg(int n) const { return b_.at(static_cast<std::size_t>(2 * n + 1)) << 8 | b_.at(static_cast<std::size_t>(2 * n + 2)); }
+    int reg(int n) const
+    {
+        return b_.at(static_cast<std::size_t>(2 * n + 1)) << 8 | b_.at(static_cast<std::size_t>(2 * n + 2));
+    }
     // A float in registers n (low 16 bits) and n + 1 (high 16 bits).
     float real(int n) const;
     const Bytes& bytes() const { return b_; }

@@ -71,7 +71,8 @@ TEST(DataLogger, EveryValidPollWritesARowWithTheTransmittersNumbers)
     ws.writeSettingsForCom1();
     ws.write("image.json", R"({"registers": {"1": 1234, "2": 3456, "54": 2, "60": 1, "61": 0},
                                "floats": {"3": 42.5, "5": 21.3, "7": 12.8}})");
-    Simulator sim(ws.linkPath(), ws.path("sim.log"), {"--static", "--image", QString::fromStdString(ws.path("image.json"))});
+    Simulator sim(ws.linkPath(), ws.path("sim.log"),
+                  {"--static", "--image", QString::fromStdString(ws.path("image.json"))});
     ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
     RunningProgram p;
 
@@ -91,7 +92,8 @@ TEST(DataLogger, EveryValidPollWritesARowWithTheTransmittersNumbers)
 
     const std::string text = ws.read("tank.xls");
     const std::string header =
-        "Date\tTime\tDist[mm]\tLevel[mm]\tLevel[%]\tTemp[\xB0" "C]\tOutput[mA]\tMeasure status\tRL1 Status\tRL2 Status\n";
+        "Date\tTime\tDist[mm]\tLevel[mm]\tLevel[%]\tTemp[\xB0"
+        "C]\tOutput[mA]\tMeasure status\tRL1 Status\tRL2 Status\n";
     ASSERT_EQ(text.substr(0, header.size()), header);
     const QStringList rows = QString::fromLatin1(text.substr(header.size())).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 2) << text;

@@ -43,7 +43,8 @@ TEST(SerialSettings, PortBaudAndParitySavedInTheSettingsWindowBringPollingBackAf
 {
     Workspace ws;
     // The simulator ignores requests sent at any speed but its own.
-    Simulator sim(ws.linkPath(), ws.path("sim.log"), {"--seed", "5", "--baud", "19200", "--parity", "even", "--check-baud"});
+    Simulator sim(ws.linkPath(), ws.path("sim.log"),
+                  {"--seed", "5", "--baud", "19200", "--parity", "even", "--check-baud"});
     ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
 
     {
@@ -151,7 +152,8 @@ TEST(Exit, ExitOnTheMainWindowEndsTheProgramWithStatusZeroAndClosesThePortWhatev
         p.typeAndEnter(p.app().st.panelPassword, "STRING", "tundo");
         p.doubleClick(main, "UID");
         const auto& st = p.app().st;
-        for (int h : {st.panelUser, st.panelInfo, st.panelDataLog, st.panelRs485, st.panelAdvanced, st.panelWriteDialog})
+        for (int h :
+             {st.panelUser, st.panelInfo, st.panelDataLog, st.panelRs485, st.panelAdvanced, st.panelWriteDialog})
             if (p.shown(h))
                 othersOpen.push_back(h);
         portBefore = p.program().com().DevicePath(1);

@@ -91,7 +91,7 @@ TEST_F(Writing, ARingAndASlideChangedOnUserSetUpWriteTheirItemValuesAndReadBack)
     p->click(p->main(), "SET_UP_UT");
     const int user = p->app().st.panelUser;
     ASSERT_TRUE(p->shown(user));
-    EXPECT_EQ(p->text(user, "MEDIUM"), "Liquid");     // register 44 holds 4
+    EXPECT_EQ(p->text(user, "MEDIUM"), "Liquid");  // register 44 holds 4
     EXPECT_EQ(p->text(user, "MB_PARITY"), "No Parity");
 
     p->choose(user, "MEDIUM", "Liquid Pipe");

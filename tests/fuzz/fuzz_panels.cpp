@@ -80,7 +80,9 @@ void checkHints(const ui::Panel& p)
         check(c != nullptr, "a hint names no control of the panel:", std::to_string(id));
         return c->kind;
     };
-    auto once = [&](int id) { check(placed.insert(id).second, "a hint places a control twice:", p.find(id)->constant); };
+    auto once = [&](int id) {
+        check(placed.insert(id).second, "a hint places a control twice:", p.find(id)->constant);
+    };
     auto hasFace = [](Kind k) { return k != Kind::Decoration && k != Kind::Timer; };
     for (int id : h.hidden) {
         kindOf(id);
@@ -102,7 +104,8 @@ void checkHints(const ui::Panel& p)
         check(kindOf(h.enter) == Kind::Button, "the enter hint names a non-button");
     std::set<std::string> groups;
     for (const ui::SectionHint& s : h.sections) {
-        check(s.column >= 0 && s.column < 8 && s.split >= 1 && s.split <= 8, "a section's column or split out of range");
+        check(s.column >= 0 && s.column < 8 && s.split >= 1 && s.split <= 8,
+              "a section's column or split out of range");
         check(s.group.empty() || groups.insert(s.group).second, "two sections for one group:", s.group);
         if (s.titleMsg) {
             check(kindOf(s.titleMsg) == Kind::TextMsg, "a frame titled by a non-text message");
@@ -151,7 +154,8 @@ void checkPlan(const ui::Panel& p)
     for (const auto& [id, times] : n)
         check(times == 1 && p.find(id), "the plan places a control twice:", std::to_string(id));
     check(plan.columns >= 1 && plan.columns <= 8, "the plan has too many columns");
-    check(!plan.quitCtrl || (!plan.buttons.empty() && plan.buttons.back() == plan.quitCtrl), "the quit button does not end the row");
+    check(!plan.quitCtrl || (!plan.buttons.empty() && plan.buttons.back() == plan.quitCtrl),
+          "the quit button does not end the row");
 }
 
 bool callbacksKnown(const ui::Panel& p)
@@ -185,8 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkWellFormed(parsed, panelId);
         checkHints(parsed);
         checkPlan(parsed);
-    }
-    else
+    } else
         check(rc < 0, "the parser returned a positive code");
 
     {

@@ -25,9 +25,9 @@
 #include "mb_rtu_master.h"
 
 using namespace vek;
-using vek::test::AppRig;
 using vek::fuzz::check;
 using vek::fuzz::same;
+using vek::test::AppRig;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -65,9 +65,9 @@ std::vector<Shown> snapshot(int handle, std::initializer_list<int> skip = {})
 
 // The main window's measurements and warnings, which a poll without a valid reply greys
 // (their values stay) once there has been a valid one.
-constexpr int kGreyedWhenStale[] = {PANEL_DISTANCE_MM, PANEL_LEVEL_MM,  PANEL_LEVEL_PERC, PANEL_NUMERICTANK,
-                                    PANEL_TEMPERATURE, PANEL_OUTPUT_MA, PANEL_FREQUENCY,  PANEL_MEASURE_STATUS,
-                                    PANEL_SENSOR,      PANEL_RL1_LED,   PANEL_RL2_LED,    PANEL_ERROR_MSG,
+constexpr int kGreyedWhenStale[] = {PANEL_DISTANCE_MM,  PANEL_LEVEL_MM,  PANEL_LEVEL_PERC, PANEL_NUMERICTANK,
+                                    PANEL_TEMPERATURE,  PANEL_OUTPUT_MA, PANEL_FREQUENCY,  PANEL_MEASURE_STATUS,
+                                    PANEL_SENSOR,       PANEL_RL1_LED,   PANEL_RL2_LED,    PANEL_ERROR_MSG,
                                     PANEL_ERROR_MSG_LED};
 
 void checkUnchanged(const std::vector<Shown>& before, const std::vector<Shown>& after, const char* window,
@@ -75,9 +75,8 @@ void checkUnchanged(const std::vector<Shown>& before, const std::vector<Shown>& 
 {
     check(before.size() == after.size(), "a window gained or lost controls:", window);
     for (std::size_t i = 0; i < before.size(); ++i) {
-        const bool greys =
-            stale && std::find(std::begin(kGreyedWhenStale), std::end(kGreyedWhenStale), before[i].ctrl) !=
-                         std::end(kGreyedWhenStale);
+        const bool greys = stale && std::find(std::begin(kGreyedWhenStale), std::end(kGreyedWhenStale),
+                                              before[i].ctrl) != std::end(kGreyedWhenStale);
         check(before[i].ctrl == after[i].ctrl && same(before[i].value, after[i].value) &&
                   (greys ? after[i].dimmed : before[i].dimmed == after[i].dimmed) && before[i].label == after[i].label,
               "a rejected reply changed a window:", std::string(window) + " control " + std::to_string(before[i].ctrl));
@@ -144,8 +143,13 @@ Request requestFrom(const std::uint8_t* h)
     } else {
         r.quantity = h[5];
         if (r.quantity <= 123) {
-            Bytes f = {r.slave, 0x10, static_cast<std::uint8_t>(wire >> 8), static_cast<std::uint8_t>(wire), 0,
-                       static_cast<std::uint8_t>(r.quantity), static_cast<std::uint8_t>(2 * r.quantity)};
+            Bytes f = {r.slave,
+                       0x10,
+                       static_cast<std::uint8_t>(wire >> 8),
+                       static_cast<std::uint8_t>(wire),
+                       0,
+                       static_cast<std::uint8_t>(r.quantity),
+                       static_cast<std::uint8_t>(2 * r.quantity)};
             for (std::uint32_t i = 0; i < r.quantity; ++i) {
                 f.push_back(static_cast<std::uint8_t>(writeValues[i] >> 8));
                 f.push_back(static_cast<std::uint8_t>(writeValues[i]));
@@ -162,9 +166,9 @@ Request requestFrom(const std::uint8_t* h)
 struct Verdict {
     bool valid = false;
     bool serialError = false;
-    bool functionOk = true;     // when false, the byte-count marker may or may not appear
-    std::string message;        // exact, unless !functionOk
-    std::string messageNoCount; // the alternative without "-BYTESNUM-" when !functionOk
+    bool functionOk = true;      // when false, the byte-count marker may or may not appear
+    std::string message;         // exact, unless !functionOk
+    std::string messageNoCount;  // the alternative without "-BYTESNUM-" when !functionOk
 };
 
 // What the link must conclude from `reply` arriving whole before the read.
@@ -181,7 +185,7 @@ Verdict judge(const Request& q, const Bytes& reply, bool readFails)
         // Only an exception reply is read; five other bytes are left where they are.
         const bool exception = reply[0] == q.slave && reply[1] == (q.function | 0x80) && crcHolds(reply);
         v.serialError = exception && readFails;
-        v.message = !exception    ? "-NO RESPONSE-"
+        v.message = !exception  ? "-NO RESPONSE-"
                     : readFails ? platform::Rs232ErrorText(kSerialError)
                                 : "-EXCEPTION " + std::to_string(reply[2]) + "-";
         return v;
@@ -197,8 +201,8 @@ Verdict judge(const Request& q, const Bytes& reply, bool readFails)
     }
     const bool addressOk = reply[0] == q.slave;
     v.functionOk = reply[1] == q.function;
-    const bool countOk = q.function == 3 ? reply[2] == 156 : std::equal(reply.begin() + 2, reply.begin() + 6,
-                                                                         q.echoFields.begin());
+    const bool countOk =
+        q.function == 3 ? reply[2] == 156 : std::equal(reply.begin() + 2, reply.begin() + 6, q.echoFields.begin());
     const bool crcOk = crcHolds(reply);
     v.valid = addressOk && v.functionOk && countOk && crcOk;
     const std::string uid = addressOk ? "" : "-UID-";
@@ -247,11 +251,16 @@ void checkShown(const Bytes& r)
     // Probe warnings: flags are registers 55-58 equal to 1; no echo with distance is one condition.
     const bool t = reg(r, 55) == 1, e = reg(r, 56) == 1, gain = reg(r, 57) == 1, d = reg(r, 58) == 1;
     std::string w;
-    if (t) w += "-TEMP-";
-    if (e && !d) w += "-NO_ECHO-";
-    if (gain) w += "-GAIN-";
-    if (d && !e) w += "-DIST-";
-    if (e && d) w += "-ECHO BLIND DIST-";
+    if (t)
+        w += "-TEMP-";
+    if (e && !d)
+        w += "-NO_ECHO-";
+    if (gain)
+        w += "-GAIN-";
+    if (d && !e)
+        w += "-DIST-";
+    if (e && d)
+        w += "-ECHO BLIND DIST-";
     check(shownText(p, PANEL_ERROR_MSG) == w, "wrong probe warnings", shownText(p, PANEL_ERROR_MSG) + " vs " + w);
     check(shownNumber(p, PANEL_ERROR_MSG_LED) == (w.empty() ? 0 : 1), "wrong warning lamp");
 }
@@ -260,8 +269,8 @@ void poll(const Request& q, const Bytes& reply, bool readFails)
 {
     AppRig& g = rig();
     const int mainPanel = g.app.st.panelMain;
-    const auto mainBefore =
-        snapshot(mainPanel, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED, PANEL_N_POLLS, PANEL_N_VALID_RESP, PANEL_NUMERIC});
+    const auto mainBefore = snapshot(
+        mainPanel, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED, PANEL_N_POLLS, PANEL_N_VALID_RESP, PANEL_NUMERIC});
     const auto userBefore = snapshot(g.app.st.panelUser);
     const auto advBefore = snapshot(g.app.st.panelAdvanced);
     const int validBefore = g.app.st.validResponseCount;

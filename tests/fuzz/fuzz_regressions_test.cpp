@@ -35,8 +35,9 @@ TEST(PanelResourceRegression, AWholeNumberDefaultNoWholeNumberHoldsMakesTheResou
     for (const char* type : {"int", "short", "unsigned short", "unsigned int"}) {
         for (const char* v : {"1e300", "-1e300", "9.3e18"}) {
             Panel p;
-            const std::string json = resourceWith(std::string(R"({"id": 2, "constant": "N", "kind": "numeric", "type": ")") +
-                                                  type + R"(", "default": )" + v + "}");
+            const std::string json =
+                resourceWith(std::string(R"({"id": 2, "constant": "N", "kind": "numeric", "type": ")") + type +
+                             R"(", "default": )" + v + "}");
             EXPECT_EQ(ParsePanelResource(json, 9, p), UIE_RESOURCE_UNREADABLE) << type << ' ' << v;
         }
     }
@@ -45,11 +46,11 @@ TEST(PanelResourceRegression, AWholeNumberDefaultNoWholeNumberHoldsMakesTheResou
 TEST(PanelResourceRegression, DefaultsInRangeStillLoadAsBefore)
 {
     Panel p;
-    const std::string json = resourceWith(
-        R"({"id": 2, "constant": "N", "kind": "numeric", "type": "int", "default": 2.75},)"
-        R"({"id": 3, "constant": "S", "kind": "numeric", "type": "short", "default": 40000},)"
-        R"({"id": 4, "constant": "F", "kind": "numeric", "type": "double", "default": 1e300},)"
-        R"({"id": 5, "constant": "R", "kind": "ring", "type": "int", "items": [["a", -5], ["b", 9e18]]})");
+    const std::string json =
+        resourceWith(R"({"id": 2, "constant": "N", "kind": "numeric", "type": "int", "default": 2.75},)"
+                     R"({"id": 3, "constant": "S", "kind": "numeric", "type": "short", "default": 40000},)"
+                     R"({"id": 4, "constant": "F", "kind": "numeric", "type": "double", "default": 1e300},)"
+                     R"({"id": 5, "constant": "R", "kind": "ring", "type": "int", "items": [["a", -5], ["b", 9e18]]})");
     ASSERT_EQ(ParsePanelResource(json, 9, p), 0);
     EXPECT_EQ(std::get<long long>(p.find(2)->value), 2) << "a fractional default is cut to its whole part";
     EXPECT_EQ(std::get<long long>(p.find(3)->value), 40000 - 65536) << "a short wraps as the C type would";
@@ -64,11 +65,15 @@ TEST(PanelResourceRegression, ATextMessageWithANumberTypeMakesTheResourceUnreada
 {
     for (const char* type : {"int", "float", "double", "unsigned short"}) {
         Panel p;
-        const std::string json = resourceWith(std::string(R"({"id": 2, "constant": "T", "kind": "textmsg", "text": "x", "type": ")") +
-                                              type + R"(", "default": 1.5})");
+        const std::string json =
+            resourceWith(std::string(R"({"id": 2, "constant": "T", "kind": "textmsg", "text": "x", "type": ")") + type +
+                         R"(", "default": 1.5})");
         EXPECT_EQ(ParsePanelResource(json, 9, p), UIE_RESOURCE_UNREADABLE) << type;
     }
     Panel p;
-    ASSERT_EQ(ParsePanelResource(resourceWith(R"({"id": 2, "constant": "T", "kind": "textmsg", "text": "x", "type": "string"})"), 9, p), 0);
+    ASSERT_EQ(
+        ParsePanelResource(
+            resourceWith(R"({"id": 2, "constant": "T", "kind": "textmsg", "text": "x", "type": "string"})"), 9, p),
+        0);
     EXPECT_EQ(std::get<std::string>(p.find(2)->value), "x");
 }

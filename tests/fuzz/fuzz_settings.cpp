@@ -15,10 +15,10 @@
 #include "fuzz_common.h"
 
 using namespace vek;
-using vek::test::AppRig;
 using vek::fuzz::check;
 using vek::fuzz::checkTyped;
 using vek::fuzz::same;
+using vek::test::AppRig;
 namespace fs = std::filesystem;
 
 namespace {
@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const ui::Panel* q = panels.panel(f.copy);
         for (std::size_t i = 0; i < p->controls.size(); ++i)
             if (p->controls[i].carriesValue())
-                check(same(p->controls[i].value, q->controls[i].value), "settings changed on a save and recall:",
-                      p->controls[i].constant);
+                check(same(p->controls[i].value, q->controls[i].value),
+                      "settings changed on a save and recall:", p->controls[i].constant);
     }
 
     g.app.st.settingsFileName = f.input;

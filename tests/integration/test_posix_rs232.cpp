@@ -133,7 +133,8 @@ TEST_F(PtyTest, PollAndWriteFramesLeaveByteForByteAndTheReplyIsReadWhole)
 {
     FarEnd far(link);
     PosixRs232 port;
-    ASSERT_EQ(port.OpenComConfig(4, "", 19200, RS_PARITY_EVEN, 8, 1, 512, -1), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    ASSERT_EQ(port.OpenComConfig(4, "", 19200, RS_PARITY_EVEN, 8, 1, 512, -1), 0)
+        << port.GetRS232ErrorString(port.ReturnRS232Err());
     EXPECT_EQ(port.DevicePath(4), link);
 
     test::Rig rig;  // the master link's own send path, on the real port
@@ -244,7 +245,8 @@ TEST_F(PtyTest, VanishedDeviceGivesAnErrorWithTextAndThePortReopensWhenItReturns
         EXPECT_FALSE(port.GetRS232ErrorString(port.ReturnRS232Err()).empty());
     }
     FarEnd back(link);  // plugged back in: same name, new device
-    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0) << port.GetRS232ErrorString(port.ReturnRS232Err());
+    ASSERT_EQ(port.OpenComConfig(4, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0)
+        << port.GetRS232ErrorString(port.ReturnRS232Err());
     EXPECT_EQ(port.ComWrtByte(4, 0x42), 0x42);
     EXPECT_EQ(back.readExactly(1), Bytes{0x42});
 }

@@ -58,7 +58,10 @@ int main()
     link.ucFuncCod = 6;
     link.usCoilRegAddress = 12;
     link.usWriteValue = 500;
-    com.peer = [&](int port, const Bytes& frame) { com.inject(port, withCrc({1, 0x86, 2})); (void)frame; };
+    com.peer = [&](int port, const Bytes& frame) {
+        com.inject(port, withCrc({1, 0x86, 2}));
+        (void)frame;
+    };
     o = Exchange(link, io, 1, 0.0);
     expect(o.result == ExchangeResult::Exception && o.exceptionCode == 2, "a refused write is exception 2");
     expect(clock.now() == 4.0, "two poll waits of 1 s and the write's 2 s");

@@ -89,10 +89,10 @@ TEST_F(ViewTest, ABadEntryIsRefusedWithTheRangeAndRaisesNothing)
     model.SetCtrlVal(h, WRITE_VAL_WRITE_VALUE, 500);
     auto* box = widget<QLineEdit>(h, "WRITE_VALUE");
     QApplication::setActiveWindow(view.window(h));
-    for (const QString& typed : {QString(), QStringLiteral("-5"), QStringLiteral("65536"), QStringLiteral("99999999"),
-                                 QStringLiteral("12,5"), QStringLiteral("1.5"), QStringLiteral("1."),
-                                 QStringLiteral("abc"), QStringLiteral(" 5"), QStringLiteral("5 "),
-                                 QStringLiteral("\u00e9"), QStringLiteral("0x10"), QStringLiteral("-")}) {
+    for (const QString& typed :
+         {QString(), QStringLiteral("-5"), QStringLiteral("65536"), QStringLiteral("99999999"), QStringLiteral("12,5"),
+          QStringLiteral("1.5"), QStringLiteral("1."), QStringLiteral("abc"), QStringLiteral(" 5"),
+          QStringLiteral("5 "), QStringLiteral("\u00e9"), QStringLiteral("0x10"), QStringLiteral("-")}) {
         SCOPED_TRACE(typed.toStdString());
         calls.clear();
         popups.popups.clear();

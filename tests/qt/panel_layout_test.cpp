@@ -155,9 +155,10 @@ TEST(PanelLayout, TheQuitButtonEndsTheRowAndEnterPressesTheButtonTheHintsName)
     struct Case {
         int panel, quit, enter;
     };
-    for (const Case& c : {Case{PANEL, PANEL_EXIT, 0}, Case{PANEL_3, PANEL_3_EXIT_3, 0}, Case{PANEL_4, PANEL_4_USCITA, 0},
-                          Case{PASSWORD, PASSWORD_EXIT, PASSWORD_ENTER}, Case{WR_ASCII, WR_ASCII_EXIT, WR_ASCII_CONF_VAL},
-                          Case{WRITE_VAL, WRITE_VAL_EXIT, WRITE_VAL_CONF_VAL}}) {
+    for (const Case& c :
+         {Case{PANEL, PANEL_EXIT, 0}, Case{PANEL_3, PANEL_3_EXIT_3, 0}, Case{PANEL_4, PANEL_4_USCITA, 0},
+          Case{PASSWORD, PASSWORD_EXIT, PASSWORD_ENTER}, Case{WR_ASCII, WR_ASCII_EXIT, WR_ASCII_CONF_VAL},
+          Case{WRITE_VAL, WRITE_VAL_EXIT, WRITE_VAL_CONF_VAL}}) {
         SCOPED_TRACE("panel " + std::to_string(c.panel));
         const PanelPlan plan = PlanPanel(resourcePanel(c.panel));
         EXPECT_EQ(plan.quitCtrl, c.quit);

@@ -122,7 +122,8 @@ void fill(PanelModel& m, int panelId, int h, const QString& logo)
         m.SetCtrlVal(h, PANEL_3_CONFIG_INDEX_2, "7");
         break;
     case PANEL_4:
-        for (int unit : {PANEL_4_RL1_PUMP_LOWER_UNIT, PANEL_4_RL1_PUMP_UPPER_UNIT, PANEL_4_RL2_TH_UNIT, PANEL_4_RL1_TH_UNIT})
+        for (int unit :
+             {PANEL_4_RL1_PUMP_LOWER_UNIT, PANEL_4_RL1_PUMP_UPPER_UNIT, PANEL_4_RL2_TH_UNIT, PANEL_4_RL1_TH_UNIT})
             m.SetCtrlVal(h, unit, "mm");
         m.SetCtrlVal(h, PANEL_4_RL1_TH_VAL, 1500);
         m.SetCtrlVal(h, PANEL_4_RL2_TH_VAL, 500);
@@ -175,7 +176,8 @@ int main(int argc, char** argv)
     PanelModel model(clock, loggingCallbacks(resource));
     qt::QtPanelView view(model);
 
-    const char* names[] = {"", "DATA_LOG", "INFO", "PANEL", "PANEL_2", "PANEL_3", "PANEL_4", "PASSWORD", "WR_ASCII", "WRITE_VAL"};
+    const char* names[] = {"",        "DATA_LOG", "INFO",     "PANEL",    "PANEL_2",
+                           "PANEL_3", "PANEL_4",  "PASSWORD", "WR_ASCII", "WRITE_VAL"};
     std::vector<std::pair<std::string, int>> shown;
     int offset = 0;
     for (int id = 1; id <= 9; ++id) {
@@ -198,7 +200,8 @@ int main(int argc, char** argv)
             for (const auto& [name, h] : shown) {
                 const QString file = QDir(grabDir).filePath(QString::fromStdString(name) + ".png");
                 view.window(h)->grab().save(file);
-                std::cout << file.toStdString() << ' ' << view.window(h)->width() << 'x' << view.window(h)->height() << '\n';
+                std::cout << file.toStdString() << ' ' << view.window(h)->width() << 'x' << view.window(h)->height()
+                          << '\n';
             }
             QCoreApplication::exit(0);
         });

@@ -70,7 +70,8 @@ protected:
                 continue;
             for (const auto& c : p.controls)
                 if (!c.callbackName.empty())
-                    reg[c.callbackName] = [this, name = c.callbackName](int panel, int ctrl, int event, void*, int, int) {
+                    reg[c.callbackName] = [this, name = c.callbackName](int panel, int ctrl, int event, void*, int,
+                                                                        int) {
                         calls.push_back({name, panel, ctrl, event});
                         if (auto it = hooks.find(name); it != hooks.end())
                             it->second(panel, ctrl, event);

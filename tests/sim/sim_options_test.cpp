@@ -12,121 +12,166 @@ namespace {
 OptionsResult parse(std::vector<std::string> args) { return parseOptions(args); }
 }  // namespace
 
-TEST(SimOptions, AcceptsEveryOptionInBothSpellings) {
-  const auto r = parse({"--link", "/tmp/x", "--baud=19200", "--parity", "even", "--slave", "12", "--model", "33",
-                        "--seed", "99", "--warnings", "blind@5-9", "--no-pacing", "--turnaround-ms", "0",
-                        "--drop", "0.1", "--delay-ms", "1500,every:4", "--corrupt-crc", "every:2", "--wrong-slave",
-                        "1", "--short", "0", "--long=0.5", "--noise", "every:7", "--exception", "6",
-                        "--hangup-after", "3", "--return-after-ms", "250", "--log", "/tmp/l", "--image", "i.json",
-                        "--static", "--check-baud"});
-  ASSERT_TRUE(r.ok) << r.error;
-  const Options& o = r.options;
-  EXPECT_EQ(o.link, "/tmp/x");
-  EXPECT_EQ(o.baud, 19200u);
-  EXPECT_EQ(o.parity, Parity::Even);
-  EXPECT_EQ(o.slave, 12);
-  EXPECT_EQ(o.model, 33);
-  EXPECT_EQ(o.seed, 99u);
-  EXPECT_FALSE(o.pacing);
-  EXPECT_EQ(o.turnaroundMs, 0u);
-  EXPECT_TRUE(o.staticImage);
-  EXPECT_TRUE(o.checkBaud);
-  EXPECT_EQ(o.faults.delayMs, 1500u);
-  EXPECT_EQ(o.faults.delay.describe(), "every 4. request");
-  EXPECT_EQ(o.faults.corruptCrc.describe(), "every 2. request");
-  EXPECT_FALSE(o.faults.shortReply.active());
-  EXPECT_TRUE(o.faults.exception.active());
-  EXPECT_EQ(o.faults.exceptionCode, 6);
-  EXPECT_EQ(o.faults.hangupAfter, 3u);
-  EXPECT_EQ(o.faults.returnAfterMs, 250u);
+TEST(SimOptions, AcceptsEveryOptionInBothSpellings)
+{
+    const auto r = parse({"--link",
+                          "/tmp/x",
+                          "--baud=19200",
+                          "--parity",
+                          "even",
+                          "--slave",
+                          "12",
+                          "--model",
+                          "33",
+                          "--seed",
+                          "99",
+                          "--warnings",
+                          "blind@5-9",
+                          "--no-pacing",
+                          "--turnaround-ms",
+                          "0",
+                          "--drop",
+                          "0.1",
+                          "--delay-ms",
+                          "1500,every:4",
+                          "--corrupt-crc",
+                          "every:2",
+                          "--wrong-slave",
+                          "1",
+                          "--short",
+                          "0",
+                          "--long=0.5",
+                          "--noise",
+                          "every:7",
+                          "--exception",
+                          "6",
+                          "--hangup-after",
+                          "3",
+                          "--return-after-ms",
+                          "250",
+                          "--log",
+                          "/tmp/l",
+                          "--image",
+                          "i.json",
+                          "--static",
+                          "--check-baud"});
+    ASSERT_TRUE(r.ok) << r.error;
+    const Options& o = r.options;
+    EXPECT_EQ(o.link, "/tmp/x");
+    EXPECT_EQ(o.baud, 19200u);
+    EXPECT_EQ(o.parity, Parity::Even);
+    EXPECT_EQ(o.slave, 12);
+    EXPECT_EQ(o.model, 33);
+    EXPECT_EQ(o.seed, 99u);
+    EXPECT_FALSE(o.pacing);
+    EXPECT_EQ(o.turnaroundMs, 0u);
+    EXPECT_TRUE(o.staticImage);
+    EXPECT_TRUE(o.checkBaud);
+    EXPECT_EQ(o.faults.delayMs, 1500u);
+    EXPECT_EQ(o.faults.delay.describe(), "every 4. request");
+    EXPECT_EQ(o.faults.corruptCrc.describe(), "every 2. request");
+    EXPECT_FALSE(o.faults.shortReply.active());
+    EXPECT_TRUE(o.faults.exception.active());
+    EXPECT_EQ(o.faults.exceptionCode, 6);
+    EXPECT_EQ(o.faults.hangupAfter, 3u);
+    EXPECT_EQ(o.faults.returnAfterMs, 250u);
 }
 
-TEST(SimOptions, RefusesBadInputWithAMessageThatNamesIt) {
-  struct Case { std::vector<std::string> args; std::string says; };
-  const std::vector<Case> cases = {
-      {{"--baud", "38400"}, "38400"},
-      {{"--baud"}, "needs a value"},
-      {{"--parity", "mark"}, "mark"},
-      {{"--slave", "0"}, "1 to 247"},
-      {{"--slave", "248"}, "1 to 247"},
-      {{"--slave", "1x"}, "1x"},
-      {{"--model", "70000"}, "70000"},
-      {{"--drop", "1.5"}, "probability"},
-      {{"--drop", "every:0"}, "every:N"},
-      {{"--drop", "sometimes"}, "sometimes"},
-      {{"--drop"}, "needs a value"},
-      {{"--delay-ms", "0"}, "delay"},
-      {{"--delay-ms", "100,every:x"}, "every:N"},
-      {{"--exception", "0"}, "exception code"},
-      {{"--exception", "4,2"}, "probability"},
-      {{"--hangup-after", "0"}, "at least 1"},
-      {{"--return-after-ms", "100"}, "needs --hangup-after"},
-      {{"--device", "/dev/ttyUSB0", "--link", "x"}, "--link"},
-      {{"--device", "/dev/ttyUSB0", "--check-baud"}, "pseudo-terminal"},
-      {{"--warnings", "smoke"}, "smoke"},
-      {{"--warnings", "temp@9-3"}, "after the start"},
-      {{"--static=yes"}, "takes no value"},
-      {{"--frobnicate"}, "--frobnicate"},
-      {{"stray"}, "stray"},
-  };
-  for (const auto& c : cases) {
-    const auto r = parse(c.args);
-    EXPECT_FALSE(r.ok) << c.args[0];
-    EXPECT_NE(r.error.find(c.says), std::string::npos) << c.args[0] << ": " << r.error;
-  }
+TEST(SimOptions, RefusesBadInputWithAMessageThatNamesIt)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    };
+    const std::vector<Case> cases = {
+        {{"--baud", "38400"}, "38400"},
+        {{"--baud"}, "needs a value"},
+        {{"--parity", "mark"}, "mark"},
+        {{"--slave", "0"}, "1 to 247"},
+        {{"--slave", "248"}, "1 to 247"},
+        {{"--slave", "1x"}, "1x"},
+        {{"--model", "70000"}, "70000"},
+        {{"--drop", "1.5"}, "probability"},
+        {{"--drop", "every:0"}, "every:N"},
+        {{"--drop", "sometimes"}, "sometimes"},
+        {{"--drop"}, "needs a value"},
+        {{"--delay-ms", "0"}, "delay"},
+        {{"--delay-ms", "100,every:x"}, "every:N"},
+        {{"--exception", "0"}, "exception code"},
+        {{"--exception", "4,2"}, "probability"},
+        {{"--hangup-after", "0"}, "at least 1"},
+        {{"--return-after-ms", "100"}, "needs --hangup-after"},
+        {{"--device", "/dev/ttyUSB0", "--link", "x"}, "--link"},
+        {{"--device", "/dev/ttyUSB0", "--check-baud"}, "pseudo-terminal"},
+        {{"--warnings", "smoke"}, "smoke"},
+        {{"--warnings", "temp@9-3"}, "after the start"},
+        {{"--static=yes"}, "takes no value"},
+        {{"--frobnicate"}, "--frobnicate"},
+        {{"stray"}, "stray"},
+    };
+    for (const auto& c : cases) {
+        const auto r = parse(c.args);
+        EXPECT_FALSE(r.ok) << c.args[0];
+        EXPECT_NE(r.error.find(c.says), std::string::npos) << c.args[0] << ": " << r.error;
+    }
 }
 
-TEST(SimOptions, HelpListsEveryOption) {
-  const std::string u = usage("vek-transmitter-sim");
-  for (const char* opt : {"--device", "--link", "--baud", "--parity", "--slave", "--check-baud", "--no-pacing",
-                          "--turnaround-ms", "--image", "--model", "--static", "--seed", "--warnings", "--drop",
-                          "--delay-ms", "--corrupt-crc", "--wrong-slave", "--short", "--long", "--noise",
-                          "--exception", "--hangup-after", "--return-after-ms", "--log", "--help"}) {
-    EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
-  }
+TEST(SimOptions, HelpListsEveryOption)
+{
+    const std::string u = usage("vek-transmitter-sim");
+    for (const char* opt :
+         {"--device",    "--link",          "--baud",      "--parity",       "--slave",           "--check-baud",
+          "--no-pacing", "--turnaround-ms", "--image",     "--model",        "--static",          "--seed",
+          "--warnings",  "--drop",          "--delay-ms",  "--corrupt-crc",  "--wrong-slave",     "--short",
+          "--long",      "--noise",         "--exception", "--hangup-after", "--return-after-ms", "--log",
+          "--help"}) {
+        EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
+    }
 }
 
-TEST(SimOptions, ImageThenOptionsSettleAddressLineAndModel) {
-  Options o;
-  Startup s = resolveStartup(o, 1);
-  ASSERT_TRUE(s.ok);
-  EXPECT_EQ(s.engine.address, 1);
-  EXPECT_EQ(s.engine.line, (LineSettings{9600, Parity::None}));
+TEST(SimOptions, ImageThenOptionsSettleAddressLineAndModel)
+{
+    Options o;
+    Startup s = resolveStartup(o, 1);
+    ASSERT_TRUE(s.ok);
+    EXPECT_EQ(s.engine.address, 1);
+    EXPECT_EQ(s.engine.line, (LineSettings{9600, Parity::None}));
 
-  o.slave = 17;
-  o.baud = 19200;
-  o.parity = Parity::Odd;
-  o.model = 49;
-  s = resolveStartup(o, 1);
-  ASSERT_TRUE(s.ok);
-  EXPECT_EQ(s.engine.address, 17);
-  EXPECT_EQ(s.image.get(25), 17) << "the image reports the address the slave answers to";
-  EXPECT_EQ(s.image.get(75), 1);
-  EXPECT_EQ(s.image.get(74), 2);
-  EXPECT_EQ(s.image.get(68), 49);
-  EXPECT_EQ(s.engine.line, (LineSettings{19200, Parity::Odd}));
+    o.slave = 17;
+    o.baud = 19200;
+    o.parity = Parity::Odd;
+    o.model = 49;
+    s = resolveStartup(o, 1);
+    ASSERT_TRUE(s.ok);
+    EXPECT_EQ(s.engine.address, 17);
+    EXPECT_EQ(s.image.get(25), 17) << "the image reports the address the slave answers to";
+    EXPECT_EQ(s.image.get(75), 1);
+    EXPECT_EQ(s.image.get(74), 2);
+    EXPECT_EQ(s.image.get(68), 49);
+    EXPECT_EQ(s.engine.line, (LineSettings{19200, Parity::Odd}));
 
-  o = Options{};
-  o.imagePath = "/nonexistent/image.json";
-  s = resolveStartup(o, 1);
-  EXPECT_FALSE(s.ok);
-  EXPECT_NE(s.error.find("/nonexistent/image.json"), std::string::npos) << s.error;
+    o = Options{};
+    o.imagePath = "/nonexistent/image.json";
+    s = resolveStartup(o, 1);
+    EXPECT_FALSE(s.ok);
+    EXPECT_NE(s.error.find("/nonexistent/image.json"), std::string::npos) << s.error;
 }
 
-TEST(SimFaultRule, ParsesProbabilitiesAndEveryNth) {
-  std::string err;
-  EXPECT_EQ(FaultRule::parse("0", &err)->active(), false);
-  EXPECT_EQ(FaultRule::parse("1", &err)->describe(), "probability 1");
-  EXPECT_EQ(FaultRule::parse("0.25", &err)->describe(), "probability 0.25");
-  EXPECT_EQ(FaultRule::parse("every:10", &err)->describe(), "every 10. request");
-  for (const char* bad : {"", "-0.1", "1.01", "every:", "every:-2", "every:2x", "0.5x", "nan", "inf"}) {
-    EXPECT_FALSE(FaultRule::parse(bad, &err)) << bad;
-  }
-  Rng rng(1);
-  FaultRule always = *FaultRule::parse("1", &err);
-  FaultRule never = *FaultRule::parse("0", &err);
-  for (int i = 0; i < 100; ++i) {
-    EXPECT_TRUE(always.fires(rng));
-    EXPECT_FALSE(never.fires(rng));
-  }
+TEST(SimFaultRule, ParsesProbabilitiesAndEveryNth)
+{
+    std::string err;
+    EXPECT_EQ(FaultRule::parse("0", &err)->active(), false);
+    EXPECT_EQ(FaultRule::parse("1", &err)->describe(), "probability 1");
+    EXPECT_EQ(FaultRule::parse("0.25", &err)->describe(), "probability 0.25");
+    EXPECT_EQ(FaultRule::parse("every:10", &err)->describe(), "every 10. request");
+    for (const char* bad : {"", "-0.1", "1.01", "every:", "every:-2", "every:2x", "0.5x", "nan", "inf"}) {
+        EXPECT_FALSE(FaultRule::parse(bad, &err)) << bad;
+    }
+    Rng rng(1);
+    FaultRule always = *FaultRule::parse("1", &err);
+    FaultRule never = *FaultRule::parse("0", &err);
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_TRUE(always.fires(rng));
+        EXPECT_FALSE(never.fires(rng));
+    }
 }

@@ -36,7 +36,10 @@ const std::string kHeader =
     "Date\tTime\tDist[mm]\tLevel[mm]\tLevel[%]\tTemp[\xB0"
     "C]\tOutput[mA]\tMeasure status\tRL1 Status\tRL2 Status\n";
 
-std::string exampleRow(const char* time) { return std::string("03-14-2016\t") + time + "\t 1234\t  766\t38.3\t21.5\t10.1\t   0\tON\tOFF\n"; }
+std::string exampleRow(const char* time)
+{
+    return std::string("03-14-2016\t") + time + "\t 1234\t  766\t38.3\t21.5\t10.1\t   0\tON\tOFF\n";
+}
 
 std::string slurp(const fs::path& p)
 {
@@ -102,8 +105,8 @@ struct DataLog : ::testing::Test {
     void SetUp() override
     {
         static int serial = 0;
-        dir = fs::temp_directory_path() /
-              ("vek-datalog-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+        dir =
+            fs::temp_directory_path() / ("vek-datalog-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
         fs::remove_all(dir);
         fs::create_directories(dir);
         r.configurePort(1);
@@ -312,8 +315,8 @@ TEST_F(DataLog, OnlyValidRepliesCountTowardsTheInterval)
         bool valid;
         std::size_t rowsAfter;
     };
-    const Step steps[] = {{true, 0},  {true, 0},  {false, 0}, {true, 1},  {false, 1},
-                          {true, 1},  {true, 1},  {false, 1}, {false, 1}, {true, 2}};
+    const Step steps[] = {{true, 0}, {true, 0}, {false, 0}, {true, 1},  {false, 1},
+                          {true, 1}, {true, 1}, {false, 1}, {false, 1}, {true, 2}};
     int n = 0;
     for (const Step& s : steps) {
         SCOPED_TRACE("poll " + std::to_string(++n));
@@ -462,13 +465,13 @@ TEST_F(DataLog, AFailedOpenSaysFileIOErrorAndLeavesTheOpenFileInUse)
         std::string text;
     };
     const std::string longName = (dir / std::string(300, 'x')).string() + ".xls";
-    for (const Bad& bad : {Bad{folder, "File I/O Error", "\"" + folder.string() + "\": it is not a regular file"},
-                           Bad{dir / "no-such-dir" / "x.xls", "File I/O Error",
-                               "\"" + (dir / "no-such-dir" / "x.xls").string() + "\": No such file or directory"},
-                           Bad{longName, "File I/O Error", "\"" + longName + "\": File name too long"},
-                           Bad{fs::path(""), "Warning", "Type a file name"},
-                           Bad{fs::path(".xls"), "Warning", "Type a file name"},
-                           Bad{dir / ".xls", "Warning", "Type a file name"}}) {
+    for (const Bad& bad :
+         {Bad{folder, "File I/O Error", "\"" + folder.string() + "\": it is not a regular file"},
+          Bad{dir / "no-such-dir" / "x.xls", "File I/O Error",
+              "\"" + (dir / "no-such-dir" / "x.xls").string() + "\": No such file or directory"},
+          Bad{longName, "File I/O Error", "\"" + longName + "\": File name too long"},
+          Bad{fs::path(""), "Warning", "Type a file name"}, Bad{fs::path(".xls"), "Warning", "Type a file name"},
+          Bad{dir / ".xls", "Warning", "Type a file name"}}) {
         SCOPED_TRACE(bad.name.string());
         const std::size_t before = r.popups.popups.size();
         openCreate(bad.name);
@@ -538,8 +541,9 @@ TEST_F(DataLog, ARowOfHugeValuesIsWrittenWhole)
     startLog(log);
     tick();
     char expected[512];
-    const int n = std::snprintf(expected, sizeof expected, "03-14-2016\t17:05:09\t 1234\t  766\t%.1f\t%.1f\t%.1f\t   0\tON\tOFF\n",
-                                static_cast<double>(FLT_MAX), static_cast<double>(-FLT_MAX), static_cast<double>(3.0e38f));
+    const int n = std::snprintf(
+        expected, sizeof expected, "03-14-2016\t17:05:09\t 1234\t  766\t%.1f\t%.1f\t%.1f\t   0\tON\tOFF\n",
+        static_cast<double>(FLT_MAX), static_cast<double>(-FLT_MAX), static_cast<double>(3.0e38f));
     ASSERT_GT(n, 79);
     EXPECT_EQ(slurp(log), kHeader + std::string(expected, static_cast<std::size_t>(n)));
 }
@@ -559,8 +563,8 @@ TEST_F(DataLog, AReadOnlyPlaceRefusesTheOpenWithFileIOError)
     const auto readable = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                           fs::perms::others_read | fs::perms::others_exec;
     fs::permissions(dir, readable);
-    fs::permissions(writable, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                                  fs::perms::others_read);
+    fs::permissions(writable,
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
     fs::permissions(roDir, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                                fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
     fs::permissions(roFile, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);

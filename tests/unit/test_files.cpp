@@ -101,12 +101,14 @@ TEST(Files, AWriteTheDiskCutsShortIsTakenBackWhole)
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit lim{10, 10};
+        struct rlimit lim {
+            10, 10
+        };
         ::setrlimit(RLIMIT_FSIZE, &lim);
         PosixFiles f;
         const int h = f.CVI_OpenFile(p, FILE_ACCESS_WRITE, FILE_ACTION_APPEND, FILE_TYPE_BINARY);
         const bool first = f.CVI_WriteFile(h, "row 1\n", 6) == 6;
-        const bool cut = f.CVI_WriteFile(h, "row 2\n", 6) == 0;  // only 4 bytes would fit
+        const bool cut = f.CVI_WriteFile(h, "row 2\n", 6) == 0;    // only 4 bytes would fit
         const bool again = f.CVI_WriteFile(h, "row 3\n", 6) == 0;  // still no room for a whole row
         ::_exit(first && cut && again ? 0 : 1);
     }

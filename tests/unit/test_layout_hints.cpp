@@ -108,20 +108,18 @@ TEST(LayoutHints, HintsNamingAControlThePanelLacksRefuseThePanelAndNameIt)
         const char* layout;
         const char* where;
     };
-    for (const Case& c : {Case{R"({"header": ["NOPE"]})", "layout.header[0]"},
-                          Case{R"({"hidden": ["OK", "NOPE"]})", "layout.hidden[1]"},
-                          Case{R"({"buttons": ["NOPE"]})", "layout.buttons[0]"},
-                          Case{R"({"quit": "NOPE"})", "layout.quit"},
-                          Case{R"({"enter": "NOPE"})", "layout.enter"},
-                          Case{R"({"sections": [{"titleMsg": "NOPE"}]})", "layout.sections[0].titleMsg"},
-                          Case{R"({"sections": [{}, {"rows": ["VALUE", "NOPE"]}]})", "layout.sections[1].rows[1]"},
-                          Case{R"({"sections": [{"rows": [{"ctrl": "NOPE"}]}]})", "layout.sections[0].rows[0].ctrl"},
-                          Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "label": "NOPE"}]}]})",
-                               "layout.sections[0].rows[0].label"},
-                          Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "unit": "NOPE"}]}]})",
-                               "layout.sections[0].rows[0].unit"},
-                          // Constants are names as written: another case is another control.
-                          Case{R"({"quit": "exit"})", "layout.quit"}}) {
+    for (const Case& c :
+         {Case{R"({"header": ["NOPE"]})", "layout.header[0]"},
+          Case{R"({"hidden": ["OK", "NOPE"]})", "layout.hidden[1]"},
+          Case{R"({"buttons": ["NOPE"]})", "layout.buttons[0]"}, Case{R"({"quit": "NOPE"})", "layout.quit"},
+          Case{R"({"enter": "NOPE"})", "layout.enter"},
+          Case{R"({"sections": [{"titleMsg": "NOPE"}]})", "layout.sections[0].titleMsg"},
+          Case{R"({"sections": [{}, {"rows": ["VALUE", "NOPE"]}]})", "layout.sections[1].rows[1]"},
+          Case{R"({"sections": [{"rows": [{"ctrl": "NOPE"}]}]})", "layout.sections[0].rows[0].ctrl"},
+          Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "label": "NOPE"}]}]})", "layout.sections[0].rows[0].label"},
+          Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "unit": "NOPE"}]}]})", "layout.sections[0].rows[0].unit"},
+          // Constants are names as written: another case is another control.
+          Case{R"({"quit": "exit"})", "layout.quit"}}) {
         SCOPED_TRACE(c.layout);
         const Refused r = parse(c.layout);
         EXPECT_EQ(r.rc, UIE_RESOURCE_UNREADABLE);
@@ -147,16 +145,19 @@ TEST(LayoutHints, MalformedHintsRefuseThePanelAndSayWhatIsWrongWhere)
              Case{R"({"enter": "UNIT"})", "layout.enter: \"UNIT\" is a text message, not a button"},
              Case{R"({"buttons": ["OK", "TITLE"]})", "layout.buttons[1]: \"TITLE\" is a text message, not a button"},
              // The quit button always ends the row, so listing it too would place it twice.
-             Case{R"({"quit": "EXIT", "buttons": ["OK", "EXIT"]})", "layout.buttons[1]: \"EXIT\" is placed already, at layout.quit"},
+             Case{R"({"quit": "EXIT", "buttons": ["OK", "EXIT"]})",
+                  "layout.buttons[1]: \"EXIT\" is placed already, at layout.quit"},
              Case{R"({"header": ["TITLE"], "sections": [{"rows": ["TITLE"]}]})",
                   "layout.sections[0].rows[0]: \"TITLE\" is placed already, at layout.header[0]"},
-             Case{R"({"sections": [{"rows": ["VALUE"]}, {"rows": [{"ctrl": "VALUE"}]}]})", "is placed already, at layout.sections[0].rows[0]"},
+             Case{R"({"sections": [{"rows": ["VALUE"]}, {"rows": [{"ctrl": "VALUE"}]}]})",
+                  "is placed already, at layout.sections[0].rows[0]"},
              Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "label": "UNIT", "unit": "UNIT"}]}]})",
                   "layout.sections[0].rows[0].unit: \"UNIT\" is placed already"},
              Case{R"({"sections": "VALUE"})", "layout.sections: expected a list"},
              Case{R"({"sections": [5]})", "layout.sections[0]: expected an object"},
              Case{R"({"sections": [{"colour": "red"}]})", "layout.sections[0]: unknown hint \"colour\""},
-             Case{R"({"sections": [{"column": -1}]})", "layout.sections[0].column: expected a whole number from 0 to 7"},
+             Case{R"({"sections": [{"column": -1}]})",
+                  "layout.sections[0].column: expected a whole number from 0 to 7"},
              Case{R"({"sections": [{"column": 1.5}]})", "layout.sections[0].column: expected a whole number"},
              Case{R"({"sections": [{"column": "1"}]})", "layout.sections[0].column: expected a whole number"},
              Case{R"({"sections": [{"column": 8}]})", "layout.sections[0].column: expected a whole number"},
@@ -168,14 +169,19 @@ TEST(LayoutHints, MalformedHintsRefuseThePanelAndSayWhatIsWrongWhere)
              Case{R"({"sections": [{"group": ""}]})", "layout.sections[0].group: expected a group's name"},
              Case{R"({"sections": [{"group": 7}]})", "layout.sections[0].group: expected a group's name"},
              Case{R"({"sections": [{"group": "Nowhere"}]})", "no control carries the group \"Nowhere\""},
-             Case{R"({"sections": [{"group": "G"}, {"group": "G"}]})", "layout.sections[1].group: \"G\" has its section already, at layout.sections[0]"},
+             Case{R"({"sections": [{"group": "G"}, {"group": "G"}]})",
+                  "layout.sections[1].group: \"G\" has its section already, at layout.sections[0]"},
              Case{R"({"sections": [{"titleMsg": "VALUE"}]})", "\"VALUE\" is a numeric, not a text message"},
              Case{R"({"sections": [{"rows": {"ctrl": "VALUE"}}]})", "layout.sections[0].rows: expected a list"},
-             Case{R"({"sections": [{"rows": [{"label": "TITLE"}]}]})", "layout.sections[0].rows[0]: a row needs its \"ctrl\""},
-             Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "units": "UNIT"}]}]})", "layout.sections[0].rows[0]: unknown hint \"units\""},
-             Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "unit": "OK"}]}]})", "\"OK\" is a button, not a text message"},
+             Case{R"({"sections": [{"rows": [{"label": "TITLE"}]}]})",
+                  "layout.sections[0].rows[0]: a row needs its \"ctrl\""},
+             Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "units": "UNIT"}]}]})",
+                  "layout.sections[0].rows[0]: unknown hint \"units\""},
+             Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "unit": "OK"}]}]})",
+                  "\"OK\" is a button, not a text message"},
              Case{R"({"sections": [{"rows": ["FRAME"]}]})", "\"FRAME\" is a decoration, which has no place here"},
-             Case{R"({"sections": [{"rows": [7]}]})", "layout.sections[0].rows[0]: expected a control's constant or {\"ctrl\""},
+             Case{R"({"sections": [{"rows": [7]}]})",
+                  "layout.sections[0].rows[0]: expected a control's constant or {\"ctrl\""},
          }) {
         SCOPED_TRACE(c.layout);
         const Refused r = parse(c.layout);
@@ -190,7 +196,8 @@ TEST_F(ModelTest, LoadPanelSaysWhyItRefusedAndForgetsItOnceALoadSucceeds)
     std::ofstream(bad) << dialogWith(R"({"sections": [{"rows": ["VALUE", "VALEU"]}]})");
     EXPECT_EQ(model.LoadPanel(0, bad, 9), UIE_RESOURCE_UNREADABLE);
     EXPECT_NE(model.loadError().find(bad), std::string::npos) << model.loadError();
-    EXPECT_NE(model.loadError().find("panel DIALOG, layout.sections[0].rows[1]: no control \"VALEU\""), std::string::npos)
+    EXPECT_NE(model.loadError().find("panel DIALOG, layout.sections[0].rows[1]: no control \"VALEU\""),
+              std::string::npos)
         << model.loadError();
 
     EXPECT_GT(model.LoadPanel(0, kResourceFile, WRITE_VAL), 0);
@@ -205,5 +212,6 @@ TEST_F(ModelTest, LoadPanelSaysWhyItRefusedAndForgetsItOnceALoadSucceeds)
     partial.erase("MB_COM");
     ui::PanelModel strict(clock, partial, VEK_BINARY_DIR);
     EXPECT_EQ(strict.LoadPanel(0, kResourceFile, PANEL), UIE_UNKNOWN_CALLBACK);
-    EXPECT_NE(strict.loadError().find("control TIMER: no callback \"MB_COM\""), std::string::npos) << strict.loadError();
+    EXPECT_NE(strict.loadError().find("control TIMER: no callback \"MB_COM\""), std::string::npos)
+        << strict.loadError();
 }

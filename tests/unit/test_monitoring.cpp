@@ -162,9 +162,9 @@ TEST_F(Monitor, MeasurementsDecodeWithTheLowWordFirstAndUnsignedRegisters)
 {
     rig.configurePort(1);
     rig.transmitter();
-    rig.regs[0] = 0xFFFF;            // distance: 65535, never -1
-    rig.regs[1] = 1234;              // level mm
-    rig.regs[2] = 0x0000;            // level %: 0x42C80000 = 100.0, low word first
+    rig.regs[0] = 0xFFFF;  // distance: 65535, never -1
+    rig.regs[1] = 1234;    // level mm
+    rig.regs[2] = 0x0000;  // level %: 0x42C80000 = 100.0, low word first
     rig.regs[3] = 0x42C8;
     rig.setFloat(5, 21.5f);
     rig.setFloat(7, 12.25f);
@@ -172,10 +172,10 @@ TEST_F(Monitor, MeasurementsDecodeWithTheLowWordFirstAndUnsignedRegisters)
     rig.regs[10] = 4000;
     rig.regs[11] = 300;
     rig.regs[14] = 250;
-    rig.regs[24] = 7;                // the transmitter's UID, not the address polled
+    rig.regs[24] = 7;  // the transmitter's UID, not the address polled
     rig.regs[53] = 3;
     rig.regs[59] = 1;
-    rig.regs[60] = 2;                // only 1 is "on"
+    rig.regs[60] = 2;  // only 1 is "on"
     rig.regs[67] = 17;
     rig.tick();
     EXPECT_EQ(mainInt(PANEL_DISTANCE_MM), 65535);
@@ -208,8 +208,8 @@ TEST_F(Monitor, ModelCodesOutsideTheTableShowDashes)
         int code;
         const char* text;
     };
-    for (const Row& r : {Row{17, "Gauge 5m"}, Row{0x22, "RDA16"}, Row{0x52, "RDC1y"}, Row{21, "----"},
-                         Row{35, "----"}, Row{48, "----"}, Row{83, "----"}, Row{0, "----"}})
+    for (const Row& r : {Row{17, "Gauge 5m"}, Row{0x22, "RDA16"}, Row{0x52, "RDC1y"}, Row{21, "----"}, Row{35, "----"},
+                         Row{48, "----"}, Row{83, "----"}, Row{0, "----"}})
         EXPECT_STREQ(SensorText(r.code), r.text) << r.code;
 }
 
@@ -289,9 +289,9 @@ TEST_F(Monitor, UserSetUpFollowsEveryValidPollWithUnitsRingsAndRelayGating)
 {
     rig.configurePort(1);
     rig.transmitter();
-    rig.regs[43] = 8;   // medium: "Liquid Pipe"
-    rig.regs[58] = 5;   // safe mode: no item has 5
-    rig.regs[74] = 1;   // transmitter baud: 19200
+    rig.regs[43] = 8;  // medium: "Liquid Pipe"
+    rig.regs[58] = 5;  // safe mode: no item has 5
+    rig.regs[74] = 1;  // transmitter baud: 19200
     rig.regs[69] = 1500;
     rig.regs[67] = 33;  // a model without relays
     rig.tick();
@@ -305,7 +305,8 @@ TEST_F(Monitor, UserSetUpFollowsEveryValidPollWithUnitsRingsAndRelayGating)
     EXPECT_EQ(val(PANEL_4_MEDIUM), 8);
     EXPECT_EQ(val(PANEL_4_MB_BAUD_RATE), 1);
     EXPECT_EQ(val(PANEL_4_OUTPUT_SAFE_MODE), 5);
-    EXPECT_EQ(panels.control(user, PANEL_4_OUTPUT_SAFE_MODE)->itemIndexOf(5), -1) << "shown as unknown, not another item";
+    EXPECT_EQ(panels.control(user, PANEL_4_OUTPUT_SAFE_MODE)->itemIndexOf(5), -1)
+        << "shown as unknown, not another item";
     EXPECT_EQ(val(PANEL_4_RL1_TH_VAL), 1500);
     EXPECT_EQ(panels.control(user, PANEL_4_RL1_TH_UNIT)->label, "mm");
     int dimmedCount = 0;
@@ -341,7 +342,7 @@ TEST_F(Monitor, AdvancedSetUpShowsFloatsAndConfigurationIndexTexts)
     rig.regs[29] = 0x4142;  // "BA": low byte first
     rig.regs[30] = 0x4100;  // a zero low byte ends the text at once
     rig.regs[31] = 0x0000;
-    rig.regs[75] = 40000;   // frequency setting, not the measured frequency
+    rig.regs[75] = 40000;  // frequency setting, not the measured frequency
     rig.tick();
     press(PANEL_SET_UP);
     panels.SetCtrlVal(app.st.panelPassword, PASSWORD_STRING, "tundo");

@@ -24,7 +24,8 @@ TEST(Resource, HeaderConstantsAndResourceIdsAgreeBothWays)
     for (auto it = std::sregex_iterator(header.begin(), header.end(), line); it != std::sregex_iterator(); ++it)
         fromHeader[(*it)[1]] = std::stoi((*it)[2]);
 
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(readFile(std::string(VEK_SOURCE_DIR) + "/ui/Panel_def.uir")));
+    const QJsonDocument doc =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readFile(std::string(VEK_SOURCE_DIR) + "/ui/Panel_def.uir")));
     ASSERT_TRUE(doc.isObject());
     std::map<std::string, int> fromResource;
     for (const auto& pv : doc.object()["panels"].toArray()) {
@@ -55,7 +56,9 @@ TEST_F(ModelTest, EveryPanelLoadsWithItsTitleDefaultsAndTimer)
     ASSERT_NE(timer, nullptr);
     EXPECT_DOUBLE_EQ(timer->interval, 5.0);
     EXPECT_TRUE(timer->enabled);
-    EXPECT_EQ(model.control(main, PANEL_TEMPERATURE)->label, "Temp. [\xC2\xB0" "C]");
+    EXPECT_EQ(model.control(main, PANEL_TEMPERATURE)->label,
+              "Temp. [\xC2\xB0"
+              "C]");
 
     const int adv = model.LoadPanel(0, kResourceFile, PANEL_3);
     for (int ctrl : {PANEL_3_CONFIG_INDEX_1, PANEL_3_CONFIG_INDEX_8, PANEL_3_CONFIG_INDEX_6}) {

@@ -21,7 +21,8 @@ TEST_F(ModelTest, StateFileKeepsOtherStatesAndRecallsTypedValues)
     model.SetCtrlVal(rs, PANEL_2_PARITY, 2);
     ASSERT_EQ(model.SavePanelState(rs, file, 0), 0);
     const std::string text = readFile(file);
-    EXPECT_NE(text.find("[0]\nPARITY=2\nDATA_BITS=0\nBAUD_RATE=1\nBIT_STOP=0\nCOMPORT=3\nPorta=3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[0]\nPARITY=2\nDATA_BITS=0\nBAUD_RATE=1\nBIT_STOP=0\nCOMPORT=3\nPorta=3\n"), std::string::npos)
+        << text;
     EXPECT_NE(text.find("[2]\nCOMPORT=9\n"), std::string::npos) << "another state survives a save";
     EXPECT_EQ(text.find("EXIT"), std::string::npos) << "buttons carry no value";
 
@@ -46,7 +47,8 @@ TEST_F(ModelTest, BrokenStateFilesAreRefusedOrSkippedLineByLine)
     const std::string file = tempPath("RS_Settings_b");
     std::ofstream(file) << "[1]\nPorta=2\n";
     EXPECT_EQ(model.RecallPanelState(rs, file, 0), UIE_NO_SUCH_STATE);
-    std::ofstream(file) << "Porta=12abc\nCOMPORT=\nBAUD_RATE=99999999999999999999\n=\n[x]\n\xff\xfe\nPARITY=1\nPorta=65537\n";
+    std::ofstream(file)
+        << "Porta=12abc\nCOMPORT=\nBAUD_RATE=99999999999999999999\n=\n[x]\n\xff\xfe\nPARITY=1\nPorta=65537\n";
     EXPECT_EQ(model.RecallPanelState(rs, file, 0), 0);
     int port = -1, parity = -1, baud = -1;
     model.GetCtrlVal(rs, PANEL_2_Porta, port);

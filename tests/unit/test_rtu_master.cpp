@@ -72,7 +72,9 @@ TEST_F(LinkTest, WriteWaitsTwoSecondsInsideTheReceiveAndChecksTheEcho)
     EXPECT_EQ(rig.message(), "");
 
     // An echo naming another value is not the write we asked for.
-    rig.com.peer = [this](int port, const Bytes&) { rig.com.inject(port, withCrc({0x01, 0x06, 0x00, 0x0B, 0x01, 0xF5})); };
+    rig.com.peer = [this](int port, const Bytes&) {
+        rig.com.inject(port, withCrc({0x01, 0x06, 0x00, 0x0B, 0x01, 0xF5}));
+    };
     write(12, 500);
     EXPECT_EQ(s.responseValid, 0);
     EXPECT_EQ(rig.message(), "-BYTESNUM-");
@@ -195,8 +197,8 @@ TEST_F(LinkTest, ExceptionReplyIsShownWithItsCodeAndLeavesTheRegisterImageAlone)
     EXPECT_EQ(rig.message(), "-EXCEPTION 2-");
 
     // Five bytes that are not this slave's exception are just a wrong-length reply.
-    for (const Bytes& bad : {withCrc({0x02, 0x83, 0x02}), withCrc({0x01, 0x84, 0x02}),
-                             Bytes{0x01, 0x83, 0x02, 0x00, 0x00}}) {
+    for (const Bytes& bad :
+         {withCrc({0x02, 0x83, 0x02}), withCrc({0x01, 0x84, 0x02}), Bytes{0x01, 0x83, 0x02, 0x00, 0x00}}) {
         OpenComConfig_Vek(s, rig.com, kPort, "", 0, 0, 8, 1, 512, -1);
         answerWith(bad);
         poll();
@@ -289,9 +291,7 @@ TEST_F(LinkTest, WriteMultipleSendsTheWholeFrameAndChecksTheEightByteReply)
     s.usNumCoilsRegs = 2;
     s.usCoilRegAddress = 12;
     s.us_BufferPtr = values;
-    rig.com.peer = [this](int port, const Bytes& f) {
-        rig.com.inject(port, withCrc(Bytes(f.begin(), f.begin() + 6)));
-    };
+    rig.com.peer = [this](int port, const Bytes& f) { rig.com.inject(port, withCrc(Bytes(f.begin(), f.begin() + 6))); };
     ModBusMasterQuery(s);
     EXPECT_EQ(SendDataMaster(s, io, kPort), 13);
     last = ReceiveDataMaster(s, io, kPort);
@@ -321,8 +321,8 @@ TEST(LinkChecks, ByteCountsPerFunction)
         std::uint8_t code;
         std::uint32_t n, bytes;
     };
-    for (const Row& r : {Row{3, 78, 156}, Row{4, 78, 156}, Row{1, 78, 10}, Row{2, 78, 10}, Row{5, 78, 4},
-                         Row{6, 78, 4}, Row{16, 78, 1}, Row{0, 78, 1}, Row{1, 16, 2}, Row{2, 17, 3}}) {
+    for (const Row& r : {Row{3, 78, 156}, Row{4, 78, 156}, Row{1, 78, 10}, Row{2, 78, 10}, Row{5, 78, 4}, Row{6, 78, 4},
+                         Row{16, 78, 1}, Row{0, 78, 1}, Row{1, 16, 2}, Row{2, 17, 3}}) {
         s.usNumCoilsRegs = r.n;
         EXPECT_EQ(RTU_NumBytes(s, r.code), r.bytes) << int(r.code) << " N=" << r.n;
         EXPECT_EQ(s.usNBytes, r.bytes);
@@ -362,5 +362,6 @@ TEST_F(LinkTest, PortOpenMapsSelectorsAndTakesPortBitsFromTheLinkSettings)
     EXPECT_EQ(platform::RS_PARITY_EVEN, 2);
     EXPECT_EQ(platform::RS_PARITY_ODD, 1);
     rig.com.absent.insert(3);
-    EXPECT_EQ(OpenComConfig_Vek(s, rig.com, 3, "", 0, 0, 8, 1, 512, -1), 0) << "a failed open is reported later, not here";
+    EXPECT_EQ(OpenComConfig_Vek(s, rig.com, 3, "", 0, 0, 8, 1, 512, -1), 0)
+        << "a failed open is reported later, not here";
 }

@@ -186,8 +186,8 @@ TEST_F(UserInput, ASettingsFileNamingNoPortIsRecalledOnceAndAgainOnlyWhenItChang
         std::ofstream f("RS_Settings");
         f << "COMPORT=1\nPorta=1\nBAUD_RATE=1\nPARITY=1\n";
     }
-    std::filesystem::last_write_time("RS_Settings", std::filesystem::last_write_time("RS_Settings") +
-                                                        std::chrono::seconds(2));
+    std::filesystem::last_write_time("RS_Settings",
+                                     std::filesystem::last_write_time("RS_Settings") + std::chrono::seconds(2));
     r.tick();
     EXPECT_EQ(app.link.usPortNumber, 1) << "a changed file is recalled";
     EXPECT_EQ(app.link.usParity, 1);

@@ -433,7 +433,10 @@ TEST_F(Writes, ConfigIndexTakesOnePrintableCharacterOrNothing)
         std::uint16_t written;
     };
     const Case cases[] = {
-        {"\"A\"", "A", 0x41}, {"space", " ", 0x20}, {"tilde", "~", 0x7E}, {"nothing", "", 0},
+        {"\"A\"", "A", 0x41},
+        {"space", " ", 0x20},
+        {"tilde", "~", 0x7E},
+        {"nothing", "", 0},
     };
     const int adv = openAdvanced();
     for (const Case& c : cases) {
@@ -516,7 +519,10 @@ TEST_F(Writes, TheNextPollAfterAnyWriteOutcomeIsTheFullRead)
     const Case cases[] = {
         {"good echo", [this](int port, const Bytes& f) { r.com.injectAfter(port, 0.1, f); }},
         {"no echo", [](int, const Bytes&) {}},
-        {"exception", [this](int port, const Bytes& f) { r.com.inject(port, AppRig::withCrc({f[0], 0x86, 0x02})); }},
+        {"exception",
+         [this](int port, const Bytes& f) {
+             r.com.inject(port, AppRig::withCrc({f[0], 0x86, 0x02}));
+         }},
         {"garbage", [this](int port, const Bytes&) { r.com.inject(port, Bytes(8, 0x55)); }},
     };
     r.regs[12 - 1] = 1;
@@ -680,7 +686,10 @@ TEST_F(Writes, TheEchoDecidesWhatTheMainWindowSays)
              r.com.inject(port, e);
          },
          "-CRC-", 1},
-        {"exception 2", [this](int port, const Bytes& f) { r.com.inject(port, AppRig::withCrc({f[0], 0x86, 0x02})); },
+        {"exception 2",
+         [this](int port, const Bytes& f) {
+             r.com.inject(port, AppRig::withCrc({f[0], 0x86, 0x02}));
+         },
          "-EXCEPTION 2-", 1},
         {"silence", [](int, const Bytes&) {}, "-NO RESPONSE-", 1},
     };

@@ -60,10 +60,7 @@ void LedLamp::paintEvent(QPaintEvent*)
 
 // --- TankGauge ---
 
-TankGauge::TankGauge(QWidget* parent) : QWidget(parent)
-{
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
-}
+TankGauge::TankGauge(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding); }
 
 void TankGauge::setRange(double min, double max)
 {
@@ -198,7 +195,8 @@ QAbstractButton* ChoiceButtons::button(int index) const
 
 // --- RingBox ---
 
-RingBox::RingBox(const QStringList& labels, QWidget* parent) : QComboBox(parent), items_(static_cast<int>(labels.size()))
+RingBox::RingBox(const QStringList& labels, QWidget* parent)
+    : QComboBox(parent), items_(static_cast<int>(labels.size()))
 {
     addItems(labels);
     setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -299,10 +297,7 @@ void ElidedLabel::refit()
 
 // --- PictureBox ---
 
-PictureBox::PictureBox(QWidget* parent) : QLabel(parent)
-{
-    setAlignment(Qt::AlignCenter);
-}
+PictureBox::PictureBox(QWidget* parent) : QLabel(parent) { setAlignment(Qt::AlignCenter); }
 
 void PictureBox::setImage(const QString& path)
 {

@@ -217,8 +217,8 @@ std::optional<Value> ParseNumberEntry(const Control& c, const QString& text, QSt
         else if (ch == QLatin1Char('.') && point < 0 && !whole)
             point = i;
         else
-            return refuse(QStringLiteral("\"%1\" is not %2.").arg(text, whole ? QStringLiteral("a whole number")
-                                                                              : QStringLiteral("a number")));
+            return refuse(QStringLiteral("\"%1\" is not %2.")
+                              .arg(text, whole ? QStringLiteral("a whole number") : QStringLiteral("a number")));
     }
     if (digits == 0 || (point >= 0 && point == text.size() - 1))
         return refuse(QStringLiteral("\"%1\" is not a number.").arg(text));

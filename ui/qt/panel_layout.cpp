@@ -91,7 +91,8 @@ PanelPlan PlanPanel(const Panel& p)
     for (const auto& c : p.controls) {
         if (c.group.empty())
             continue;
-        const bool known = std::any_of(sections.begin(), sections.end(), [&](const auto& s) { return s.group == c.group; });
+        const bool known =
+            std::any_of(sections.begin(), sections.end(), [&](const auto& s) { return s.group == c.group; });
         if (!known) {
             SectionHint s;
             s.group = c.group;
@@ -158,7 +159,8 @@ PanelPlan PlanPanel(const Panel& p)
         if (take(c.id))
             leftovers.push_back({c.id, 0, 0, 0});
     if (!leftovers.empty()) {
-        auto it = std::find_if(plan.sections.rbegin(), plan.sections.rend(), [](const SectionPlan& s) { return !s.horizontal; });
+        auto it = std::find_if(plan.sections.rbegin(), plan.sections.rend(),
+                               [](const SectionPlan& s) { return !s.horizontal; });
         if (it == plan.sections.rend()) {
             plan.sections.emplace_back();
             it = plan.sections.rbegin();

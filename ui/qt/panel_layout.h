@@ -25,14 +25,14 @@ struct RowPlan {
 };
 
 struct SectionPlan {
-    std::string title;        // the frame's title when no text message provides one
-    int titleCtrl = 0;        // a text message drawn as the frame's title
+    std::string title;  // the frame's title when no text message provides one
+    int titleCtrl = 0;  // a text message drawn as the frame's title
     int column = 0;
     bool wide = false;        // spans all columns, below them
     bool horizontal = false;  // values side by side instead of one per row
     int split = 1;            // rows shared out over this many side-by-side blocks
     std::vector<RowPlan> rows;
-    std::vector<int> side;    // tall gauges, beside the rows
+    std::vector<int> side;  // tall gauges, beside the rows
 };
 
 struct PanelPlan {

@@ -41,7 +41,7 @@ struct CtrlView {
     QWidget* widget = nullptr;
     QLabel* label = nullptr;  // the row label the layout made from the control's label
     Role role = Role::Plain;
-    int labelMsg = 0;         // a text message standing in as the label
+    int labelMsg = 0;  // a text message standing in as the label
     const ControlAdapter* adapter = nullptr;
 };
 

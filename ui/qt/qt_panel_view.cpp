@@ -134,9 +134,8 @@ void QtPanelView::build(int handle)
             model_.HidePanel(h);  // nothing to press: the window just goes out of sight
     });
 
-    LayOutWindow(wv, *p, [this, &wv](const Control& c, Role role, QWidget* parent) {
-        return makeControl(wv, c, role, parent);
-    });
+    LayOutWindow(
+        wv, *p, [this, &wv](const Control& c, Role role, QWidget* parent) { return makeControl(wv, c, role, parent); });
 
     windows_[handle] = std::move(owned);
     for (const auto& c : p->controls) {
@@ -163,8 +162,9 @@ void QtPanelView::panelDiscarded(int handle)
     // once control is back in the event loop.
     win->hide();
     win->deleteLater();
-    dying_.erase(std::remove_if(dying_.begin(), dying_.end(), [](const QPointer<PanelWindow>& w) { return w.isNull(); }),
-                 dying_.end());
+    dying_.erase(
+        std::remove_if(dying_.begin(), dying_.end(), [](const QPointer<PanelWindow>& w) { return w.isNull(); }),
+        dying_.end());
     dying_.emplace_back(win);
 }
 

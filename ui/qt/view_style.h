@@ -32,23 +32,23 @@ inline constexpr int kButtonRowGap = 6;     // above the row of buttons
 inline constexpr int kWindowMinChars = 36;  // the narrowest window, in average characters
 
 // --- control faces ---
-inline constexpr int kLampMargin = 4;           // a lamp is a text line tall plus this
-inline constexpr double kLampOutlineRoom = 2.0; // the lamp's circle keeps this inside its widget
-inline constexpr int kUnknownValueIndent = 6;   // "? (n)" after a row of choice buttons
-inline constexpr int kLogoMaxLines = 4;         // a header picture is at most this many lines tall
+inline constexpr int kLampMargin = 4;            // a lamp is a text line tall plus this
+inline constexpr double kLampOutlineRoom = 2.0;  // the lamp's circle keeps this inside its widget
+inline constexpr int kUnknownValueIndent = 6;    // "? (n)" after a row of choice buttons
+inline constexpr int kLogoMaxLines = 4;          // a header picture is at most this many lines tall
 
 // The level gauge, left to right: the scale's numbers, a gap, its ticks, the tank; the
 // value is written under the tank.
-inline constexpr int kGaugeScaleGap = 4;       // after the widest scale number
-inline constexpr int kGaugeTankGap = 6;        // between the scale's numbers and the tank
+inline constexpr int kGaugeScaleGap = 4;  // after the widest scale number
+inline constexpr int kGaugeTankGap = 6;   // between the scale's numbers and the tank
 inline constexpr int kGaugeRightMargin = 2;
 inline constexpr int kGaugeTickLength = 4;
 inline constexpr int kGaugeTankRadius = 3;
-inline constexpr int kGaugeFillInset = 2;      // the level stands this far inside the tank
+inline constexpr int kGaugeFillInset = 2;  // the level stands this far inside the tank
 inline constexpr int kGaugeFillRadius = 2;
-inline constexpr int kGaugeValueGap = 4;       // between the tank and the value under it
-inline constexpr int kGaugeValueMargin = 8;    // beside the widest value text
-inline constexpr int kGaugeTankWidthLines = 3; // the tank is as wide as this many lines are tall
+inline constexpr int kGaugeValueGap = 4;        // between the tank and the value under it
+inline constexpr int kGaugeValueMargin = 8;     // beside the widest value text
+inline constexpr int kGaugeTankWidthLines = 3;  // the tank is as wide as this many lines are tall
 inline constexpr int kGaugeHeightLines = 11;
 inline constexpr int kGaugeMinHeightLines = 7;
 
