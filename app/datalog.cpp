@@ -80,6 +80,15 @@ int Open_Write_File(App& app, int panel, int control, int event)
     auto& ui = app.io.panels;
     AppState& st = app.st;
     switch (control) {
+    case DATA_LOG_BROWSE: {
+        // Only fills the name box: opening stays with "Open/Create", as for a typed name.
+        std::string name;
+        ui.GetCtrlVal(panel, DATA_LOG_FILE_NAME, name);
+        const std::string chosen = app.io.FileSelectPopup("Log file", name, "Log files (*.xls);;All files (*)");
+        if (!chosen.empty())
+            ui.SetCtrlVal(panel, DATA_LOG_FILE_NAME, chosen);
+        break;
+    }
     case DATA_LOG_OPEN_CREATE_FILE: {
         std::string name;
         ui.GetCtrlVal(panel, DATA_LOG_FILE_NAME, name);

@@ -24,6 +24,7 @@ inline constexpr int DATA_LOG_TEXTMSG_2 = 8;
 inline constexpr int DATA_LOG_WRITE_TIMER = 9;
 inline constexpr int DATA_LOG_FILE_SIZE = 10;
 inline constexpr int DATA_LOG_DATALOG_MSG = 11;
+inline constexpr int DATA_LOG_BROWSE = 12;
 
 // Controls of INFO ("Info").
 inline constexpr int INFO_TEXTMSG_2 = 2;

@@ -26,6 +26,10 @@ struct Services {
     void MessagePopup(const std::string& title, const std::string& text) { popups.MessagePopup(title, text); }
     void NoticePopup(const std::string& title, const std::string& text) { popups.NoticePopup(title, text); }
     bool ConfirmPopup(const std::string& title, const std::string& text) { return popups.ConfirmPopup(title, text); }
+    std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string& filter)
+    {
+        return popups.FileSelectPopup(title, start, filter);
+    }
 };
 
 }  // namespace vek

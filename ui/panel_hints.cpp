@@ -8,7 +8,8 @@
 //     "sections": [
 //       {"group": "Monitor", "rows": ["DISTANCE_MM", "LEVEL_MM"]},
 //       {"titleMsg": "TEXTMSG_2", "column": 1, "split": 2, "wide": true, "horizontal": true,
-//        "rows": [{"ctrl": "RL1_TH_VAL", "label": "TEXTMSG_7", "unit": "RL1_TH_UNIT"}]}
+//        "rows": [{"ctrl": "RL1_TH_VAL", "label": "TEXTMSG_7", "unit": "RL1_TH_UNIT"},
+//                 {"ctrl": "FILE_NAME", "beside": "BROWSE"}]}   a button in the unit's place
 //     ],
 //     "note": "why it is arranged so"        read by people only (also on a section)
 //   }
@@ -218,7 +219,8 @@ private:
     }
 
     // A row is a control's constant, or {"ctrl", "label", "unit"} when text messages stand
-    // beside it as its label and unit.
+    // beside it as its label and unit; "beside" puts a button where the unit would stand,
+    // for a button that acts on that one control (a file name's "Browse...").
     RowHint row(const QJsonValue& v, const std::string& where)
     {
         RowHint r;
@@ -229,7 +231,9 @@ private:
         if (!v.isObject())
             throw Refusal{where + ": expected a control's constant or {\"ctrl\": ...}"};
         const QJsonObject o = v.toObject();
-        onlyKeys(o, {"ctrl", "label", "unit"}, where);
+        onlyKeys(o, {"ctrl", "label", "unit", "beside"}, where);
+        if (o.contains("unit") && o.contains("beside"))
+            throw Refusal{where + ": a row has a unit or a button beside it, not both"};
         if (!o.contains("ctrl"))
             throw Refusal{where + ": a row needs its \"ctrl\""};
         r.ctrl = place(visible(o.value("ctrl"), where + ".ctrl", false), where + ".ctrl");
@@ -237,6 +241,8 @@ private:
             r.label = place(textMsg(o.value("label"), where + ".label"), where + ".label");
         if (o.contains("unit"))
             r.unit = place(textMsg(o.value("unit"), where + ".unit"), where + ".unit");
+        if (o.contains("beside"))
+            r.unit = place(button(o.value("beside"), where + ".beside"), where + ".beside");
         return r;
     }
 

@@ -1,4 +1,4 @@
-// Modal messages to the user. The Qt program shows a message box; tests record them.
+// Modal messages and dialogs for the user. The Qt program shows a message box; tests record them.
 #pragma once
 #include <iostream>
 #include <string>
@@ -16,6 +16,11 @@ public:
     virtual void NoticePopup(const std::string& title, const std::string& text) = 0;
     // Asks a yes/no question and returns true for Yes.
     virtual bool ConfirmPopup(const std::string& title, const std::string& text) = 0;
+    // The desktop's dialog for choosing a file to write, starting at `start` (a file or a
+    // folder), offering `filter` ("Name (*.ext);;All files (*)"). The chosen path, or ""
+    // when the user cancelled.
+    virtual std::string FileSelectPopup(const std::string& title, const std::string& start,
+                                        const std::string& filter) = 0;
 };
 
 class RecordingPresenter : public Presenter {
@@ -34,7 +39,13 @@ public:
         popups.push_back({title, text});
         return confirmAnswer;
     }
+    std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string&) override
+    {
+        popups.push_back({title, start});
+        return fileAnswer;
+    }
     bool confirmAnswer = false;  // what the recorded user answers
+    std::string fileAnswer;      // the file the recorded user chooses; "" cancels
     std::vector<Popup> popups;
 };
 
@@ -51,6 +62,7 @@ public:
         MessagePopup(title, text);
         return false;
     }
+    std::string FileSelectPopup(const std::string&, const std::string&, const std::string&) override { return {}; }
 };
 
 }  // namespace vek::ui

@@ -679,3 +679,29 @@ TEST_F(DataLog, OpenCreatePressedTwiceOnANewNameStillGivesTheLogItsHeader)
     tick();
     EXPECT_EQ(slurp(log), kHeader + exampleRow("17:05:09"));
 }
+
+TEST_F(DataLog, BrowseOnlyFillsTheNameBoxAndCancellingKeepsWhatWasTyped)
+{
+    openLogger();
+    const fs::path typed = dir / "typed.xls";
+    ASSERT_EQ(panels.UserSetValue(logger(), DATA_LOG_FILE_NAME, Value(typed.string())), 0);
+
+    // Cancelled: the typed name stays, and the dialog started from it.
+    r.popups.fileAnswer = "";
+    panels.PostEvent(logger(), DATA_LOG_BROWSE, EVENT_COMMIT);
+    EXPECT_EQ(str(DATA_LOG_FILE_NAME), typed.string());
+    ASSERT_FALSE(r.popups.popups.empty());
+    EXPECT_EQ(r.popups.popups.back().text, typed.string());
+
+    // Chosen: the box takes the path, nothing is created until Open/Create, which then uses it.
+    const fs::path chosen = dir / "chosen.xls";
+    r.popups.fileAnswer = chosen.string();
+    panels.PostEvent(logger(), DATA_LOG_BROWSE, EVENT_COMMIT);
+    EXPECT_EQ(str(DATA_LOG_FILE_NAME), chosen.string());
+    EXPECT_FALSE(fs::exists(chosen));
+    panels.PostEvent(logger(), DATA_LOG_OPEN_CREATE_FILE, EVENT_COMMIT);
+    startWriting();
+    tick();
+    EXPECT_EQ(slurp(chosen), kHeader + exampleRow("17:05:09"));
+    EXPECT_FALSE(fs::exists(typed));
+}

@@ -180,6 +180,12 @@ TEST(LayoutHints, MalformedHintsRefuseThePanelAndSayWhatIsWrongWhere)
              Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "unit": "OK"}]}]})",
                   "\"OK\" is a button, not a text message"},
              Case{R"({"sections": [{"rows": ["FRAME"]}]})", "\"FRAME\" is a decoration, which has no place here"},
+             Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "beside": "UNIT"}]}]})",
+                  "layout.sections[0].rows[0].beside: \"UNIT\" is a text message, not a button"},
+             Case{R"({"sections": [{"rows": [{"ctrl": "VALUE", "unit": "UNIT", "beside": "OK"}]}]})",
+                  "a unit or a button beside it, not both"},
+             Case{R"({"quit": "EXIT", "sections": [{"rows": [{"ctrl": "VALUE", "beside": "EXIT"}]}]})",
+                  "\"EXIT\" is placed already, at layout.quit"},
              Case{R"({"sections": [{"rows": [7]}]})",
                   "layout.sections[0].rows[0]: expected a control's constant or {\"ctrl\""},
          }) {

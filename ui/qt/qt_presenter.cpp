@@ -1,6 +1,7 @@
 #include "qt/qt_presenter.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 
 namespace vek::ui::qt {
@@ -29,6 +30,15 @@ bool QtPresenter::ConfirmPopup(const std::string& title, const std::string& text
     box.setDefaultButton(QMessageBox::Yes);
     box.setWindowModality(Qt::ApplicationModal);
     return box.exec() == QMessageBox::Yes;
+}
+
+std::string QtPresenter::FileSelectPopup(const std::string& title, const std::string& start, const std::string& filter)
+{
+    // The logger appends to an existing file, so choosing one is not overwriting it.
+    const QString path = QFileDialog::getSaveFileName(QApplication::activeWindow(), QString::fromStdString(title),
+                                                      QString::fromStdString(start), QString::fromStdString(filter),
+                                                      nullptr, QFileDialog::DontConfirmOverwrite);
+    return path.toStdString();
 }
 
 }  // namespace vek::ui::qt
