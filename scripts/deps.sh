@@ -1,23 +1,85 @@
-# Sourced by the scripts: makes sure the Debian packages the build and tests need are
-# installed. As root it installs what is missing; otherwise it prints the one line to run.
-VEK_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-              nlohmann-json3-dev libbenchmark-dev mbpoll xvfb xauth dpkg-dev clang libclang-rt-14-dev)
+# shellcheck shell=bash
+# Sourced by the scripts: makes sure the Debian packages they need are installed. As root
+# it installs what is missing and says how far it got; as another user it prints the line
+# to run as root (with sudo, or with su where there is no sudo) and stops.
+#
+# The packages come in groups, so that a machine that only runs the program does not get
+# the test tools:
+#   build    what building the programs needs (scripts/run, scripts/demo)
+#   package  what making the .deb needs besides (scripts/package); CPack's Debian
+#            generator calls dpkg-shlibdeps and the file utility
+#   test     what the tests, fuzzing and benchmarks need besides (scripts/test)
+VEK_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev)
+VEK_PACKAGES_PACKAGE=(dpkg-dev file)
+VEK_PACKAGES_TEST=(libgtest-dev libgmock-dev libbenchmark-dev mbpoll xvfb xauth clang
+                   libclang-rt-14-dev desktop-file-utils appstream)
 
+# One short progress line on stderr, named after the running script.
+vek_say() {
+    printf '%s: %s\n' "${0##*/}" "$*" >&2
+}
+
+# vek_ensure_deps [GROUP...]: the packages of these groups (default: all of them).
 vek_ensure_deps() {
-    local missing=()
-    local p
-    for p in "${VEK_PACKAGES[@]}"; do
+    local wanted=() group
+    [ $# -eq 0 ] && set -- build package test
+    for group in "$@"; do
+        case "$group" in
+            build) wanted+=("${VEK_PACKAGES_BUILD[@]}") ;;
+            package) wanted+=("${VEK_PACKAGES_PACKAGE[@]}") ;;
+            test) wanted+=("${VEK_PACKAGES_TEST[@]}") ;;
+            *) echo "vek_ensure_deps: unknown group $group" >&2; exit 2 ;;
+        esac
+    done
+    vek_install_packages "${wanted[@]}"
+}
+
+# vek_install_packages PACKAGE...: installs those of them that are not installed.
+vek_install_packages() {
+    local missing=() p
+    for p in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
             missing+=("$p")
         fi
     done
     [ ${#missing[@]} -eq 0 ] && return 0
+    local list="${missing[*]}"
     if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages. Install them with:" >&2
-        echo "  sudo apt-get install -y ${missing[*]}" >&2
+        {
+            echo "${0##*/}: ${#missing[@]} Debian package(s) missing: $list"
+            echo "Install them as root, with sudo:"
+            echo "  sudo apt-get update && sudo apt-get install -y $list"
+            echo "or, where there is no sudo, with the root password:"
+            echo "  su -c 'apt-get update && apt-get install -y $list'"
+            echo "then run $0 again."
+        } >&2
         exit 1
     fi
-    echo "Installing: ${missing[*]}"
+    vek_say "installing ${#missing[@]} Debian package(s): $list"
+    vek_say "reading the package lists (apt-get update)"
     apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    local total
+    total=$(apt-get install -s -qq "${missing[@]}" | grep -c '^Inst ' || true)
+    vek_say "downloading and installing ${total:-?} package(s), with what they depend on; this takes a few minutes"
+    # apt's status lines (APT::Status-Fd) give the percentage done; one line per fifth.
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o APT::Status-Fd=3 "${missing[@]}" 3>&1 >/dev/null |
+        vek_apt_progress
+    vek_say "packages installed"
+}
+
+# Reads apt's status lines ("dlstatus:N:PERCENT:..." while downloading, "pmstatus:PACKAGE:
+# PERCENT:..." while unpacking and configuring; PACKAGE may carry ":arch") and prints
+# "downloaded 40%" or "installed 60%" each time another fifth is done.
+vek_apt_progress() {
+    awk -F: -v me="${0##*/}" '
+        $1 == "dlstatus" || $1 == "pmstatus" {
+            for (i = 3; i <= NF; i++) if ($i ~ /^[0-9]+(\.[0-9]+)?$/) break
+            if (i > NF) next
+            step = int($i / 20) * 20
+            if (step > done[$1]) {
+                done[$1] = step
+                printf "%s: %s %d%%\n", me, ($1 == "dlstatus" ? "downloaded" : "installed"), step > "/dev/stderr"
+                fflush("/dev/stderr")
+            }
+        }'
 }
