@@ -23,7 +23,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF
 cmake --build "$build" --target vek-modbus-rtu vek-transmitter-sim >/dev/null
 peer="$root/$build/vek_peer_qt_master"
 cmake --build "$build" --target vek_peer_qt_master >/dev/null 2>&1 || peer=
-[ -n "$peer" ] || echo "run_system.sh: no plain Qt master (apt-get install qt6-serialbus-dev); its column stays empty" >&2
+[ -n "$peer" ] ||
+    echo "run_system.sh: no plain Qt master (apt-get install qt6-serialbus-dev); its column stays empty" >&2
 
 work=$(mktemp -d)
 sim_pid=
