@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# What the running program costs: CPU time and peak resident memory of vek-modbus-rtu
-# polling the transmitter simulator for SECONDS (default 60, Qt offscreen), then of mbpoll
-# (Debian's package) polling the same simulator process for the same time at the program's
-# own poll period, side by side, with their ratio. Measured with /usr/bin/time -v (peak
-# resident memory; CPU, but only to 10 ms, which is about all mbpoll uses in a minute) and
-# from /proc/PID/task/*/schedstat (CPU to the nanosecond); the polls each one made are
-# counted from the simulator's log.
+# What the running program costs beside two other masters on one simulator, in one run:
+# vek-modbus-rtu (Qt offscreen) polls the transmitter simulator for SECONDS (default 90);
+# then the plain Qt master (build-bench/vek_peer_qt_master: QModbusRtuSerialClient, a
+# QTimer and a 78-row QTableWidget, offscreen) and mbpoll (Debian's package) poll the same
+# simulator process for as long at the program's own poll period; last, the program runs
+# again with its adapter gone (COM1 names a device that does not exist). Measured with
+# /usr/bin/time -v (peak resident memory) and from /proc/PID/task/*/schedstat (CPU to the
+# nanosecond, whole run and after the first 10 s); the polls each one made are counted from
+# the simulator's log. Prints the figures and the ratios program / peer.
 #
 #   bench/run_system.sh [SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-secs=${1:-60}
+secs=${1:-90}
 build=build-bench
 
 for tool in /usr/bin/time mbpoll; do
@@ -19,6 +21,10 @@ for tool in /usr/bin/time mbpoll; do
 done
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF -DVEK_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target vek-modbus-rtu vek-transmitter-sim >/dev/null
+peer="$root/$build/vek_peer_qt_master"
+cmake --build "$build" --target vek_peer_qt_master >/dev/null 2>&1 || peer=
+[ -n "$peer" ] ||
+    echo "run_system.sh: no plain Qt master (apt-get install qt6-serialbus-dev); its column stays empty" >&2
 
 work=$(mktemp -d)
 sim_pid=
@@ -82,30 +88,35 @@ program_polls=$(polls_since "$start")
 period=$(median_period_ms "$start")
 [ "$program_polls" -ge 2 ] || { echo "the program did not poll the simulator" >&2; cat "$work/program.out" >&2; exit 1; }
 
+# The plain Qt master at the same period.
+qt_polls=
+if [ -n "$peer" ]; then
+    start=$(sim_clock)
+    measure qt env QT_QPA_PLATFORM=offscreen "$peer" "$work/ttyTX" "$period"
+    qt_polls=$(polls_since "$start")
+fi
+
 # mbpoll at the same period: the same request, 78 holding registers from reference 1.
 start=$(sim_clock)
 measure mbpoll mbpoll -m rtu -b 9600 -P none -a 1 -r 1 -c 78 -t 4 -l "$period" -o 1 "$work/ttyTX"
 mbpoll_polls=$(polls_since "$start")
 
-cpu() { awk -v u="$(field "$1" 'User time (seconds)')" -v s="$(field "$1" 'System time (seconds)')" 'BEGIN { printf "%.2f", u + s }'; }
-rss() { field "$1" 'Maximum resident set size (kbytes)'; }
-p_cpu=$(cpu "$work/program.time"); m_cpu=$(cpu "$work/mbpoll.time")
-p_rss=$(rss "$work/program.time"); m_rss=$(rss "$work/mbpoll.time")
-p_ns=$(cat "$work/program.cpu"); m_ns=$(cat "$work/mbpoll.cpu")
-steady() { awk -v a="$(cat "$work/$1.warm")" -v b="$(cat "$work/$1.cpu")" -v s=$((secs - warm)) 'BEGIN { printf "%.4f", 100 * (b - a) / s }'; }
-p_steady=$(steady program); m_steady=$(steady mbpoll)
+# The program again with its adapter gone: COM1 is a path with nothing there, so every tick
+# tries to open it and shows why it cannot.
+measure gone env VEK_COM1="$work/no-such-adapter" QT_QPA_PLATFORM=offscreen "$root/$build/vek-modbus-rtu"
+
+rss() { field "$work/$1.time" 'Maximum resident set size (kbytes)'; }
+whole_ms() { awk -v b="$(cat "$work/$1.cpu")" 'BEGIN { printf "%.1f", 1000 * b }'; }
+steady_ms() { awk -v a="$(cat "$work/$1.warm")" -v b="$(cat "$work/$1.cpu")" 'BEGIN { printf "%.1f", 1000 * (b - a) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+val() { [ -f "$work/$1.cpu" ] && "$2" "$1" || echo "-"; }
 
 echo "$(date -u +%Y-%m-%dT%H:%M:%SZ) on $(nproc) cores, $secs s each, poll period $period ms (the program's median)"
-printf '%-28s %14s %14s %10s\n' "" "vek-modbus-rtu" "mbpoll" "ratio"
-printf '%-28s %14s %14s %10s\n' "polls seen by the simulator" "$program_polls" "$mbpoll_polls" ""
-printf '%-28s %14s %14s %10s\n' "CPU time (user+sys) [s]" "$p_cpu" "$m_cpu" \
-    "$(awk -v a="$p_cpu" -v b="$m_cpu" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
-printf '%-28s %14s %14s %10s\n' "CPU time, from /proc [s]" "$p_ns" "$m_ns" \
-    "$(awk -v a="$p_ns" -v b="$m_ns" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
-printf '%-28s %14s %14s %10s\n' "CPU, % of one core" \
-    "$(awk -v a="$p_ns" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" \
-    "$(awk -v a="$m_ns" -v s="$secs" 'BEGIN { printf "%.3f", 100 * a / s }')" ""
-printf '%-28s %14s %14s %10s\n' "  after the first ${warm} s" "$p_steady" "$m_steady" \
-    "$(awk -v a="$p_steady" -v b="$m_steady" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
-printf '%-28s %14s %14s %10s\n' "peak resident memory [KiB]" "$p_rss" "$m_rss" \
-    "$(awk -v a="$p_rss" -v b="$m_rss" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "-" }')"
+fmt='%-30s %12s %12s %10s %10s %10s %12s\n'
+printf "$fmt" "" "program" "plain Qt" "mbpoll" "/ Qt" "/ mbpoll" "adapter gone"
+printf "$fmt" "polls seen by the simulator" "$program_polls" "${qt_polls:--}" "$mbpoll_polls" "" "" "-"
+for row in "CPU after the first ${warm} s [ms]:steady_ms" "CPU whole run [ms]:whole_ms" "peak resident memory [KiB]:rss"; do
+    label=${row%%:*} f=${row##*:}
+    p=$(val program "$f") q=$(val qt "$f") m=$(val mbpoll "$f") g=$(val gone "$f")
+    printf "$fmt" "$label" "$p" "$q" "$m" "$(ratio "$p" "$q")" "$(ratio "$p" "$m")" "$g"
+done

@@ -11,7 +11,7 @@
 #   test     what the tests, fuzzing and benchmarks need besides (scripts/test)
 VEK_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev)
 VEK_PACKAGES_PACKAGE=(dpkg-dev file)
-VEK_PACKAGES_TEST=(libgtest-dev libgmock-dev libbenchmark-dev mbpoll xvfb xauth clang
+VEK_PACKAGES_TEST=(libgtest-dev libgmock-dev libbenchmark-dev qt6-serialbus-dev mbpoll xvfb xauth clang
                    libclang-rt-14-dev desktop-file-utils appstream)
 
 # One short progress line on stderr, named after the running script.

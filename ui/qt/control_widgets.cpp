@@ -254,7 +254,6 @@ void SectionBox::setTitleColor(const QColor& c)
 
 void SectionBox::paintEvent(QPaintEvent*)
 {
-    QStylePainter painter(this);
     QStyleOptionGroupBox opt;
     initStyleOption(&opt);
     // Styles differ in what they read for the title (Fusion takes the window text colour
@@ -264,7 +263,20 @@ void SectionBox::paintEvent(QPaintEvent*)
         opt.textColor = title;
         opt.palette.setColor(QPalette::WindowText, title);
     }
-    painter.drawComplexControl(QStyle::CC_GroupBox, opt);
+    const FaceKey key{size(),      devicePixelRatioF(),         this->title(),
+                      title,       static_cast<int>(opt.state), palette().cacheKey(),
+                      font().key()};
+    if (face_.isNull() || !(key == faceKey_)) {
+        face_ = QPixmap(size() * key.pixelRatio);
+        face_.setDevicePixelRatio(key.pixelRatio);
+        face_.fill(Qt::transparent);
+        QPainter facePainter(&face_);
+        style()->drawComplexControl(QStyle::CC_GroupBox, &opt, &facePainter, this);
+        faceKey_ = key;
+    }
+    // The painter is clipped to what needs repainting, so only that part is copied.
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, face_);
 }
 
 // --- ElidedLabel ---

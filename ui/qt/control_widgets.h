@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPixmap>
 #include <QWidget>
 
 #include <vector>
@@ -112,8 +113,25 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    // The frame and title as the style draws them, for everything that decides their look.
+    struct FaceKey {
+        QSize size;
+        qreal pixelRatio = 0;
+        QString title;
+        QColor titleColor;
+        int state = 0;
+        qint64 palette = 0;
+        QString font;
+        bool operator==(const FaceKey&) const = default;
+    };
+
     bool dimmed_ = false;
     QColor color_;
+    // The style's group box is costly to draw (a picture loaded and stretched, the title
+    // laid out), and every repaint of a value inside the frame repaints the frame under it:
+    // it is drawn once into face_ and copied from there until its look changes.
+    QPixmap face_;
+    FaceKey faceKey_;
 };
 
 // A one-line text that, when it does not fit, loses its middle ("/dev/serial/…/port0")

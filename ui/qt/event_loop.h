@@ -12,10 +12,13 @@ namespace vek::ui::qt {
 
 class QtPanelView;
 
-// Fires the panel model's timers when they fall due, on a single-shot QTimer re-armed for
-// the next due time after every tick and every user action. While a callback runs (inside
-// its Delay, behind a pop-up) a tick must not start: the model refuses, and the pump simply
-// tries again a little later.
+// Fires the panel model's timers when they fall due, on a single-shot QTimer armed for the
+// next due time after every tick and every user action, so an idle program sleeps from one
+// tick to the next. Every path that can start or change a timer ends in one of those two
+// (a timer changes only inside a callback, and callbacks run from a tick or a user action),
+// so no extra looks are needed. While a callback runs (inside its Delay, behind a pop-up) a
+// tick must not start: the model refuses, and the pump looks again when the callback has
+// ended, which the tick or user action that started it reports by re-arming.
 class TimerPump : public QObject {
     Q_OBJECT
 public:
@@ -29,10 +32,12 @@ public:
     // Milliseconds until the pump looks again, -1 when stopped.
     int waitMs() const { return timer_.isActive() ? timer_.interval() : -1; }
 
-    // A wait is never longer than this, so a timer started by any path is seen in time.
-    static constexpr int kLongestWaitMs = 1000;
-    // How soon to look again while a callback holds the model.
-    static constexpr int kBusyRetryMs = 100;
+    // A wait is never longer than this: only a safety net for a timer changed by some path
+    // that forgot to re-plan; a minute leaves a poll period of seconds undisturbed.
+    static constexpr int kLongestWaitMs = 60000;
+    // How soon to look again while a callback holds the model, should nothing re-plan the
+    // wait when it ends; the tick or user action that started the callback normally does.
+    static constexpr int kBusyRetryMs = 1000;
 
 private:
     void rearm();

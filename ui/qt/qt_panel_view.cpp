@@ -144,6 +144,14 @@ void QtPanelView::build(int handle)
     }
     syncTitle(handle);
     win->adjustSize();
+    // A window that is not a dialog to type into (the main window, the set-up windows)
+    // opens with the focus on itself: no caret blinks in an entry, repainting it twice a
+    // second, until the user clicks or tabs into one. Dialogs with an Enter button keep
+    // the focus in their first entry, ready for typing.
+    if (!wv.plan.enterCtrl) {
+        win->setFocusPolicy(Qt::ClickFocus);
+        win->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 // --- model -> window ---
