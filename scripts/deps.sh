@@ -1,6 +1,6 @@
 # Sourced by the scripts: makes sure the Debian packages the build and tests need are
 # installed. As root it installs what is missing; otherwise it prints the one line to run.
-VEK_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+VEK_PACKAGES=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libgl-dev libgtest-dev libgmock-dev
               nlohmann-json3-dev libbenchmark-dev mbpoll xvfb xauth dpkg-dev clang libclang-rt-14-dev)
 
 vek_ensure_deps() {
