@@ -8,6 +8,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -167,9 +168,25 @@ TrafficWindow::~TrafficWindow() { rec_.onChange = nullptr; }
 void TrafficWindow::showEvent(QShowEvent* e)
 {
     // Opening late shows what came before: catch up with the recorder, then listen.
-    rec_.onChange = [this] { follow(); };
+    // A frame only marks the table stale; the table catches up once the poll's callback has
+    // returned, so the polling never waits for the table or its repaint.
+    rec_.onChange = [this] {
+        if (pending_)
+            return;
+        pending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                pending_ = false;
+                follow();
+            },
+            Qt::QueuedConnection);
+    };
     follow();
     QWidget::showEvent(e);
+    // The newest rows are what the user opened the window for; the table knows its height
+    // only once it has been laid out, so scroll after that.
+    QMetaObject::invokeMethod(table_, &QTableView::scrollToBottom, Qt::QueuedConnection);
 }
 
 void TrafficWindow::hideEvent(QHideEvent* e)

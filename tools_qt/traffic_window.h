@@ -81,6 +81,7 @@ private:
     QPushButton* pause_ = nullptr;
     QLabel* status_ = nullptr;
     bool paused_ = false;
+    bool pending_ = false;  // a catch-up is queued
 };
 
 }  // namespace vek::tools

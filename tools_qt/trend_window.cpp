@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineSeries>
 #include <QMessageBox>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
@@ -181,7 +182,19 @@ std::size_t TrendWindow::lowerBound(double t) const
 void TrendWindow::showEvent(QShowEvent* e)
 {
     // Catch up with the polls made while the window was closed, then follow them.
-    rec_.onChange = [this] { appendNewest(); };
+    // As in the traffic window: a poll only queues the catch-up, the chart work comes after.
+    rec_.onChange = [this] {
+        if (pending_)
+            return;
+        pending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                pending_ = false;
+                appendNewest();
+            },
+            Qt::QueuedConnection);
+    };
     if (!showingLog_)
         reload();
     QWidget::showEvent(e);
@@ -202,6 +215,7 @@ void TrendWindow::reload()
             pts.append(QPointF(pointAt(i).wallTime * 1000.0, pointAt(i).values[static_cast<std::size_t>(s)]));
         series_[s]->replace(pts);
     }
+    lastPlotted_ = !showingLog_ && count() > 0 ? pointAt(count() - 1).wallTime : -1e300;
     if (count() == 0) {
         const double now = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
         showTimeRange(now - span_, now, false);
@@ -218,14 +232,24 @@ void TrendWindow::appendNewest()
 {
     if (showingLog_ || rec_.points().empty())
         return;
-    const TrendPoint& p = rec_.points().back();
+    // Every point newer than the newest one plotted (several when the catch-up was queued
+    // behind more than one poll).
+    const auto& pts = rec_.points();
+    std::size_t from = pts.size();
+    while (from > 0 && pts[from - 1].wallTime > lastPlotted_)
+        --from;
     for (int s = 0; s < kTrendSeriesCount; ++s) {
-        series_[s]->append(p.wallTime * 1000.0, p.values[static_cast<std::size_t>(s)]);
+        QList<QPointF> added;
+        for (std::size_t i = from; i < pts.size(); ++i)
+            added.append(QPointF(pts[i].wallTime * 1000.0, pts[i].values[static_cast<std::size_t>(s)]));
+        series_[s]->append(added);
         // The recorder drops points older than a day; the series drops them with it.
-        const int extra = series_[s]->count() - static_cast<int>(rec_.points().size());
+        const int extra = series_[s]->count() - static_cast<int>(pts.size());
         if (extra > 0)
             series_[s]->removePoints(0, extra);
     }
+    const TrendPoint& p = pts.back();
+    lastPlotted_ = p.wallTime;
     if (following_)
         showTimeRange(p.wallTime - span_, p.wallTime, false);
     else

@@ -89,7 +89,9 @@ private:
     std::vector<TrendPoint> log_;
     bool showingLog_ = false;
     bool following_ = true;
-    double span_ = 600;  // seconds on the time axis while following
+    bool pending_ = false;         // a catch-up with the recorder is queued
+    double lastPlotted_ = -1e300;  // time of the newest session point in the series
+    double span_ = 600;            // seconds on the time axis while following
     TrendChartView* view_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     std::array<QValueAxis*, 2> valueAxes_{};

@@ -26,6 +26,9 @@ void recordExchange(TrafficRecorder& r, double t, bool ok)
              ok ? "valid" : "-NO RESPONSE-", 1000);
 }
 
+// The windows catch up with their recorders in the event loop, after the poll.
+void settle() { QCoreApplication::processEvents(); }
+
 std::string readAll(const QString& path)
 {
     QFile f(path);
@@ -48,17 +51,20 @@ TEST(TrafficWindowTest, OpenedLateShowsWhatCameBeforeThenFollows)
 {
     TrafficRecorder rec;
     recordExchange(rec, 100, true);
+    settle();
     TrafficWindow w(rec);
     EXPECT_FALSE(rec.onChange) << "a window not shown does not listen";
     w.show();
     EXPECT_EQ(w.model().rowCount(), 2);
     recordExchange(rec, 105, false);
+    settle();
     EXPECT_EQ(w.model().rowCount(), 4);
     EXPECT_EQ(w.model().data(w.model().index(3, 4), Qt::DisplayRole).toString(), "-NO RESPONSE-");
     EXPECT_TRUE(w.model().data(w.model().index(3, 0), Qt::BackgroundRole).value<QColor>().isValid());
     w.setErrorsOnly(true);
     EXPECT_EQ(w.filter().rowCount(), 2);
     recordExchange(rec, 110, true);
+    settle();
     EXPECT_EQ(w.filter().rowCount(), 2) << "a valid exchange is no error";
     EXPECT_EQ(w.model().rowCount(), 6);
     w.close();
@@ -71,9 +77,12 @@ TEST(TrafficWindowTest, PauseHoldsTheRowsAndResumeCatchesUp)
     TrafficWindow w(rec);
     w.show();
     recordExchange(rec, 100, true);
+    settle();
     w.setPaused(true);
     recordExchange(rec, 105, true);
+    settle();
     recordExchange(rec, 110, false);
+    settle();
     EXPECT_EQ(w.model().rowCount(), 2);
     w.setPaused(false);
     EXPECT_EQ(w.model().rowCount(), 6);
@@ -81,6 +90,7 @@ TEST(TrafficWindowTest, PauseHoldsTheRowsAndResumeCatchesUp)
     EXPECT_EQ(w.model().rowCount(), 0);
     EXPECT_EQ(rec.size(), 0u);
     recordExchange(rec, 115, true);
+    settle();
     EXPECT_EQ(w.model().rowCount(), 2);
 }
 
@@ -89,8 +99,15 @@ TEST(TrafficWindowTest, RowsStayBoundedAsTheRecorderDropsTheOldest)
     TrafficRecorder rec;
     TrafficWindow w(rec);
     w.show();
-    for (int i = 0; i < 5003; ++i)
+    for (int i = 0; i < 4990; ++i)
         recordExchange(rec, i, i % 2 == 0);
+    settle();  // many frames, one catch-up
+    // Then one exchange at a time past the bound: the oldest rows leave as new ones come.
+    for (int i = 4990; i < 5003; ++i) {
+        recordExchange(rec, i, i % 2 == 0);
+        settle();
+        EXPECT_EQ(w.model().rowCount(), std::min<int>(2 * (i + 1), static_cast<int>(kTrafficCapacity)));
+    }
     EXPECT_EQ(w.model().rowCount(), static_cast<int>(kTrafficCapacity));
     EXPECT_EQ(w.model().frameAt(0)->seq, rec.firstSeq());
     EXPECT_EQ(w.model().frameAt(static_cast<int>(kTrafficCapacity) - 1)->seq, rec.endSeq() - 1);
@@ -100,7 +117,9 @@ TEST(TrafficWindowTest, SavesTheColumnsAsTabSeparatedText)
 {
     TrafficRecorder rec;
     recordExchange(rec, 100, true);
+    settle();
     recordExchange(rec, 105, false);
+    settle();
     TrafficWindow w(rec);
     w.show();
     QTemporaryDir dir;
@@ -120,16 +139,19 @@ TEST(TrendWindowTest, FollowsThePollsUntilTheUserLooksBack)
     TrendRecorder rec;
     for (int i = 0; i < 10; ++i)
         rec.Add(point(1000 + 5 * i, 50 + i, 3000 + i));
+    settle();
     TrendWindow w(rec);
     w.show();
     EXPECT_EQ(w.pointsShown(kLevelPercent), 10);
     EXPECT_TRUE(w.following());
     rec.Add(point(1050, 70, 3100));
+    settle();
     EXPECT_EQ(w.pointsShown(kLevelMm), 11);
     EXPECT_DOUBLE_EQ(w.timeRange().second, 1050);
     w.showTimeRange(1000, 1020, true);  // the user pans back
     EXPECT_FALSE(w.following());
     rec.Add(point(1055, 71, 3101));
+    settle();
     EXPECT_DOUBLE_EQ(w.timeRange().second, 1020) << "looking back is not interrupted";
     w.setFollowing(true);
     EXPECT_DOUBLE_EQ(w.timeRange().second, 1055);
@@ -155,6 +177,7 @@ TEST(TrendWindowTest, OpensALogAndRefusesAForeignFile)
 {
     TrendRecorder rec;
     rec.Add(point(5000, 1, 1));
+    settle();
     TrendWindow w(rec);
     w.show();
     QTemporaryDir dir;
@@ -178,6 +201,7 @@ TEST(TrendWindowTest, OpensALogAndRefusesAForeignFile)
     EXPECT_TRUE(w.showingLog());
     EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
     rec.Add(point(5005, 2, 2));
+    settle();
     EXPECT_EQ(w.pointsShown(kLevelPercent), 2) << "a poll does not land in the log's chart";
     w.showSession();
     EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
