@@ -2,6 +2,8 @@
 // line, virtual clock, recorded pop-ups and real files. A scripted transmitter can answer
 // on the line. Nothing here sleeps.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstring>
 #include <ctime>
@@ -154,5 +156,18 @@ inline std::vector<std::uint8_t> expectedPoll(std::uint8_t slave)
     f.push_back(static_cast<std::uint8_t>(crc >> 8));
     return f;
 }
+
+// A test against a headless program whose port 1 is open on a simulated transmitter.
+struct TransmitterTest : ::testing::Test {
+    AppRig r;
+    App& app = r.app;
+    ui::PanelModel& panels = r.panels;
+
+    void SetUp() override
+    {
+        r.configurePort(1);
+        r.transmitter();
+    }
+};
 
 }  // namespace vek::test

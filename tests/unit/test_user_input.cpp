@@ -21,17 +21,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct UserInput : ::testing::Test {
-    AppRig r;
-    App& app = r.app;
-    ui::PanelModel& panels = r.panels;
-
-    void SetUp() override
-    {
-        r.configurePort(1);
-        r.transmitter();
-    }
-
+struct UserInput : TransmitterTest {
     int openUser() { return r.openUser(); }
     int openAdvanced() { return r.openAdvanced(); }
     // A program that has not polled yet, with `settings` saved in the working directory.

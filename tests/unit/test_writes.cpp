@@ -31,17 +31,7 @@ std::string hex(const Bytes& b)
     return s;
 }
 
-struct Writes : ::testing::Test {
-    AppRig r;
-    App& app = r.app;
-    ui::PanelModel& panels = r.panels;
-
-    void SetUp() override
-    {
-        r.configurePort(1);
-        r.transmitter();
-    }
-
+struct Writes : TransmitterTest {
     int openUser() { return r.openUser(); }
     int openAdvanced()
     {
