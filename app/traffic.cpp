@@ -59,6 +59,10 @@ void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* byt
 void TrafficRecorder::Clear()
 {
     count_ = 0;
+    // Cleared frames give their bytes and texts back: a clear ends with what a fresh
+    // recorder holds, not with 10,000 slots' worth of old buffers.
+    for (TrafficFrame& f : ring_)
+        f = TrafficFrame{};
     if (onChange)
         onChange();
 }

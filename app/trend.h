@@ -37,6 +37,8 @@ public:
     // Appends a point and drops those more than a day older than it.
     void Add(const TrendPoint& p);
     const std::deque<TrendPoint>& points() const { return points_; }
+    // Forgets every point and gives their memory back.
+    void Clear() { std::deque<TrendPoint>().swap(points_); }
     // Called after every Add while set (the trend window, while open).
     std::function<void()> onChange;
 

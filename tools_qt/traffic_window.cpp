@@ -15,6 +15,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "catch_up.h"
+
 namespace vek::tools {
 
 namespace {
@@ -170,18 +172,7 @@ void TrafficWindow::showEvent(QShowEvent* e)
     // Opening late shows what came before: catch up with the recorder, then listen.
     // A frame only marks the table stale; the table catches up once the poll's callback has
     // returned, so the polling never waits for the table or its repaint.
-    rec_.onChange = [this] {
-        if (pending_)
-            return;
-        pending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                pending_ = false;
-                follow();
-            },
-            Qt::QueuedConnection);
-    };
+    rec_.onChange = CatchUpLater(this, pending_, [this] { follow(); });
     follow();
     QWidget::showEvent(e);
     // The newest rows are what the user opened the window for; the table knows its height

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "catch_up.h"
+
 namespace vek::tools {
 
 namespace {
@@ -183,18 +185,7 @@ void TrendWindow::showEvent(QShowEvent* e)
 {
     // Catch up with the polls made while the window was closed, then follow them.
     // As in the traffic window: a poll only queues the catch-up, the chart work comes after.
-    rec_.onChange = [this] {
-        if (pending_)
-            return;
-        pending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                pending_ = false;
-                appendNewest();
-            },
-            Qt::QueuedConnection);
-    };
+    rec_.onChange = CatchUpLater(this, pending_, [this] { appendNewest(); });
     if (!showingLog_)
         reload();
     QWidget::showEvent(e);
