@@ -34,12 +34,12 @@ std::string kindOutcome(TrafficKind k) { return k == TrafficKind::Request ? "sen
 
 }  // namespace
 
-TrafficRecorder::TrafficRecorder() : ring_(kTrafficCapacity) {}
+TrafficRecorder::TrafficRecorder(std::size_t capacity) : ring_(capacity > 0 ? capacity : 1) {}
 
 void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* bytes, std::size_t count, TrafficKind kind,
                              bool failedExchange, const std::string& outcome, double replyMs)
 {
-    TrafficFrame& f = ring_[endSeq_ % kTrafficCapacity];
+    TrafficFrame& f = ring_[endSeq_ % ring_.size()];
     f.seq = endSeq_;
     f.wallTime = wallTime;
     f.sent = sent;
@@ -50,7 +50,7 @@ void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* byt
     f.outcome = outcome.empty() ? kindOutcome(kind) : outcome;
     f.replyMs = replyMs;
     ++endSeq_;
-    if (count_ < kTrafficCapacity)
+    if (count_ < ring_.size())
         ++count_;
     if (onChange)
         onChange();

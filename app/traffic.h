@@ -37,7 +37,8 @@ struct TrafficFrame {
 
 class TrafficRecorder {
 public:
-    TrafficRecorder();
+    // Keeps the last `capacity` frames (kTrafficCapacity for the program).
+    explicit TrafficRecorder(std::size_t capacity = kTrafficCapacity);
 
     // Appends one frame; the oldest goes once kTrafficCapacity are kept.
     void Record(double wallTime, bool sent, const std::uint8_t* bytes, std::size_t count, TrafficKind kind,
@@ -50,7 +51,8 @@ public:
     std::uint64_t endSeq() const { return endSeq_; }
     std::size_t size() const { return count_; }
     // The frame `seq`; only for firstSeq() <= seq < endSeq().
-    const TrafficFrame& at(std::uint64_t seq) const { return ring_[seq % kTrafficCapacity]; }
+    const TrafficFrame& at(std::uint64_t seq) const { return ring_[seq % ring_.size()]; }
+    std::size_t capacity() const { return ring_.size(); }
     bool holds(std::uint64_t seq) const { return seq >= firstSeq() && seq < endSeq_; }
 
     // Called after every Record and Clear while set: the traffic window sets it while it is

@@ -35,7 +35,7 @@ TrendPoint TrendPointOf(double wallTime, const Measurements& m)
 void TrendRecorder::Add(const TrendPoint& p)
 {
     points_.push_back(p);
-    while (points_.size() > kTrendMaxPoints || p.wallTime - points_.front().wallTime > kTrendSpanSeconds)
+    while (points_.size() > maxPoints_ || p.wallTime - points_.front().wallTime > kTrendSpanSeconds)
         points_.pop_front();
     if (onChange)
         onChange();

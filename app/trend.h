@@ -34,6 +34,8 @@ TrendPoint TrendPointOf(double wallTime, const Measurements& m);
 
 class TrendRecorder {
 public:
+    // Keeps at most `maxPoints` points (kTrendMaxPoints for the program), none over a day old.
+    explicit TrendRecorder(std::size_t maxPoints = kTrendMaxPoints) : maxPoints_(maxPoints > 0 ? maxPoints : 1) {}
     // Appends a point and drops those more than a day older than it.
     void Add(const TrendPoint& p);
     const std::deque<TrendPoint>& points() const { return points_; }
@@ -44,6 +46,7 @@ public:
 
 private:
     std::deque<TrendPoint> points_;
+    std::size_t maxPoints_;
 };
 
 // A measurement log read back: its points, or why the file is not such a log.
