@@ -13,6 +13,8 @@
 namespace vek {
 
 inline constexpr std::size_t kTrafficCapacity = 10000;
+// The outcome of a request row whose port could not be opened.
+inline constexpr const char* kNotSentText = "not sent (the port is not open)";
 
 // How a frame is shown (its colour) and whether "errors only" keeps it.
 enum class TrafficKind {

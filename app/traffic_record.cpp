@@ -47,7 +47,10 @@ void RecordExchange(App& app, double sentAt, const ExchangeOutcome& outcome, boo
     TrafficRecorder& rec = app.traffic;
     const double takenAt = WallNow(app);
     const bool failed = !outcome.valid();
-    rec.Record(sentAt, true, l.ucTxBuffer, l.usTxFrameLen, TrafficKind::Request, failed, "sent", -1);
+    // Through a port that could not be opened the request never reached the line: the row
+    // shows what the program would have sent, and says so.
+    rec.Record(sentAt, true, l.ucTxBuffer, l.usTxFrameLen, TrafficKind::Request, failed,
+               portFailed ? kNotSentText : "sent", -1);
 
     const TrafficKind kind = kindOf(outcome, portFailed);
     std::string text = outcome.valid() ? std::string("valid") : l.commErrorText;

@@ -146,6 +146,23 @@ TEST_F(Traffic, ASerialErrorShowsThePortsWords)
     EXPECT_EQ(app.traffic.size(), 2u);
 }
 
+TEST_F(Traffic, APortThatCannotBeOpenedShowsTheRequestAsNotSent)
+{
+    rig.com.absent.insert(1);
+    rig.tick();
+    ASSERT_TRUE(rig.com.frames.empty());
+    ASSERT_EQ(app.traffic.size(), 2u);
+    EXPECT_EQ(frame(0).outcome, kNotSentText);
+    EXPECT_EQ(frame(0).bytes, expectedPoll(1)) << "the row keeps the request the program meant to send";
+    EXPECT_TRUE(frame(0).failedExchange);
+    EXPECT_EQ(frame(1).kind, TrafficKind::SerialError);
+    EXPECT_EQ(frame(1).outcome, rig.mainMessage());
+    rig.com.absent.clear();
+    rig.transmitter();
+    rig.tick();
+    EXPECT_EQ(frame(2).outcome, "sent") << "a port that opens again sends again";
+}
+
 TEST_F(Traffic, WithoutAPortNothingIsRecorded)
 {
     rig.app.link.ucMBFlag = 0;
