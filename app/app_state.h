@@ -10,6 +10,9 @@
 
 #include "mb_link_state.h"
 #include "services.h"
+#include "tool_windows.h"
+#include "traffic.h"
+#include "trend.h"
 
 namespace vek {
 
@@ -64,6 +67,10 @@ struct AppState {
     std::array<int, 4> probeStatus{};  // registers 55 to 58
     bool valuesStale = false;          // the main window's measurements are greyed
     std::string lastValidTime;         // TimeStr of the latest valid reply, "" before any
+    // The wall clock in seconds with the monotonic clock's fraction (see WallNow): set once,
+    // so the traffic and trend times never step back within a session.
+    double wallOffset = 0;
+    bool wallOffsetSet = false;
     // Writes. The write dialogs keep their own target: the register (and the control whose
     // value it shows) the dialog was opened for. Rings, switches and other dialogs never
     // change it, so "Enter" writes where the dialog says it will.
@@ -93,6 +100,11 @@ struct App {
     Services& io;
     LinkState link;
     AppState st;
+    // Every frame on the line and every valid poll's measurements of this session, kept
+    // whether or not their windows are open, so a window opened late shows what came before.
+    TrafficRecorder traffic;
+    TrendRecorder trend;
+    ToolWindows* windows = nullptr;  // null while the program runs without them (tests)
     // How the program ends: the Qt program leaves its event loop with this status; tests record it.
     std::function<void(int)> quit;
 };

@@ -2,6 +2,7 @@
 // exchange, and show what it came to on the main window (message and lamp).
 #include "mb_rtu_master.h"
 #include "panel_ids.h"
+#include "traffic_record.h"
 #include "vek_app.h"
 
 namespace vek {
@@ -24,12 +25,17 @@ ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string&
 {
     LinkState& l = app.link;
     MasterIo io{app.io.com, app.io.clock};
+    const int sentBefore = l.pollCount;
+    const double startedAt = WallNow(app);
     const ExchangeOutcome outcome = Exchange(l, io, l.usPortNumber, replyWait);
     if (!outcome.valid() && !openError.empty()) {
         // Nothing could answer through a port that is not open: say which and why, rather
         // than blame the transmitter.
         SetCommErrorText(l, openError);
     }
+    // Only an exchange that sent a request has frames to show.
+    if (l.pollCount != sentBefore)
+        RecordExchange(app, startedAt, outcome, !openError.empty());
     // Every outcome but a valid reply lights the lamp, whatever its text says.
     ShowLinkState(app, !outcome.valid(), l.commErrorText);
     return outcome;

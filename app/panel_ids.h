@@ -83,6 +83,8 @@ inline constexpr int PANEL_N_POLLS = 43;
 inline constexpr int PANEL_N_VALID_RESP = 44;
 inline constexpr int PANEL_NUMERIC = 45;
 inline constexpr int PANEL_LAST_VALID = 46;
+inline constexpr int PANEL_TRAFFIC = 47;
+inline constexpr int PANEL_TREND = 48;
 
 // Controls of PANEL_2 ("RS485 Settings").
 inline constexpr int PANEL_2_PARITY = 2;

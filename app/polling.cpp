@@ -58,6 +58,7 @@ void afterValidReply(App& app)
         st.logPollCount = 0;
     }
     ++st.validResponseCount;
+    app.trend.Add(TrendPointOf(WallNow(app), st.m));
     st.lastValidTime = app.io.TimeStr();
     app.io.panels.SetCtrlVal(st.panelMain, PANEL_LAST_VALID, "Last valid reply " + st.lastValidTime);
 }

@@ -96,6 +96,8 @@ ui::CallbackRegistry MakeCallbackRegistry(App& app)
         {"Write_Single_Register", Write_Single_Register},
         {"Slave_Add", Slave_Add},
         {"Open_Write_File", Open_Write_File},
+        {"Show_Traffic", Show_Traffic},
+        {"Show_Trend", Show_Trend},
     };
     ui::CallbackRegistry r;
     for (const auto& entry : table) {

@@ -48,6 +48,12 @@ std::string OpenLinkPort(App& app);
 // that `openError` says could not be opened shows that error instead.
 ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string& openError);
 void ShowLinkState(App& app, bool lamp, const std::string& text);
+// Seconds since the epoch, to the millisecond: the traffic's and the trend's time stamps.
+double WallNow(App& app);
+
+// --- traffic and trend windows ---
+int Show_Traffic(App& app, int panel, int control, int event);
+int Show_Trend(App& app, int panel, int control, int event);
 
 // --- polling cycle and decoders ---
 int MB_COM(App& app, int panel, int control, int event);

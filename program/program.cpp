@@ -24,8 +24,10 @@ Program::Program(std::string resourceDir, ui::Presenter* popups)
       panels_(clock_, {}, std::move(resourceDir)),
       view_(panels_),
       services_{panels_, com_, clock_, files_, popups_},
-      app_(std::make_unique<App>(services_))
+      app_(std::make_unique<App>(services_)),
+      tools_(std::make_unique<tools::QtToolWindows>(*app_))
 {
+    app_->windows = tools_.get();
     // The callbacks need the App and the App needs the panels: bind them once both exist.
     panels_.setCallbacks(MakeCallbackRegistry(*app_));
     view_.setPresenter(&popups_);

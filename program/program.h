@@ -12,6 +12,7 @@
 #include "posix_rs232.h"
 #include "qt/qt_clock.h"
 #include "qt/qt_panel_view.h"
+#include "qt_tool_windows.h"
 
 namespace vek {
 
@@ -32,6 +33,7 @@ public:
     ui::PanelModel& panels() { return panels_; }
     ui::qt::QtPanelView& view() { return view_; }
     platform::PosixRs232& com() { return com_; }
+    tools::QtToolWindows& tools() { return *tools_; }
 
     // Where the panel resource is: beside the executable, or in its share folder once installed.
     static std::string defaultResourceDir();
@@ -46,6 +48,8 @@ private:
     ui::qt::QtPanelView view_;
     Services services_;
     std::unique_ptr<App> app_;
+    // After the App: the windows stop listening to its recorders before it goes.
+    std::unique_ptr<tools::QtToolWindows> tools_;
 };
 
 }  // namespace vek

@@ -9,7 +9,7 @@
 #   package  what making the .deb needs besides (scripts/package); CPack's Debian
 #            generator calls dpkg-shlibdeps and the file utility
 #   test     what the tests, fuzzing and benchmarks need besides (scripts/test)
-VEK_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev nlohmann-json3-dev)
+VEK_PACKAGES_BUILD=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-charts-dev libgl-dev nlohmann-json3-dev)
 VEK_PACKAGES_PACKAGE=(dpkg-dev file)
 VEK_PACKAGES_TEST=(libgtest-dev libgmock-dev libbenchmark-dev qt6-serialbus-dev mbpoll xvfb xauth clang
                    libclang-rt-14-dev desktop-file-utils appstream)

@@ -8,6 +8,7 @@
 
 #include "harness.h"
 #include "rs232.h"
+#include "traffic.h"
 
 namespace vek::e2e {
 namespace {
@@ -20,13 +21,16 @@ struct FaultRow {
     const char* message;
     // How to find the register image in the faulty reply as sent, or nothing when it has none.
     enum { NoImage, ImageFirst, ImageLast } image;
+    // Whether the faulty reply is on the line when the program stops waiting for it (the
+    // traffic then shows its bytes), or not (nothing was sent, or it comes too late).
+    bool waitsInTime = true;
 };
 
 std::ostream& operator<<(std::ostream& os, const FaultRow& r) { return os << r.name; }
 
 const FaultRow kRows[] = {
-    {"DroppedRequest", {"--drop", "every:2"}, "-NO RESPONSE-", FaultRow::NoImage},
-    {"ReplyLatePastTheWindow", {"--delay-ms", "1500,every:2"}, "-NO RESPONSE-", FaultRow::ImageFirst},
+    {"DroppedRequest", {"--drop", "every:2"}, "-NO RESPONSE-", FaultRow::NoImage, false},
+    {"ReplyLatePastTheWindow", {"--delay-ms", "1500,every:2"}, "-NO RESPONSE-", FaultRow::ImageFirst, false},
     {"CorruptCrc", {"--corrupt-crc", "every:2"}, "-CRC-", FaultRow::ImageFirst},
     {"WrongSlave", {"--wrong-slave", "every:2"}, "-UID-", FaultRow::ImageFirst},
     {"OneByteShort", {"--short", "every:2"}, "-NO RESPONSE-", FaultRow::ImageFirst},
@@ -94,6 +98,29 @@ TEST_P(FaultMatrix, TheFaultShowsItsMessageChangesNoValueAndTheNextGoodReplyClea
     EXPECT_EQ(p.validReplies(), 2);
     EXPECT_EQ(p.text(p.main(), "NUMERIC"), "66.7");
     EXPECT_EQ(shownOnMain(p), expectedFrom(Registers(sim.log().replies().back().bytes)));
+
+    // The traffic the program recorded agrees with the simulator's log byte for byte: three
+    // requests as the simulator took them, the good replies as it sent them, and for the
+    // faulty one exactly what waited on the line, with the message the program showed.
+    const TrafficRecorder& traffic = p.app().traffic;
+    const std::vector<LogEntry> requests = sim.log().requests(), replies = sim.log().replies();
+    ASSERT_EQ(traffic.size(), 6u);
+    ASSERT_EQ(requests.size(), 3u);
+    for (std::uint64_t k = 0; k < 3; ++k) {
+        const TrafficFrame& request = traffic.at(2 * k);
+        const TrafficFrame& reply = traffic.at(2 * k + 1);
+        EXPECT_TRUE(request.sent && !reply.sent) << k;
+        EXPECT_EQ(hexOf(request.bytes), hexOf(requests[k].bytes)) << k;
+        EXPECT_EQ(reply.failedExchange, k == 1) << k;
+    }
+    EXPECT_EQ(hexOf(traffic.at(1).bytes), hexOf(replies.front().bytes));
+    EXPECT_EQ(hexOf(traffic.at(5).bytes), hexOf(replies.back().bytes));
+    EXPECT_EQ(traffic.at(1).outcome, "valid");
+    EXPECT_EQ(traffic.at(5).outcome, "valid");
+    const TrafficFrame& faulty = traffic.at(3);
+    EXPECT_EQ(hexOf(faulty.bytes), row.waitsInTime ? hexOf(replies.at(1).bytes) : std::string());
+    EXPECT_TRUE(QString::fromStdString(faulty.outcome).startsWith(row.message)) << faulty.outcome;
+    EXPECT_GT(faulty.replyMs, 900.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Line, FaultMatrix, ::testing::ValuesIn(kRows),

@@ -92,7 +92,7 @@ TEST_F(ViewTest, MainWindowFramesItsControlsByGroupUnderTheMatchingTextMessage)
     QWidget* win = view.window(h);
     const int exitY = widget(h, "EXIT")->mapTo(win, QPoint()).y();
     const int exitX = widget(h, "EXIT")->mapTo(win, QPoint()).x();
-    for (const char* b : {"INFO", "SET_UP", "SET_UP_UT", "CONFIG_SER_PORT", "LOGGER"}) {
+    for (const char* b : {"INFO", "SET_UP", "SET_UP_UT", "CONFIG_SER_PORT", "LOGGER", "TRAFFIC", "TREND"}) {
         SCOPED_TRACE(b);
         EXPECT_EQ(widget(h, b)->mapTo(win, QPoint()).y(), exitY);
         EXPECT_LT(widget(h, b)->mapTo(win, QPoint()).x(), exitX);

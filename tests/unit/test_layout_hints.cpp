@@ -73,8 +73,8 @@ TEST(LayoutHints, TheResourcesHintsResolveToTheControlsTheyName)
     EXPECT_EQ(user.layout.quit, PANEL_4_USCITA);
 
     EXPECT_EQ(main.layout.header, std::vector<int>{PANEL_TEXTMSG_7});
-    EXPECT_EQ(main.layout.buttons,
-              (std::vector<int>{PANEL_CONFIG_SER_PORT, PANEL_SET_UP_UT, PANEL_SET_UP, PANEL_LOGGER, PANEL_INFO}));
+    EXPECT_EQ(main.layout.buttons, (std::vector<int>{PANEL_CONFIG_SER_PORT, PANEL_SET_UP_UT, PANEL_SET_UP, PANEL_LOGGER,
+                                                     PANEL_TRAFFIC, PANEL_TREND, PANEL_INFO}));
     ASSERT_EQ(main.layout.sections.size(), 5u);
     EXPECT_EQ(main.layout.sections[4].group, "Error Messages");
     EXPECT_TRUE(main.layout.sections[4].wide);

@@ -1,0 +1,111 @@
+// Where the traffic is recorded: right after each exchange, from the link's own buffers and
+// the outcome the program drew, so the rows show exactly what went out and what was taken.
+// Recording reads the link's state and the port's queue only; nothing goes on the wire.
+#include <algorithm>
+#include <cmath>
+
+#include "mb_crc.h"
+#include "traffic_record.h"
+#include "vek_app.h"
+
+namespace vek {
+
+double WallNow(App& app)
+{
+    AppState& st = app.st;
+    const double mono = app.io.clock.now();
+    if (!st.wallOffsetSet) {
+        // The wall clock comes in whole seconds; pairing it with the whole seconds of the
+        // monotonic clock keeps the fraction the monotonic clock adds.
+        st.wallOffset = static_cast<double>(app.io.clock.wallTime()) - std::floor(mono);
+        st.wallOffsetSet = true;
+    }
+    return st.wallOffset + mono;
+}
+
+namespace {
+
+TrafficKind kindOf(const ExchangeOutcome& o, bool portFailed)
+{
+    if (portFailed && !o.valid())
+        return TrafficKind::SerialError;
+    switch (o.result) {
+    case ExchangeResult::Valid: return TrafficKind::Valid;
+    case ExchangeResult::NoResponse: return TrafficKind::NoResponse;
+    case ExchangeResult::Exception: return TrafficKind::Exception;
+    case ExchangeResult::FailedChecks: return TrafficKind::FailedCheck;
+    case ExchangeResult::SerialError: return TrafficKind::SerialError;
+    }
+    return TrafficKind::NoResponse;
+}
+
+}  // namespace
+
+void RecordExchange(App& app, double sentAt, const ExchangeOutcome& outcome, bool portFailed)
+{
+    LinkState& l = app.link;
+    TrafficRecorder& rec = app.traffic;
+    const double takenAt = WallNow(app);
+    const bool failed = !outcome.valid();
+    // Through a port that could not be opened the request never reached the line: the row
+    // shows what the program would have sent, and says so.
+    rec.Record(sentAt, true, l.ucTxBuffer, l.usTxFrameLen, TrafficKind::Request, failed,
+               portFailed ? kNotSentText : "sent", -1);
+
+    const TrafficKind kind = kindOf(outcome, portFailed);
+    std::string text = outcome.valid() ? std::string("valid") : l.commErrorText;
+    std::uint8_t bytes[kFrameBufferSize];
+    std::size_t count = 0;
+    switch (kind) {
+    case TrafficKind::Valid:
+    case TrafficKind::FailedCheck:
+        count = l.usRxFrameLen;
+        std::copy(l.ucRxBuffer, l.ucRxBuffer + count, bytes);
+        break;
+    case TrafficKind::Exception: {
+        // The link took these five bytes only after their CRC checked, so they are these.
+        bytes[0] = l.ucSlaveAddress;
+        bytes[1] = static_cast<std::uint8_t>(l.ucFuncCod | 0x80);
+        bytes[2] = outcome.exceptionCode;
+        const std::uint16_t crc = usMBCRC16(bytes, 3);
+        bytes[3] = static_cast<std::uint8_t>(crc & 0xFF);
+        bytes[4] = static_cast<std::uint8_t>(crc >> 8);
+        count = 5;
+        const std::string name = ExceptionName(outcome.exceptionCode);
+        if (!name.empty())
+            text += " " + name;
+        break;
+    }
+    case TrafficKind::NoResponse: {
+        // What waited stays queued for the port's reopening to discard; a peek shows it
+        // without taking it.
+        const int waiting = app.io.com.GetInQLen(l.usPortNumber);
+        if (waiting > 0) {
+            const int n = app.io.com.ComPeek(l.usPortNumber, bytes, std::min<int>(waiting, kFrameBufferSize));
+            count = n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        if (count > 0)
+            text += " (" + std::to_string(count) + " bytes waited)";
+        break;
+    }
+    case TrafficKind::SerialError:
+    case TrafficKind::Request: break;
+    }
+    rec.Record(takenAt, false, bytes, count, kind, failed, text, (takenAt - sentAt) * 1000.0);
+}
+
+int Show_Traffic(App& app, int /*panel*/, int /*control*/, int event)
+{
+    if (event == EVENT_COMMIT && app.windows)
+        app.windows->ShowTraffic();
+    return 0;
+}
+
+int Show_Trend(App& app, int /*panel*/, int /*control*/, int event)
+{
+    if (event == EVENT_COMMIT && app.windows)
+        app.windows->ShowTrend();
+    return 0;
+}
+
+}  // namespace vek

@@ -1,0 +1,68 @@
+// Fills the traffic and trend windows from the headless program polling a scripted
+// transmitter (valid replies with a slowly moving level, and a few faults), and saves
+// offscreen grabs of both: `tool_windows_demo DIR` writes DIR/traffic-window.png and
+// DIR/trend-window.png (the README's pictures). Not run by CTest.
+#include <QApplication>
+#include <QDir>
+
+#include <cmath>
+#include <ctime>
+
+#include "app_rig.h"
+#include "traffic_window.h"
+#include "trend_window.h"
+
+using namespace vek;
+using vek::test::AppRig;
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qapp(argc, argv);
+    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
+
+    AppRig rig(std::time(nullptr) - 1200);
+    rig.configurePort(1);
+    rig.transmitter();
+    auto scripted = rig.com.peer;
+    for (int i = 0; i < 200; ++i) {
+        const double level = 55 + 20 * std::sin(i / 30.0);
+        rig.regs[0] = static_cast<std::uint16_t>(5000 - level * 40);
+        rig.regs[1] = static_cast<std::uint16_t>(level * 40);
+        rig.setFloat(3, static_cast<float>(level));
+        rig.setFloat(5, static_cast<float>(18 + 0.02 * i));
+        rig.setFloat(7, static_cast<float>(4 + 16 * level / 100));
+        rig.regs[67] = 0x11;
+        // A few faults near the end, so the table shows them beside the good rows.
+        if (i == 193) {
+            rig.com.peer = [&rig](int port, const AppRig::Bytes&) {
+                AppRig::Bytes r = rig.pollReplyFrom(1);
+                r.back() ^= 0x21;
+                rig.com.inject(port, r);
+            };
+        } else if (i == 195) {
+            rig.com.peer = [&rig](int port, const AppRig::Bytes&) {
+                rig.com.inject(port, AppRig::withCrc({1, 0x83, 2}));
+            };
+        } else if (i == 197) {
+            rig.com.peer = [&rig](int port, const AppRig::Bytes&) { rig.com.inject(port, {1, 3, 156, 0, 12}); };
+        } else {
+            rig.com.peer = scripted;
+        }
+        rig.tick();
+        rig.clock.advanceTo(rig.clock.now() + 5.0);
+    }
+
+    tools::TrafficWindow traffic(rig.app.traffic);
+    traffic.resize(1240, 420);
+    traffic.show();
+    tools::TrendWindow trend(rig.app.trend);
+    trend.resize(1000, 560);
+    trend.show();
+    trend.showSeries(kLevelMm, false);
+    trend.showSeries(kTemperature, true);
+    QApplication::processEvents();
+    const bool ok = traffic.grab().save(dir + "/traffic-window.png") && trend.grab().save(dir + "/trend-window.png");
+    return ok ? 0 : 1;
+}

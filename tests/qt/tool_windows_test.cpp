@@ -1,0 +1,215 @@
+// The traffic and trend windows over the app's recorders, offscreen: rows follow the frames
+// (and stand still while paused), the errors-only filter, clear and save; the trend follows
+// the polls, keeps at most two units, loads a log and refuses a file that is not one.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include "traffic_window.h"
+#include "trend_window.h"
+#include "vek_app.h"
+
+using namespace vek;
+using namespace vek::tools;
+
+namespace {
+
+void recordExchange(TrafficRecorder& r, double t, bool ok)
+{
+    const std::uint8_t req[] = {1, 3, 0, 0, 0, 78, 0xC5, 0xFE};
+    r.Record(t, true, req, sizeof req, TrafficKind::Request, !ok, "sent", -1);
+    r.Record(t + 1, false, nullptr, 0, ok ? TrafficKind::Valid : TrafficKind::NoResponse, !ok,
+             ok ? "valid" : "-NO RESPONSE-", 1000);
+}
+
+// The windows catch up with their recorders in the event loop, after the poll.
+void settle() { QCoreApplication::processEvents(); }
+
+std::string readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+TrendPoint point(double t, double percent, double mm)
+{
+    TrendPoint p;
+    p.wallTime = t;
+    p.values[kLevelPercent] = percent;
+    p.values[kLevelMm] = mm;
+    p.values[kTemperature] = 20;
+    return p;
+}
+
+}  // namespace
+
+TEST(TrafficWindowTest, OpenedLateShowsWhatCameBeforeThenFollows)
+{
+    TrafficRecorder rec;
+    recordExchange(rec, 100, true);
+    settle();
+    TrafficWindow w(rec);
+    EXPECT_FALSE(rec.onChange) << "a window not shown does not listen";
+    w.show();
+    EXPECT_EQ(w.model().rowCount(), 2);
+    recordExchange(rec, 105, false);
+    settle();
+    EXPECT_EQ(w.model().rowCount(), 4);
+    EXPECT_EQ(w.model().data(w.model().index(3, 4), Qt::DisplayRole).toString(), "-NO RESPONSE-");
+    EXPECT_TRUE(w.model().data(w.model().index(3, 0), Qt::BackgroundRole).value<QColor>().isValid());
+    w.setErrorsOnly(true);
+    EXPECT_EQ(w.filter().rowCount(), 2);
+    recordExchange(rec, 110, true);
+    settle();
+    EXPECT_EQ(w.filter().rowCount(), 2) << "a valid exchange is no error";
+    EXPECT_EQ(w.model().rowCount(), 6);
+    w.close();
+    EXPECT_FALSE(rec.onChange) << "a closed window costs the polling nothing";
+}
+
+TEST(TrafficWindowTest, PauseHoldsTheRowsAndResumeCatchesUp)
+{
+    TrafficRecorder rec;
+    TrafficWindow w(rec);
+    w.show();
+    recordExchange(rec, 100, true);
+    settle();
+    w.setPaused(true);
+    recordExchange(rec, 105, true);
+    settle();
+    recordExchange(rec, 110, false);
+    settle();
+    EXPECT_EQ(w.model().rowCount(), 2);
+    w.setPaused(false);
+    EXPECT_EQ(w.model().rowCount(), 6);
+    w.clear();
+    EXPECT_EQ(w.model().rowCount(), 0);
+    EXPECT_EQ(rec.size(), 0u);
+    recordExchange(rec, 115, true);
+    settle();
+    EXPECT_EQ(w.model().rowCount(), 2);
+}
+
+TEST(TrafficWindowTest, RowsStayBoundedAsTheRecorderDropsTheOldest)
+{
+    TrafficRecorder rec;
+    TrafficWindow w(rec);
+    w.show();
+    for (int i = 0; i < 4990; ++i)
+        recordExchange(rec, i, i % 2 == 0);
+    settle();  // many frames, one catch-up
+    // Then one exchange at a time past the bound: the oldest rows leave as new ones come.
+    for (int i = 4990; i < 5003; ++i) {
+        recordExchange(rec, i, i % 2 == 0);
+        settle();
+        EXPECT_EQ(w.model().rowCount(), std::min<int>(2 * (i + 1), static_cast<int>(kTrafficCapacity)));
+    }
+    EXPECT_EQ(w.model().rowCount(), static_cast<int>(kTrafficCapacity));
+    EXPECT_EQ(w.model().frameAt(0)->seq, rec.firstSeq());
+    EXPECT_EQ(w.model().frameAt(static_cast<int>(kTrafficCapacity) - 1)->seq, rec.endSeq() - 1);
+}
+
+TEST(TrafficWindowTest, SavesTheColumnsAsTabSeparatedText)
+{
+    TrafficRecorder rec;
+    recordExchange(rec, 100, true);
+    settle();
+    recordExchange(rec, 105, false);
+    settle();
+    TrafficWindow w(rec);
+    w.show();
+    QTemporaryDir dir;
+    const QString all = dir.filePath("all.txt"), errors = dir.filePath("errors.txt");
+    ASSERT_TRUE(w.saveTo(all, nullptr));
+    w.setErrorsOnly(true);
+    ASSERT_TRUE(w.saveTo(errors, nullptr));
+    EXPECT_EQ(readAll(all), TrafficText(rec, false));
+    EXPECT_EQ(readAll(errors), TrafficText(rec, true));
+    QString why;
+    EXPECT_FALSE(w.saveTo(dir.filePath("no/such/dir/x.txt"), &why));
+    EXPECT_TRUE(why.contains("x.txt"));
+}
+
+TEST(TrendWindowTest, FollowsThePollsUntilTheUserLooksBack)
+{
+    TrendRecorder rec;
+    for (int i = 0; i < 10; ++i)
+        rec.Add(point(1000 + 5 * i, 50 + i, 3000 + i));
+    settle();
+    TrendWindow w(rec);
+    w.show();
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 10);
+    EXPECT_TRUE(w.following());
+    rec.Add(point(1050, 70, 3100));
+    settle();
+    EXPECT_EQ(w.pointsShown(kLevelMm), 11);
+    EXPECT_DOUBLE_EQ(w.timeRange().second, 1050);
+    w.showTimeRange(1000, 1020, true);  // the user pans back
+    EXPECT_FALSE(w.following());
+    rec.Add(point(1055, 71, 3101));
+    settle();
+    EXPECT_DOUBLE_EQ(w.timeRange().second, 1020) << "looking back is not interrupted";
+    w.setFollowing(true);
+    EXPECT_DOUBLE_EQ(w.timeRange().second, 1055);
+    EXPECT_NEAR(w.timeRange().second - w.timeRange().first, 20, 1e-3) << "the zoom the user chose stays";
+    EXPECT_TRUE(w.valuesAt(1006).contains("Level 51.00 %")) << w.valuesAt(1006).toStdString();
+    EXPECT_TRUE(w.valuesAt(1006).contains("Level 3001 mm"));
+}
+
+TEST(TrendWindowTest, TwoUnitsAtMost)
+{
+    TrendRecorder rec;
+    TrendWindow w(rec);
+    EXPECT_TRUE(w.seriesShown(kLevelPercent));
+    EXPECT_TRUE(w.seriesShown(kLevelMm));
+    EXPECT_TRUE(w.showSeries(kDistanceMm, true)) << "millimetres already have an axis";
+    EXPECT_FALSE(w.showSeries(kTemperature, true));
+    EXPECT_FALSE(w.seriesShown(kTemperature));
+    EXPECT_TRUE(w.showSeries(kLevelPercent, false));
+    EXPECT_TRUE(w.showSeries(kTemperature, true));
+}
+
+TEST(TrendWindowTest, OpensALogAndRefusesAForeignFile)
+{
+    TrendRecorder rec;
+    rec.Add(point(5000, 1, 1));
+    settle();
+    TrendWindow w(rec);
+    w.show();
+    QTemporaryDir dir;
+    const QString log = dir.filePath("run.xls"), other = dir.filePath("notes.txt");
+    {
+        QFile f(log);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const std::string text = LogHeader() + "03-14-2016\t17:05:09\t 1234\t  766\t38.3\t21.5\t10.1\t   0\tON\tOFF\n" +
+                                 "03-14-2016\t17:05:14\t 1230\t  770\t38.5\t21.5\t10.2\t   0\tON\tOFF\n";
+        f.write(text.data(), static_cast<qint64>(text.size()));
+        QFile g(other);
+        ASSERT_TRUE(g.open(QIODevice::WriteOnly));
+        g.write("shopping list\n");
+    }
+    QString why;
+    EXPECT_FALSE(w.openLog(other, &why));
+    EXPECT_TRUE(why.contains("notes.txt") && why.contains("not a measurement log")) << why.toStdString();
+    EXPECT_FALSE(w.showingLog());
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 1);
+    ASSERT_TRUE(w.openLog(log, &why)) << why.toStdString();
+    EXPECT_TRUE(w.showingLog());
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
+    rec.Add(point(5005, 2, 2));
+    settle();
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 2) << "a poll does not land in the log's chart";
+    w.showSession();
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
+    EXPECT_FALSE(w.showingLog());
+
+    const QString png = dir.filePath("trend.png");
+    ASSERT_TRUE(w.exportPng(png));
+    QImage img(png);
+    EXPECT_FALSE(img.isNull());
+    EXPECT_GT(img.width(), 100);
+}

@@ -1,0 +1,30 @@
+// The Qt traffic and trend windows behind the app's ToolWindows interface. Each window is
+// made the first time it is asked for and kept (hidden when closed), so its column widths,
+// series and zoom survive closing it.
+#pragma once
+#include <memory>
+
+#include "app_state.h"
+#include "tool_windows.h"
+
+namespace vek::tools {
+
+class TrafficWindow;
+class TrendWindow;
+
+class QtToolWindows : public ToolWindows {
+public:
+    explicit QtToolWindows(App& app);
+    ~QtToolWindows() override;
+    void ShowTraffic() override;
+    void ShowTrend() override;
+    TrafficWindow* traffic() const { return traffic_.get(); }
+    TrendWindow* trend() const { return trend_.get(); }
+
+private:
+    App& app_;
+    std::unique_ptr<TrafficWindow> traffic_;
+    std::unique_ptr<TrendWindow> trend_;
+};
+
+}  // namespace vek::tools
