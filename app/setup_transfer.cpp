@@ -76,7 +76,10 @@ SetupBackup imageNow(App& app)
     b.time = app.io.TimeStr();
     const LinkState& l = app.link;
     b.port.com = l.usPortNumber;
-    b.port.device = DeviceTextOf(app.io.com, l.usPortNumber);
+    // The device the read went through (the port is open after it).
+    b.port.device = app.io.com.DevicePath(l.usPortNumber);
+    if (b.port.device.empty())
+        b.port.device = platform::ResolveComPort(l.usPortNumber);
     b.port.baud = BaudRateOf(l.ulBaudRate);
     b.port.parity = parityName(l.usParity);
     b.port.dataBits = l.usNumBits;

@@ -61,6 +61,8 @@ SetupCompareWindow::SetupCompareWindow(QWidget* parent) : QWidget(parent)
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->verticalHeader()->setVisible(false);
+    // One line of text a row: all 43 values fit on a screen.
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
     differencesOnly_ = new QCheckBox(QStringLiteral("Differences only"), this);
     differencesOnly_->setObjectName(QStringLiteral("DIFFERENCES_ONLY"));
