@@ -280,7 +280,9 @@ int Back_Up_Setup(App& app, int panel, int /*control*/, int event)
     if (!setupWindowOf(app, panel, event))
         return 0;
     const char* title = "Back Up";
-    std::string path = app.io.FileSelectPopup("Back up the transmitter's set-up", "setup-backup.json", kFilter);
+    // Named after the transmitter and the day, so backups of several transmitters sort apart.
+    const std::string suggested = "setup-slave" + std::to_string(app.link.slaveAddress) + "-" + isoDate(app) + ".json";
+    std::string path = app.io.FileSelectPopup("Back up the transmitter's set-up", suggested, kFilter);
     if (path.empty())
         return 0;
     if (std::filesystem::path(path).extension().empty())

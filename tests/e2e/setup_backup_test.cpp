@@ -37,7 +37,15 @@ protected:
             out.emplace_back(e.reg, e.value);
         return out;
     }
-    Registers lastReply() const { return Registers(sim->log().replies().back().bytes); }
+    // The latest reply that carried all 78 registers (a poll or a restore's readback).
+    Registers lastReply() const
+    {
+        const auto replies = sim->log().replies();
+        for (auto it = replies.rbegin(); it != replies.rend(); ++it)
+            if (it->bytes.size() == 161)
+                return Registers(it->bytes);
+        return Registers(Bytes(161));
+    }
 
     Workspace ws;
     std::unique_ptr<Simulator> sim;

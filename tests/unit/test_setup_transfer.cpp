@@ -120,6 +120,7 @@ TEST_F(SetupTransfer, BackUpReadsTheTransmitterOnceAndSavesEveryRegisterItHolds)
     EXPECT_EQ(b->slaveAddress, 1);
     EXPECT_EQ(b->date, "2016-03-15") << "the virtual clock's day";
     EXPECT_NE(r.popupText(1).find("45 registers"), std::string::npos) << allPopups();
+    EXPECT_EQ(r.popups.popups[0].text, "setup-slave1-2016-03-15.json") << "the name the dialog suggests";
     EXPECT_FALSE(std::filesystem::exists(file + ".part"));
 }
 
@@ -312,6 +313,39 @@ TEST_F(SetupTransfer, WhatTheUserDoesDuringARestoreWaitsForItAndThenHasTheLastWo
     r.com.frames.clear();
     panels.FireDueTimers();
     EXPECT_EQ(r.com.frames, (std::vector<Bytes>{expectedPoll(1)}));
+}
+
+TEST_F(SetupTransfer, BothSetUpWindowsOpenShowTheRestoredValuesWithoutWaitingForAPoll)
+{
+    const int adv = r.openAdvanced();
+    const int user = r.openUser();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    changeTransmitter();
+    r.tick();
+    long long medium = 0, dac = 0;
+    panels.GetCtrlVal(user, PANEL_4_MEDIUM, medium);
+    panels.GetCtrlVal(adv, PANEL_3_DAC_4MA, dac);
+    ASSERT_EQ(medium, 8);
+    ASSERT_EQ(dac, 700);
+    restoreFrom(adv, PANEL_3_RESTORE);
+    panels.GetCtrlVal(user, PANEL_4_MEDIUM, medium);
+    panels.GetCtrlVal(adv, PANEL_3_DAC_4MA, dac);
+    EXPECT_EQ(medium, 4);
+    EXPECT_EQ(dac, 812);
+    std::string ci;
+    panels.GetCtrlVal(adv, PANEL_3_CONFIG_INDEX_6, ci);
+    EXPECT_EQ(ci, "B");
+}
+
+TEST_F(SetupTransfer, WithoutAPortNothingIsSentOrSaved)
+{
+    app.link.usPortNumber = 0;
+    app.link.ucMBFlag = 0;  // and no RS_Settings in this directory
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    EXPECT_TRUE(r.com.frames.empty());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_NE(allPopups().find(kMsgNoPort), std::string::npos) << allPopups();
 }
 
 TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
