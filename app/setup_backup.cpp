@@ -267,4 +267,55 @@ std::string SetupValueText(const RegisterEntry& e, const std::vector<std::uint16
     return "-";
 }
 
+std::string ModelWords(int code)
+{
+    return std::string(SensorText(code)) + " (model code " + std::to_string(code) + ")";
+}
+
+std::string SetupDescription(const SetupBackup& b)
+{
+    return ModelWords(b.modelCode) + " at slave address " + std::to_string(b.slaveAddress);
+}
+
+namespace {
+
+// A ring's or switch's value with the item it stands for, as the window names it.
+std::string withItem(const RegisterEntry& e, const std::vector<std::uint16_t>& w, const ItemLabels& items)
+{
+    std::string text = SetupValueText(e, w);
+    const auto ctrl = items.find({e.panelId, e.ctrl});
+    if (w.empty() || e.type != RegType::Word || ctrl == items.end())
+        return text;
+    const auto item = ctrl->second.find(w[0]);
+    return text + " (" + (item == ctrl->second.end() ? std::string("no item") : item->second) + ")";
+}
+
+}  // namespace
+
+SetupComparison CompareSetups(const SetupBackup& backup, const SetupBackup& now, const std::string& path,
+                              const ItemLabels& items)
+{
+    SetupComparison c;
+    c.file = path;
+    c.made = backup.date + " " + backup.time + " by version " + backup.programVersion + ", COM" +
+             std::to_string(backup.port.com) + (backup.port.device.empty() ? "" : " (" + backup.port.device + ")") +
+             " " + std::to_string(backup.port.baud) + " baud, parity " + backup.port.parity;
+    c.backupOf = SetupDescription(backup);
+    c.transmitter = SetupDescription(now);
+    if (backup.modelCode != now.modelCode)
+        c.note = "This backup was made for a " + ModelWords(backup.modelCode) + "; the transmitter is a " +
+                 ModelWords(now.modelCode) + ". It cannot be restored to it.";
+    for (const RegisterEntry* e : SetupEntries()) {
+        SetupRow r;
+        r.reg = e->reg;
+        r.name = e->name;
+        const auto want = backup.wordsOf(*e), have = now.wordsOf(*e);
+        r.backup = withItem(*e, want, items);
+        r.transmitter = withItem(*e, have, items);
+        r.state = want == have ? SetupRow::State::Same : SetupRow::State::Differs;
+        c.rows.push_back(std::move(r));
+    }
+    return c;
+}
+
 }  // namespace vek

@@ -6,9 +6,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "register_map.h"
+#include "setup_comparison.h"
 
 namespace vek {
 
@@ -47,6 +49,19 @@ std::optional<SetupBackup> ParseSetupBackup(const std::string& text, std::string
 // A register's content as the windows show it: a whole number, a float, a character
 // ("G", or "(none)" for 0) or a model's name with its code.
 std::string SetupValueText(const RegisterEntry& e, const std::vector<std::uint16_t>& words);
+
+// "Gauge 5m (model code 17)".
+std::string ModelWords(int code);
+// "Gauge 5m (model code 17) at slave address 1".
+std::string SetupDescription(const SetupBackup& b);
+
+// The item labels of rings and switches by window (resource id) and control id, then by
+// value, as their window shows them. Control ids repeat from window to window.
+using ItemLabels = std::map<std::pair<int, int>, std::map<long long, std::string>>;
+// A backup beside the transmitter's image `now`, one row per entry of SetupEntries() in its
+// order; a ring's or switch's value is named by its item. No restore outcome yet.
+SetupComparison CompareSetups(const SetupBackup& backup, const SetupBackup& now, const std::string& file,
+                              const ItemLabels& items);
 
 // The file's format name and version: a file without this name is not a backup.
 inline constexpr const char* kBackupFormat = "vek-setup-backup";

@@ -115,16 +115,6 @@ std::optional<SetupBackup> readTransmitter(App& app, const std::string& title, c
     return imageNow(app);
 }
 
-std::string modelWords(int code)
-{
-    return std::string(SensorText(code)) + " (model code " + std::to_string(code) + ")";
-}
-
-std::string describe(const SetupBackup& b)
-{
-    return modelWords(b.modelCode) + " at slave address " + std::to_string(b.slaveAddress);
-}
-
 // Reads and checks the backup file `path`; nullopt after telling the user why it is not used.
 std::optional<SetupBackup> loadBackup(App& app, const std::string& title, const std::string& path)
 {
@@ -143,29 +133,21 @@ std::optional<SetupBackup> loadBackup(App& app, const std::string& title, const 
     return b;
 }
 
-SetupComparison compare(const SetupBackup& backup, const SetupBackup& now, const std::string& path)
+// The item labels of the user set-up's rings and switches as its window shows them, from the
+// panel resource (the window itself may be closed).
+ItemLabels itemLabels(const App& app)
 {
-    SetupComparison c;
-    c.file = path;
-    c.made = backup.date + " " + backup.time + " by version " + backup.programVersion + ", COM" +
-             std::to_string(backup.port.com) + (backup.port.device.empty() ? "" : " (" + backup.port.device + ")") +
-             " " + std::to_string(backup.port.baud) + " baud, parity " + backup.port.parity;
-    c.backupOf = describe(backup);
-    c.transmitter = describe(now);
-    if (backup.modelCode != now.modelCode)
-        c.note = "This backup was made for a " + modelWords(backup.modelCode) + "; the transmitter is a " +
-                 modelWords(now.modelCode) + ". It cannot be restored to it.";
-    for (const RegisterEntry* e : SetupEntries()) {
-        SetupRow r;
-        r.reg = e->reg;
-        r.name = e->name;
-        const auto want = backup.wordsOf(*e), have = now.wordsOf(*e);
-        r.backup = SetupValueText(*e, want);
-        r.transmitter = SetupValueText(*e, have);
-        r.state = want == have ? SetupRow::State::Same : SetupRow::State::Differs;
-        c.rows.push_back(std::move(r));
-    }
-    return c;
+    ItemLabels out;
+    std::ifstream in(app.io.panels.resolvePath(kResourceFile), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    ui::Panel p;
+    if (ui::ParsePanelResource(text.str(), PANEL_4, p) < 0)
+        return out;
+    for (const ui::Control& c : p.controls)
+        for (const ui::RingItem& item : c.items)
+            out[{PANEL_4, c.id}][item.value] = item.label;
+    return out;
 }
 
 void showComparison(App& app, const SetupComparison& c)
@@ -241,11 +223,12 @@ bool restoreOne(App& app, const Step& s)
     }
     showReadback(app);
     const std::uint16_t now = static_cast<std::uint16_t>(MB_memory(app, s.e->reg));
-    row.transmitter = SetupValueText(*s.e, {now});
     if (now != s.value) {
+        row.transmitter = SetupValueText(*s.e, {now});
         row.outcome = "echoed, but reads back " + row.transmitter;
         return true;
     }
+    row.transmitter = row.backup;
     row.state = SetupRow::State::Written;
     row.outcome = "written: echo and readback agree";
     return true;
@@ -320,7 +303,7 @@ int Back_Up_Setup(App& app, int panel, int /*control*/, int event)
     int registers = 0;
     for (const RegisterEntry* e : SetupEntries())
         registers += RegisterSpan(*e);
-    app.io.MessagePopup(title, "The set-up of the " + describe(*now) + " (" + std::to_string(registers) +
+    app.io.MessagePopup(title, "The set-up of the " + SetupDescription(*now) + " (" + std::to_string(registers) +
                                    " registers) was saved to " + inQuotes(path) + ".");
     return 0;
 }
@@ -339,7 +322,7 @@ int Compare_Setup(App& app, int panel, int /*control*/, int event)
     const auto now = readTransmitter(app, title, "Nothing was compared.");
     if (!now)
         return 0;
-    showComparison(app, compare(*backup, *now, path));
+    showComparison(app, CompareSetups(*backup, *now, path, itemLabels(app)));
     return 0;
 }
 
@@ -358,10 +341,10 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
     const auto now = readTransmitter(app, title, "Nothing was written.");
     if (!now)
         return 0;
-    SetupComparison c = compare(*backup, *now, path);
+    SetupComparison c = CompareSetups(*backup, *now, path, itemLabels(app));
     if (backup->modelCode != now->modelCode) {
-        app.io.MessagePopup(title, inQuotes(path) + " was made for a " + modelWords(backup->modelCode) +
-                                       "; this transmitter is a " + modelWords(now->modelCode) +
+        app.io.MessagePopup(title, inQuotes(path) + " was made for a " + ModelWords(backup->modelCode) +
+                                       "; this transmitter is a " + ModelWords(now->modelCode) +
                                        ". Nothing was written.");
         showComparison(app, c);
         return 0;
@@ -399,7 +382,7 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
     }
     const bool lineSettings = isLineSetting(plan.back().e->reg);
     if (!app.io.ConfirmPopup(title, "Write " + std::to_string(plan.size()) + " register" +
-                                        (plan.size() == 1 ? "" : "s") + " of the " + describe(*now) + " from " +
+                                        (plan.size() == 1 ? "" : "s") + " of the " + SetupDescription(*now) + " from " +
                                         inQuotes(path) + "?" + listOf(planned, false) + leftText +
                                         (lineSettings ? "\n\nThe line settings go last; the program then talks to "
                                                         "the transmitter at its new setting (not saved)."

@@ -106,7 +106,7 @@ int main(int argc, char** argv)
     if (!compare)
         return 1;
     compare->setDifferencesOnly(false);
-    compare->resize(900, 990);
+    compare->resize(900, 1012);
     QApplication::processEvents();
     ok = compare->grab().save(dir + "/compare-window.png") && ok;
     return ok ? 0 : 1;

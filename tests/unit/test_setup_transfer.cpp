@@ -359,8 +359,11 @@ TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
     const SetupComparison& c = windows.shown.back();
     EXPECT_EQ(c.rows.size(), 43u);
     EXPECT_EQ(c.differing(), 5);
-    EXPECT_EQ(row(44).backup, "4");
-    EXPECT_EQ(row(44).transmitter, "8");
+    EXPECT_EQ(row(44).backup, "4 (Liquid)") << "a ring's value is named by its item";
+    EXPECT_EQ(row(44).transmitter, "8 (Liquid Pipe)");
+    EXPECT_EQ(row(reg::kRl1ThVal).transmitter, "900");
+    EXPECT_EQ(row(reg::kDac4mA).backup, "812") << "an advanced control sharing a ring's id is no ring";
+    EXPECT_EQ(row(reg::kMbParity).backup, "0 (No Parity)");
     EXPECT_EQ(row(44).state, SetupRow::State::Differs);
     EXPECT_EQ(row(34).backup, "\"B\"");
     EXPECT_EQ(row(34).transmitter, "\"X\"");
