@@ -18,7 +18,8 @@
 
 namespace vek {
 
-using Json = nlohmann::json;
+// Members stay in the order written, so the file reads top-down: what, when, where, then the values.
+using Json = nlohmann::ordered_json;
 
 std::vector<const RegisterEntry*> SetupEntries()
 {

@@ -33,6 +33,8 @@ constexpr const char* kFilter = "Set-up backups (*.json);;All files (*)";
 // A restore gives up after this many writes in a row that got no reply at all: a line that has
 // gone quiet would otherwise cost 2 s a register for nothing.
 constexpr int kSilentWritesBeforeGivingUp = 2;
+// A backup is about 6 kB; anything much larger was chosen by mistake and is not read whole.
+constexpr long long kLargestBackup = 1 << 20;
 
 int panelIdOf(const App& app, int handle)
 {
@@ -121,8 +123,11 @@ std::optional<SetupBackup> loadBackup(App& app, const std::string& title, const 
     std::ifstream in(path, std::ios::binary);
     std::string why;
     std::optional<SetupBackup> b;
+    long long size = 0;
     if (!in) {
         why = "it cannot be read";
+    } else if (app.io.files.GetFileInfo(path, &size) == 1 && size > kLargestBackup) {
+        why = "it is far too large to be a set-up backup (" + std::to_string(size) + " bytes)";
     } else {
         std::ostringstream text;
         text << in.rdbuf();

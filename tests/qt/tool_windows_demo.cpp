@@ -101,7 +101,8 @@ int main(int argc, char** argv)
     setup.refused = {reg::kRl1ThVal};
     setup.popups.confirmAnswer = true;
     setup.panels.PostEvent(adv, PANEL_3_RESTORE, EVENT_COMMIT);
-    QFile::remove(QString::fromStdString(setup.popups.fileAnswer));
+    if (qEnvironmentVariableIsEmpty("VEK_KEEP_BACKUP"))
+        QFile::remove(QString::fromStdString(setup.popups.fileAnswer));
     tools::SetupCompareWindow* compare = windows.setupCompare();
     if (!compare)
         return 1;

@@ -242,6 +242,7 @@ TEST_F(SetupTransfer, ForeignDamagedOrOtherModelFilesAndADeclinedConfirmationWri
         {"foreign", "{\"registers\": {\"11\": 4500}}", "not a set-up backup"},
         {"damaged", good.substr(0, good.size() - 40), "damaged"},
         {"missing", "", "cannot be read"},
+        {"huge", std::string(2 << 20, ' '), "far too large"},
     };
     for (const auto& f : files) {
         std::filesystem::remove(file);
