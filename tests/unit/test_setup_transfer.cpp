@@ -207,6 +207,30 @@ TEST_F(SetupTransfer, ARefusedRegisterIsReportedOnItsRowAndTheRestAreStillWritte
     EXPECT_NE(summary.find("register 70 RL1 TH Value: refused"), std::string::npos) << summary;
 }
 
+TEST_F(SetupTransfer, AnEchoThatIsNotTheRequestIsNotSuccessEvenIfTheValueLandedAndTheRestGoOn)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        if (f.size() == 8 && f[1] == 6 && f[3] == 44 - 1) {
+            r.regs[43] = static_cast<std::uint16_t>((f[4] << 8) | f[5]);
+            Bytes echo(f.begin(), f.begin() + 6);
+            echo[5] ^= 1;  // another value in the echo
+            r.com.injectAfter(port, r.replyDelay, AppRig::withCrc(echo));
+            return;
+        }
+        answer(port, f);
+    };
+    restoreFrom(user, PANEL_4_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}}));
+    EXPECT_EQ(row(44).state, SetupRow::State::Failed);
+    EXPECT_EQ(row(44).outcome, "not confirmed: no valid echo (-BYTESNUM-)");
+    EXPECT_EQ(row(70).state, SetupRow::State::Written);
+    EXPECT_NE(r.popups.popups.back().text.find("1 of 2 registers restored"), std::string::npos);
+}
+
 TEST_F(SetupTransfer, ATransmitterThatFallsSilentStopsTheRestoreAndNothingCountsAsWritten)
 {
     const int adv = r.openAdvanced();
