@@ -13,7 +13,7 @@
 namespace vek::e2e {
 namespace {
 
-class SetupBackup : public ::testing::Test {
+class BackUpAndRestore : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -52,7 +52,7 @@ protected:
     std::unique_ptr<RunningProgram> p;
 };
 
-TEST_F(SetupBackup, ABackupRestoresWhatChangedAndARefusedRegisterIsReported)
+TEST_F(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported)
 {
     p->click(p->main(), "SET_UP_UT");
     const int user = p->app().st.panelUser;
