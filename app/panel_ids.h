@@ -125,6 +125,9 @@ inline constexpr int PANEL_3_CONFIG_INDEX_1 = 22;
 inline constexpr int PANEL_3_TEXTMSG_2 = 23;
 inline constexpr int PANEL_3_FREQUENCY = 24;
 inline constexpr int PANEL_3_TEMPERATURE = 25;
+inline constexpr int PANEL_3_BACKUP = 26;
+inline constexpr int PANEL_3_COMPARE = 27;
+inline constexpr int PANEL_3_RESTORE = 28;
 
 // Controls of PANEL_4 ("User Set Up").
 inline constexpr int PANEL_4_MB_PARITY = 2;
@@ -175,6 +178,9 @@ inline constexpr int PANEL_4_TEXTMSG_10 = 46;
 inline constexpr int PANEL_4_TEXTMSG_9 = 47;
 inline constexpr int PANEL_4_TEXTMSG_7 = 48;
 inline constexpr int PANEL_4_WIDTH = 49;
+inline constexpr int PANEL_4_BACKUP = 50;
+inline constexpr int PANEL_4_COMPARE = 51;
+inline constexpr int PANEL_4_RESTORE = 52;
 
 // Controls of PASSWORD ("Password").
 inline constexpr int PASSWORD_STRING = 2;

@@ -30,6 +30,10 @@ struct Services {
     {
         return popups.FileSelectPopup(title, start, filter);
     }
+    std::string FileOpenPopup(const std::string& title, const std::string& start, const std::string& filter)
+    {
+        return popups.FileOpenPopup(title, start, filter);
+    }
 };
 
 }  // namespace vek

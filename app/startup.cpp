@@ -98,6 +98,9 @@ ui::CallbackRegistry MakeCallbackRegistry(App& app)
         {"Open_Write_File", Open_Write_File},
         {"Show_Traffic", Show_Traffic},
         {"Show_Trend", Show_Trend},
+        {"Back_Up_Setup", Back_Up_Setup},
+        {"Compare_Setup", Compare_Setup},
+        {"Restore_Setup", Restore_Setup},
     };
     ui::CallbackRegistry r;
     for (const auto& entry : table) {

@@ -79,6 +79,21 @@ int Write_Single_Register(App& app, int panel, int control, int event);
 int Slave_Add(App& app, int panel, int control, int event);
 // Closes, unsent, a write dialog opened from window `panel` (which is closing).
 void CloseDialogsOpenedFrom(App& app, int panel);
+// True when a port is chosen (recalling RS_Settings while none is); else shows that one is
+// needed, and nothing may be sent.
+bool LinkPortReady(App& app);
+// One Write Single Register exchange: `value` into register `reg` (counted from 1), its
+// outcome shown on the main window. Valid only when the echo is the request. Without a port
+// nothing is sent and the outcome is NoResponse.
+ExchangeOutcome WriteRegister(App& app, int reg, std::uint16_t value);
+
+// --- set-up backup, compare and restore (the buttons of both set-up windows) ---
+int Back_Up_Setup(App& app, int panel, int control, int event);
+int Compare_Setup(App& app, int panel, int control, int event);
+int Restore_Setup(App& app, int panel, int control, int event);
+// Reads registers 1 to 78 as the poll does (through the exchange helper), without counting
+// it as a poll or logging it: the register image is then MB_memory's.
+ExchangeOutcome ReadAllRegisters(App& app);
 
 // --- data logger ---
 int Open_Write_File(App& app, int panel, int control, int event);

@@ -65,19 +65,28 @@ void openValueDialog(App& app, int sourcePanel, const RegisterEntry* t)
     ui.SetActiveCtrl(h, WRITE_VAL_WRITE_VALUE);
 }
 
-// The write transaction shared by every configuration write: one Write Single Register
-// request for register `reg` (counted from 1) carrying `value`. Each caller names its own
-// register, so no write can pick up another's target.
-void writeRegister(App& app, int reg, std::uint16_t value)
+}  // namespace
+
+bool LinkPortReady(App& app)
 {
     LinkState& l = app.link;
     const bool configured = l.ucMBFlag != 0 || RecallChangedSerialSettings(app);
-    if (!configured || l.usPortNumber == 0) {
-        // Without a port nothing goes out and nothing is counted, as for a poll.
-        SetCommErrorText(l, kMsgNoPort);
-        ShowLinkState(app, true, l.commErrorText);
-        return;
-    }
+    if (configured && l.usPortNumber != 0)
+        return true;
+    // Without a port nothing goes out and nothing is counted, as for a poll.
+    SetCommErrorText(l, kMsgNoPort);
+    ShowLinkState(app, true, l.commErrorText);
+    return false;
+}
+
+// The write transaction shared by every configuration write: one Write Single Register
+// request for register `reg` (counted from 1) carrying `value`. Each caller names its own
+// register, so no write can pick up another's target.
+ExchangeOutcome WriteRegister(App& app, int reg, std::uint16_t value)
+{
+    LinkState& l = app.link;
+    if (!LinkPortReady(app))
+        return ExchangeResult::NoResponse;
     // Reopening first, as before a poll, discards anything stale so it cannot pass for the echo.
     const std::string openError = OpenLinkPort(app);
     app.st.registerValue = value;
@@ -86,12 +95,11 @@ void writeRegister(App& app, int reg, std::uint16_t value)
     l.usCoilRegAddress = static_cast<std::uint32_t>(reg);
     l.usWriteValue = value;
     // The echo is waited for inside the receive (2 s for every function but the poll's).
-    ExchangeWithSlave(app, 0.0, openError);
+    const ExchangeOutcome outcome = ExchangeWithSlave(app, 0.0, openError);
     l.ucFuncCod = 3;
     l.ucFuncCodReceived = 3;
+    return outcome;
 }
-
-}  // namespace
 
 int Write_Value(App& app, int panel, int control, int event)
 {
@@ -134,7 +142,7 @@ int Write_Value_3(App& app, int panel, int control, int event)
     app.io.panels.GetCtrlVal(panel, control, v);
     if (v < 0 || v > 0xFFFF)
         return 0;  // not an item's value: nothing the user chose
-    writeRegister(app, t->reg, static_cast<std::uint16_t>(v));
+    WriteRegister(app, t->reg, static_cast<std::uint16_t>(v));
     return 0;
 }
 
@@ -204,7 +212,7 @@ int Write_Single_Register(App& app, int panel, int control, int event)
     } else {
         return 0;
     }
-    writeRegister(app, reg, value);
+    WriteRegister(app, reg, value);
     // The transmitter answers at its new address from now on: offer to follow it there.
     if (target.reg == reg::kUid && app.link.responseValid == 1 && app.link.commErrorText.empty() &&
         value != app.link.slaveAddress &&

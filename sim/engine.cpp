@@ -8,6 +8,8 @@ namespace {
 // The model is stepped this often between requests, so that relay delays run on time even
 // when nobody is polling.
 constexpr Micros kModelStep = 250'000;
+// "Slave device failure": the device heard a proper request and would not carry it out.
+constexpr std::uint8_t kRefusedWriteCode = 0x04;
 }  // namespace
 
 Engine::Engine(EngineConfig config, RegisterImage image, Transmitter transmitter, EventLog* log, Micros startedAt)
@@ -100,6 +102,20 @@ void Engine::applyEffects(const std::optional<std::uint8_t>& address, const std:
     }
 }
 
+bool Engine::refusesWrite(const Request& req) const
+{
+    const auto& refused = config_.faults.refuseWrites;
+    const auto& f = req.frame;
+    if (refused.empty() || (req.function != 6 && req.function != 16) || f.size() < 8)
+        return false;
+    const int first = ((f[2] << 8) | f[3]) + 1;
+    const int count = req.function == 6 ? 1 : (f[4] << 8) | f[5];
+    for (int n = first; n < first + count; ++n)
+        if (refused.count(n))
+            return true;
+    return false;
+}
+
 void Engine::handle(const RxFrame& frame, Micros now)
 {
     Screened s;
@@ -141,6 +157,8 @@ void Engine::handle(const RxFrame& frame, Micros now)
     Outcome out;
     if (d.exception) {
         out.reply = exceptionFrame(req.address, req.function, config_.faults.exceptionCode);
+    } else if (refusesWrite(req)) {
+        out.reply = exceptionFrame(req.address, req.function, kRefusedWriteCode);
     } else {
         out = execute(req, image_, line_);
         logWrites(out.writes, now);

@@ -75,6 +75,8 @@ private:
     };
 
     void handle(const RxFrame& frame, Micros now);
+    // A write --refuse-write names: answered with exception 04, not carried out.
+    bool refusesWrite(const Request& req) const;
     void applyEffects(const std::optional<std::uint8_t>& address, const std::optional<LineSettings>& line, Micros now);
     void logWrites(const std::vector<RegisterWrite>& writes, Micros now);
     void stepModel(Micros now);

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,9 @@ struct FaultConfig {
     FaultRule noise;       // carried out, garbage bytes right before the reply
     FaultRule exception;   // not carried out, answered with exceptionCode
     std::uint8_t exceptionCode = 4;
+    // Writes (function 6 or 16) touching one of these registers, counted from 1, are not
+    // carried out and are answered with exception 04: a transmitter that will not take a value.
+    std::set<int> refuseWrites;
     std::optional<std::uint64_t> hangupAfter;  // close the port after this many requests
     std::optional<unsigned> returnAfterMs;     // and open a new one this much later
 };

@@ -69,6 +69,8 @@ Faults (RULE is a probability from 0 to 1, or every:N for every N-th request):
   --long RULE            answer one byte long
   --noise RULE           send a few garbage bytes right before the answer
   --exception CODE[,RULE] answer with this exception code instead of carrying out the request
+  --refuse-write LIST    refuse writes to these registers (1 to 78, comma-separated) with
+                         exception 04, every time; reads of them are answered as usual
   --hangup-after N       close the port after the N-th request, as an unplugged adapter
   --return-after-ms MS   and bring it back (same --link path) MS milliseconds later
 
@@ -246,6 +248,22 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
             if (!c)
                 return fail("--exception: '" + std::string(code) + "' is not an exception code from 1 to 255");
             o.faults.exceptionCode = static_cast<std::uint8_t>(*c);
+        } else if (name == "--refuse-write") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            std::string_view rest = v;
+            while (true) {
+                const std::size_t comma = rest.find(',');
+                const std::string_view item = rest.substr(0, comma);
+                const auto n = whole<int>(item, 1, 78);
+                if (!n)
+                    return fail("--refuse-write: '" + std::string(item) + "' is not a register from 1 to 78");
+                o.faults.refuseWrites.insert(*n);
+                if (comma == std::string_view::npos)
+                    break;
+                rest = rest.substr(comma + 1);
+            }
         } else if (name == "--hangup-after") {
             const std::string v = value();
             if (missing)

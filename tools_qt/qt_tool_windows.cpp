@@ -1,5 +1,6 @@
 #include "qt_tool_windows.h"
 
+#include "setup_compare_window.h"
 #include "traffic_window.h"
 #include "trend_window.h"
 
@@ -32,6 +33,14 @@ void QtToolWindows::ShowTrend()
     if (!trend_)
         trend_ = std::make_unique<TrendWindow>(app_.trend);
     raise(*trend_);
+}
+
+void QtToolWindows::ShowSetupComparison(const SetupComparison& comparison)
+{
+    if (!compare_)
+        compare_ = std::make_unique<SetupCompareWindow>();
+    compare_->setComparison(comparison);
+    raise(*compare_);
 }
 
 }  // namespace vek::tools

@@ -11,6 +11,7 @@ namespace vek::tools {
 
 class TrafficWindow;
 class TrendWindow;
+class SetupCompareWindow;
 
 class QtToolWindows : public ToolWindows {
 public:
@@ -18,13 +19,16 @@ public:
     ~QtToolWindows() override;
     void ShowTraffic() override;
     void ShowTrend() override;
+    void ShowSetupComparison(const SetupComparison& comparison) override;
     TrafficWindow* traffic() const { return traffic_.get(); }
     TrendWindow* trend() const { return trend_.get(); }
+    SetupCompareWindow* setupCompare() const { return compare_.get(); }
 
 private:
     App& app_;
     std::unique_ptr<TrafficWindow> traffic_;
     std::unique_ptr<TrendWindow> trend_;
+    std::unique_ptr<SetupCompareWindow> compare_;
 };
 
 }  // namespace vek::tools

@@ -21,6 +21,9 @@ public:
     // when the user cancelled.
     virtual std::string FileSelectPopup(const std::string& title, const std::string& start,
                                         const std::string& filter) = 0;
+    // The same for choosing an existing file to read; "" when the user cancelled.
+    virtual std::string FileOpenPopup(const std::string& title, const std::string& start,
+                                      const std::string& filter) = 0;
 };
 
 class RecordingPresenter : public Presenter {
@@ -44,6 +47,11 @@ public:
         popups.push_back({title, start});
         return fileAnswer;
     }
+    std::string FileOpenPopup(const std::string& title, const std::string& start, const std::string&) override
+    {
+        popups.push_back({title, start});
+        return fileAnswer;
+    }
     bool confirmAnswer = false;  // what the recorded user answers
     std::string fileAnswer;      // the file the recorded user chooses; "" cancels
     std::vector<Popup> popups;
@@ -63,6 +71,7 @@ public:
         return false;
     }
     std::string FileSelectPopup(const std::string&, const std::string&, const std::string&) override { return {}; }
+    std::string FileOpenPopup(const std::string&, const std::string&, const std::string&) override { return {}; }
 };
 
 }  // namespace vek::ui

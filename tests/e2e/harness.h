@@ -140,6 +140,8 @@ public:
     Program& program() { return *program_; }
     App& app() { return program_->app(); }
     const std::vector<ui::RecordingPresenter::Popup>& popups() const { return popups_.popups; }
+    // The recorded user's answers to questions and file dialogs.
+    ui::RecordingPresenter& presenter() { return popups_; }
 
     // The window of a panel, by its handle in the application state.
     QWidget* window(int handle) const;

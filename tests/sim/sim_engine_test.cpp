@@ -255,6 +255,31 @@ TEST(SimEngine, DroppedAndRefusedWritesAreNotCarriedOut)
     EXPECT_EQ(rig.engine.image().get(16), 77);
 }
 
+TEST(SimEngine, RefusedRegistersAnswerWritesWithException4AndStillAnswerReads)
+{
+    EngineConfig cfg = noPacing();
+    cfg.faults.refuseWrites = {70};
+    Rig rig(cfg);
+    const std::uint16_t before = rig.engine.image().get(70);
+    rig.send(writeRequest(1, 70, 1234), kT0);
+    rig.runUntil(kT0 + 100'000);
+    EXPECT_EQ(rig.takeReceived(), withCrc({1, 0x86, 4}));
+    EXPECT_EQ(rig.engine.image().get(70), before);
+    EXPECT_EQ(rig.log.count("write"), 0);
+
+    // A function-16 write spanning it is refused whole; its neighbours alone are written.
+    rig.send(withCrc({1, 0x10, 0, 68, 0, 3, 6, 0, 1, 0, 2, 0, 3}), kT0 + 200'000);  // registers 69 to 71
+    rig.runUntil(kT0 + 300'000);
+    EXPECT_EQ(rig.takeReceived(), withCrc({1, 0x90, 4}));
+    EXPECT_EQ(rig.engine.image().get(70), before);
+    rig.send(writeRequest(1, 71, 5), kT0 + 400'000);
+    rig.runUntil(kT0 + 500'000);
+    EXPECT_EQ(rig.engine.image().get(71), 5);
+    rig.send(readRequest(1, 69, 1), kT0 + 600'000);  // register 70 is at wire address 69
+    rig.runUntil(kT0 + 700'000);
+    EXPECT_EQ(rig.takeReceived().size(), 7u + 8u) << "the echo of 71, then the read of 70";
+}
+
 TEST(SimEngine, EveryNthRuleHitsExactlyTheNthRequests)
 {
     EngineConfig cfg = noPacing();

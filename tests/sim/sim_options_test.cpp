@@ -2,6 +2,8 @@
 // that everything else is refused with a message that names the problem.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "faults.h"
 #include "options.h"
 #include "transmitter.h"
@@ -54,7 +56,9 @@ TEST(SimOptions, AcceptsEveryOptionInBothSpellings)
                           "--image",
                           "i.json",
                           "--static",
-                          "--check-baud"});
+                          "--check-baud",
+                          "--refuse-write",
+                          "70,13"});
     ASSERT_TRUE(r.ok) << r.error;
     const Options& o = r.options;
     EXPECT_EQ(o.link, "/tmp/x");
@@ -75,6 +79,7 @@ TEST(SimOptions, AcceptsEveryOptionInBothSpellings)
     EXPECT_EQ(o.faults.exceptionCode, 6);
     EXPECT_EQ(o.faults.hangupAfter, 3u);
     EXPECT_EQ(o.faults.returnAfterMs, 250u);
+    EXPECT_EQ(o.faults.refuseWrites, (std::set<int>{13, 70}));
 }
 
 TEST(SimOptions, RefusesBadInputWithAMessageThatNamesIt)
@@ -100,6 +105,8 @@ TEST(SimOptions, RefusesBadInputWithAMessageThatNamesIt)
         {{"--exception", "0"}, "exception code"},
         {{"--exception", "4,2"}, "probability"},
         {{"--hangup-after", "0"}, "at least 1"},
+        {{"--refuse-write", "79"}, "1 to 78"},
+        {{"--refuse-write", "12,,13"}, "''"},
         {{"--return-after-ms", "100"}, "needs --hangup-after"},
         {{"--device", "/dev/ttyUSB0", "--link", "x"}, "--link"},
         {{"--device", "/dev/ttyUSB0", "--check-baud"}, "pseudo-terminal"},
@@ -120,11 +127,11 @@ TEST(SimOptions, HelpListsEveryOption)
 {
     const std::string u = usage("vek-transmitter-sim");
     for (const char* opt :
-         {"--device",    "--link",          "--baud",      "--parity",       "--slave",           "--check-baud",
-          "--no-pacing", "--turnaround-ms", "--image",     "--model",        "--static",          "--seed",
-          "--warnings",  "--drop",          "--delay-ms",  "--corrupt-crc",  "--wrong-slave",     "--short",
-          "--long",      "--noise",         "--exception", "--hangup-after", "--return-after-ms", "--log",
-          "--help"}) {
+         {"--device",       "--link",          "--baud",      "--parity",       "--slave",           "--check-baud",
+          "--no-pacing",    "--turnaround-ms", "--image",     "--model",        "--static",          "--seed",
+          "--warnings",     "--drop",          "--delay-ms",  "--corrupt-crc",  "--wrong-slave",     "--short",
+          "--long",         "--noise",         "--exception", "--hangup-after", "--return-after-ms", "--log",
+          "--refuse-write", "--help"}) {
         EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
     }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,10 @@ struct AppRig {
     bool answering = true;
     // How long after a request its reply starts to arrive.
     double replyDelay = 0.05;
+    // Registers (counted from 1) whose writes the transmitter refuses with exception 2.
+    std::set<int> refused;
+    // Registers whose writes it echoes without keeping the value.
+    std::set<int> forgets;
 
     explicit AppRig(std::time_t wallAtZero = 1458000000) : clock(wallAtZero)
     {
@@ -84,7 +89,11 @@ struct AppRig {
                 com.injectAfter(port, replyDelay, pollReplyFrom(f[0]));
             } else if (f[1] == 6) {
                 const std::size_t reg = (static_cast<std::size_t>(f[2]) << 8) | f[3];  // 0-based
-                if (reg < regs.size())
+                if (refused.count(static_cast<int>(reg) + 1)) {
+                    com.injectAfter(port, replyDelay, withCrc({f[0], 0x86, 2}));
+                    return;
+                }
+                if (reg < regs.size() && !forgets.count(static_cast<int>(reg) + 1))
                     regs[reg] = static_cast<std::uint16_t>((f[4] << 8) | f[5]);
                 com.injectAfter(port, replyDelay, f);
             }

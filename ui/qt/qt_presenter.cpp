@@ -41,4 +41,11 @@ std::string QtPresenter::FileSelectPopup(const std::string& title, const std::st
     return path.toStdString();
 }
 
+std::string QtPresenter::FileOpenPopup(const std::string& title, const std::string& start, const std::string& filter)
+{
+    const QString path = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString::fromStdString(title),
+                                                      QString::fromStdString(start), QString::fromStdString(filter));
+    return path.toStdString();
+}
+
 }  // namespace vek::ui::qt

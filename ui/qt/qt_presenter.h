@@ -17,6 +17,8 @@ public:
     // Qt's save dialog (the desktop's own where the platform offers one); it asks before
     // an existing file is chosen only to be written at its end, so no overwrite question.
     std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string& filter) override;
+    // Qt's open dialog: only an existing file can be chosen.
+    std::string FileOpenPopup(const std::string& title, const std::string& start, const std::string& filter) override;
 };
 
 }  // namespace vek::ui::qt

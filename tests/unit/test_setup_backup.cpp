@@ -1,0 +1,223 @@
+// The backup file on its own: what it holds, that every register type comes back exactly,
+// and which files are refused and why.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+#include <random>
+
+#include "panel_ids.h"
+#include "setup_backup.h"
+
+using namespace vek;
+
+namespace {
+
+SetupBackup sample()
+{
+    SetupBackup b;
+    b.programVersion = "2.4.0";
+    b.date = "2026-12-07";
+    b.time = "14:40:05";
+    b.port = {3, "/dev/ttyUSB2", 19200, "even", 8, 1};
+    b.slaveAddress = 17;
+    b.modelCode = 0x12;
+    b.modelText = "Gauge 8m";
+    for (const RegisterEntry* e : SetupEntries())
+        for (int i = 0; i < RegisterSpan(*e); ++i)
+            b.words[e->reg + i] = static_cast<std::uint16_t>(100 + e->reg + i);
+    // 1/3 as a single: 0x3EAAAAAB, low word first; the low word is not zero, so a swap shows.
+    b.words[reg::kV0] = 0xAAAB;
+    b.words[reg::kV0 + 1] = 0x3EAA;
+    b.words[reg::kAlpha] = 0x0000;  // -2.5: 0xC0200000
+    b.words[reg::kAlpha + 1] = 0xC020;
+    b.words[reg::kConfigIndex1] = 'G';
+    b.words[reg::kConfigIndex1 + 1] = 0xD6;    // 'Ö' in Latin-1
+    b.words[reg::kConfigIndex1 + 2] = 0;       // none
+    b.words[reg::kConfigIndex1 + 3] = 0x4142;  // two characters, which the window shows as "BA"
+    return b;
+}
+
+QJsonObject parsed(const std::string& text)
+{
+    return QJsonDocument::fromJson(QByteArray::fromStdString(text)).object();
+}
+
+QJsonObject entryFor(const QJsonObject& doc, int reg)
+{
+    for (const auto v : doc["registers"].toArray())
+        if (v.toObject()["register"].toInt() == reg)
+            return v.toObject();
+    return {};
+}
+
+std::string roundTrip(const SetupBackup& b, SetupBackup& out)
+{
+    std::string why;
+    auto back = ParseSetupBackup(SetupBackupJson(b), why);
+    if (back)
+        out = *back;
+    return why;
+}
+
+}  // namespace
+
+TEST(SetupBackupFile, HoldsTheFortyFiveRegistersOfBothSetUpWindowsAndNothingElse)
+{
+    int registers = 0;
+    for (const RegisterEntry* e : SetupEntries()) {
+        EXPECT_TRUE(e->panelId == PANEL_3 || e->panelId == PANEL_4) << e->reg;
+        registers += RegisterSpan(*e);
+    }
+    EXPECT_EQ(registers, 45);
+    EXPECT_EQ(SetupEntries().size(), 43u);
+    const QJsonObject doc = parsed(SetupBackupJson(sample()));
+    EXPECT_EQ(doc["registers"].toArray().size(), 43);
+    EXPECT_TRUE(entryFor(doc, reg::kUid).isEmpty()) << "the slave address is not a set-up window's";
+    EXPECT_TRUE(entryFor(doc, reg::kDistance4mA).isEmpty());
+}
+
+TEST(SetupBackupFile, SaysWhatMadeItAndWhereInPlainJson)
+{
+    const QJsonObject doc = parsed(SetupBackupJson(sample()));
+    EXPECT_EQ(doc["format"].toString(), kBackupFormat);
+    EXPECT_EQ(doc["programVersion"].toString(), "2.4.0");
+    EXPECT_EQ(doc["date"].toString(), "2026-12-07");
+    EXPECT_EQ(doc["time"].toString(), "14:40:05");
+    EXPECT_EQ(doc["port"].toObject()["device"].toString(), "/dev/ttyUSB2");
+    EXPECT_EQ(doc["port"].toObject()["baud"].toInt(), 19200);
+    EXPECT_EQ(doc["slaveAddress"].toInt(), 17);
+    EXPECT_EQ(doc["model"].toObject()["code"].toInt(), 18);
+    EXPECT_EQ(doc["model"].toObject()["text"].toString(), "Gauge 8m");
+
+    const QJsonObject medium = entryFor(doc, reg::kMedium);
+    EXPECT_EQ(medium["name"].toString(), "Medium");
+    EXPECT_EQ(medium["type"].toString(), "word");
+    EXPECT_EQ(medium["value"].toInt(), 100 + reg::kMedium);
+
+    const QJsonObject v0 = entryFor(doc, reg::kV0);
+    EXPECT_EQ(v0["type"].toString(), "float");
+    EXPECT_FLOAT_EQ(static_cast<float>(v0["value"].toDouble()), 1.0f / 3.0f);
+    EXPECT_EQ(v0["words"].toArray(), (QJsonArray{0xAAAB, 0x3EAA})) << "low word first, as on the wire";
+    EXPECT_TRUE(entryFor(doc, reg::kV0 + 1).isEmpty()) << "a float is one entry over two registers";
+    EXPECT_DOUBLE_EQ(entryFor(doc, reg::kAlpha)["value"].toDouble(), -2.5);
+
+    EXPECT_EQ(entryFor(doc, reg::kConfigIndex1)["value"].toString(), "G");
+    EXPECT_EQ(entryFor(doc, reg::kConfigIndex1 + 1)["value"].toString(), QString::fromUtf8("Ö"));
+    EXPECT_EQ(entryFor(doc, reg::kConfigIndex1 + 2)["value"].toString(), "");
+    EXPECT_EQ(entryFor(doc, reg::kConfigIndex1 + 3)["words"].toArray(), (QJsonArray{0x4142}));
+}
+
+TEST(SetupBackupFile, EveryRegisterTypeComesBackExactly)
+{
+    SetupBackup back;
+    const SetupBackup b = sample();
+    ASSERT_EQ(roundTrip(b, back), "");
+    EXPECT_EQ(back.words, b.words);
+    EXPECT_EQ(back.modelCode, b.modelCode);
+    EXPECT_EQ(back.slaveAddress, 17);
+    EXPECT_EQ(back.port.com, 3);
+    EXPECT_EQ(back.port.parity, "even");
+    EXPECT_EQ(back.programVersion, "2.4.0");
+
+    // Any bit pattern of a float, NaNs and infinities too, and any word of a character.
+    std::mt19937 rng(7);
+    SetupBackup r = b;
+    for (int round = 0; round < 300; ++round) {
+        for (auto& [reg, w] : r.words)
+            w = static_cast<std::uint16_t>(rng());
+        if (round == 1) {
+            r.words[reg::kV0 + 1] = 0x7FC0;                               // NaN
+            r.words[reg::kAlpha + 1] = 0xFF80, r.words[reg::kAlpha] = 0;  // -infinity
+        }
+        r.modelCode = static_cast<int>(rng() & 0xFFFF);
+        ASSERT_EQ(roundTrip(r, back), "") << round;
+        ASSERT_EQ(back.words, r.words) << round;
+        ASSERT_EQ(back.modelCode, r.modelCode);
+    }
+}
+
+TEST(SetupBackupFile, FilesThatAreNotWholeBackupsAreRefusedSayingWhy)
+{
+    const std::string good = SetupBackupJson(sample());
+    auto edited = [&](auto change) {
+        QJsonObject doc = parsed(good);
+        change(doc);
+        return QJsonDocument(doc).toJson().toStdString();
+    };
+    auto editRegister = [&](int reg, auto change) {
+        return edited([&](QJsonObject& doc) {
+            QJsonArray regs = doc["registers"].toArray();
+            for (int i = 0; i < regs.size(); ++i) {
+                QJsonObject o = regs[i].toObject();
+                if (o["register"].toInt() == reg) {
+                    change(o);
+                    regs[i] = o;
+                }
+            }
+            doc["registers"] = regs;
+        });
+    };
+    const struct {
+        const char* what;
+        std::string text;
+        const char* why;
+    } cases[] = {
+        {"plain text", "Distance\tLevel\n", "not a set-up backup"},
+        {"a simulator image", R"({"registers": {"11": 4500}})", "not a set-up backup"},
+        {"cut short", good.substr(0, good.size() / 2), "damaged"},
+        {"a newer format", edited([](QJsonObject& d) { d["formatVersion"] = 2; }), "newer version"},
+        {"no model", edited([](QJsonObject& d) { d.remove("model"); }), "which model"},
+        {"a register missing", edited([](QJsonObject& d) {
+             QJsonArray regs = d["registers"].toArray();
+             regs.removeAt(5);
+             d["registers"] = regs;
+         }),
+         "is missing"},
+        {"a register twice", edited([](QJsonObject& d) {
+             QJsonArray regs = d["registers"].toArray();
+             regs.append(regs[0]);
+             d["registers"] = regs;
+         }),
+         "twice"},
+        {"the slave address smuggled in", edited([](QJsonObject& d) {
+             QJsonArray regs = d["registers"].toArray();
+             regs.append(QJsonObject{{"register", 25}, {"type", "word"}, {"value", 9}});
+             d["registers"] = regs;
+         }),
+         "register 25 is not a set-up register"},
+        {"a word out of range", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = 70000; }), "65535"},
+        {"a negative word", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = -1; }), "65535"},
+        {"a fraction", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = 4.5; }), "65535"},
+        {"a float edited by hand", editRegister(reg::kV0, [](QJsonObject& o) { o["value"] = 0.4; }),
+         "not what its words hold"},
+        {"a character edited by hand", editRegister(reg::kConfigIndex1, [](QJsonObject& o) { o["value"] = "H"; }),
+         "not what its word holds"},
+        {"a float with one word", editRegister(reg::kAlpha, [](QJsonObject& o) { o["words"] = QJsonArray{0}; }),
+         "words"},
+        {"the wrong type", editRegister(reg::kMedium, [](QJsonObject& o) { o["type"] = "float"; }), "type"},
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        EXPECT_FALSE(ParseSetupBackup(c.text, why)) << c.what;
+        EXPECT_NE(why.find(c.why), std::string::npos) << c.what << ": " << why;
+    }
+}
+
+TEST(SetupBackupFile, ValuesShowAsTheWindowsShowThem)
+{
+    const auto find = [](int reg) {
+        for (const RegisterEntry* e : SetupEntries())
+            if (e->reg == reg)
+                return e;
+        return static_cast<const RegisterEntry*>(nullptr);
+    };
+    EXPECT_EQ(SetupValueText(*find(reg::kMedium), {6}), "6");
+    EXPECT_EQ(SetupValueText(*find(reg::kV0), {0, 0x3F80}), "1");
+    EXPECT_EQ(SetupValueText(*find(reg::kConfigIndex1), {'G'}), "\"G\"");
+    EXPECT_EQ(SetupValueText(*find(reg::kConfigIndex1), {0}), "(none)");
+    EXPECT_EQ(SetupValueText(*find(reg::kConfigIndex1), {0x4100}), "(none) (16640)")
+        << "a high byte behind a 0 still tells it from 0";
+}

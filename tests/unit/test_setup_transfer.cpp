@@ -1,0 +1,404 @@
+// Back Up, Compare and Restore against the in-memory transmitter: what goes on the line, what
+// lands in the transmitter, what the technician is told, and what nothing must do.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app_rig.h"
+#include "cwd_guard.h"
+#include "setup_backup.h"
+
+using namespace vek;
+using namespace vek::test;
+using ui::Value;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using W = std::vector<std::pair<int, int>>;
+
+struct RecordingWindows : ToolWindows {
+    std::vector<SetupComparison> shown;
+    void ShowTraffic() override {}
+    void ShowTrend() override {}
+    void ShowSetupComparison(const SetupComparison& c) override { shown.push_back(c); }
+};
+
+struct SetupTransfer : TransmitterTest {
+    CwdGuard cwd;
+    RecordingWindows windows;
+    const std::string file = "tank-7.json";
+
+    void SetUp() override
+    {
+        TransmitterTest::SetUp();
+        app.windows = &windows;
+        // A commissioned transmitter: a few values off their zeroes, V0 and a configuration index.
+        r.regs[reg::kSensorType - 1] = 0x11;
+        r.regs[reg::kMedium - 1] = 4;
+        r.regs[reg::kRl1ThVal - 1] = 1200;
+        r.regs[reg::kDac4mA - 1] = 812;
+        r.setFloat(reg::kV0, 0.3313f);
+        for (int i = 0; i < 8; ++i)
+            r.regs[reg::kConfigIndex1 - 1 + i] = static_cast<std::uint16_t>("TANK-B07"[i]);
+    }
+    void press(int panel, int ctrl)
+    {
+        r.popups.popups.clear();
+        r.com.frames.clear();
+        panels.PostEvent(panel, ctrl, EVENT_COMMIT);
+    }
+    void backUpFrom(int panel, int ctrl)
+    {
+        r.popups.fileAnswer = file;
+        press(panel, ctrl);
+    }
+    void restoreFrom(int panel, int ctrl, bool confirm = true)
+    {
+        r.popups.fileAnswer = file;
+        r.popups.confirmAnswer = confirm;
+        press(panel, ctrl);
+    }
+    // Every function-6 request sent since the last press, as (register counted from 1, value).
+    W writes() const
+    {
+        W out;
+        for (const Bytes& f : r.com.frames)
+            if (f.size() == 8 && f[1] == 6)
+                out.emplace_back(((f[2] << 8) | f[3]) + 1, (f[4] << 8) | f[5]);
+        return out;
+    }
+    const SetupRow& row(int reg) const
+    {
+        static const SetupRow none;
+        if (windows.shown.empty())
+            return none;
+        for (const SetupRow& x : windows.shown.back().rows)
+            if (x.reg == reg)
+                return x;
+        return none;
+    }
+    std::string allPopups() const
+    {
+        std::string s;
+        for (const auto& p : r.popups.popups)
+            s += p.title + ": " + p.text + "\n";
+        return s;
+    }
+    std::string fileText() const
+    {
+        std::ifstream in(file);
+        std::ostringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // The transmitter changed since the backup: three user and two advanced values.
+    void changeTransmitter()
+    {
+        r.regs[reg::kMedium - 1] = 8;
+        r.regs[reg::kRl1ThVal - 1] = 900;
+        r.regs[reg::kDac4mA - 1] = 700;
+        r.regs[reg::kConfigIndex1 + 5 - 1] = 'X';  // register 34, 'B' of "TANK-B07"
+        r.setFloat(reg::kV0, 0.5f);
+    }
+};
+
+TEST_F(SetupTransfer, BackUpReadsTheTransmitterOnceAndSavesEveryRegisterItHolds)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    ASSERT_EQ(r.com.frames, (std::vector<Bytes>{expectedPoll(1)})) << "one read, the poll's own request";
+    std::string why;
+    const auto b = ParseSetupBackup(fileText(), why);
+    ASSERT_TRUE(b) << why << allPopups();
+    for (const RegisterEntry* e : SetupEntries())
+        for (int i = 0; i < RegisterSpan(*e); ++i)
+            EXPECT_EQ(b->words.at(e->reg + i), r.regs[e->reg + i - 1]) << e->reg + i;
+    EXPECT_EQ(b->modelCode, 0x11);
+    EXPECT_EQ(b->slaveAddress, 1);
+    EXPECT_EQ(b->date, "2016-03-15") << "the virtual clock's day";
+    EXPECT_NE(r.popupText(1).find("45 registers"), std::string::npos) << allPopups();
+    EXPECT_EQ(r.popups.popups[0].text, "setup-slave1-2016-03-15.json") << "the name the dialog suggests";
+    EXPECT_FALSE(std::filesystem::exists(file + ".part"));
+}
+
+TEST_F(SetupTransfer, BackUpWithoutAnAnswerOrWithoutConsentToReplaceSavesNothing)
+{
+    const int user = r.openUser();
+    r.answering = false;
+    backUpFrom(user, PANEL_4_BACKUP);
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_NE(allPopups().find("could not be read (-NO RESPONSE-). Nothing was saved."), std::string::npos)
+        << allPopups();
+
+    r.answering = true;
+    std::ofstream(file) << "keep me";
+    r.popups.confirmAnswer = false;
+    backUpFrom(user, PANEL_4_BACKUP);
+    EXPECT_EQ(fileText(), "keep me");
+    EXPECT_TRUE(r.com.frames.empty()) << "declined before anything was asked of the transmitter";
+}
+
+TEST_F(SetupTransfer, RestoreWritesExactlyTheChangedRegistersEachCheckedByEchoAndReadback)
+{
+    const int adv = r.openAdvanced();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    const std::vector<std::uint16_t> before = r.regs;
+    changeTransmitter();
+    restoreFrom(adv, PANEL_3_RESTORE);
+
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {13, 812}, {34, 'B'}})) << allPopups();
+    // The first read, then each write followed by its readback: nothing else between them.
+    const std::vector<Bytes> line = {
+        expectedPoll(1), expectedWrite(1, 44, 4),   expectedPoll(1), expectedWrite(1, 70, 1200),
+        expectedPoll(1), expectedWrite(1, 13, 812), expectedPoll(1), expectedWrite(1, 34, 'B'),
+        expectedPoll(1)};
+    EXPECT_EQ(r.com.frames, line);
+    for (int reg : {44, 70, 13, 34}) {
+        EXPECT_EQ(row(reg).state, SetupRow::State::Written) << reg;
+        EXPECT_EQ(r.regs[reg - 1], before[reg - 1]) << reg;
+    }
+    EXPECT_EQ(row(reg::kV0).state, SetupRow::State::NotWritten) << "V0 is never written";
+    EXPECT_NE(row(reg::kV0).outcome.find("never written"), std::string::npos);
+    EXPECT_EQ(row(reg::kMaxGainTh).state, SetupRow::State::Same);
+    EXPECT_NE(r.popups.popups.back().text.find("4 of 4 registers restored"), std::string::npos) << allPopups();
+    // The confirmation named each register with its old and new value.
+    EXPECT_NE(allPopups().find("register 70 RL1 TH Value: 900 -> 1200"), std::string::npos) << allPopups();
+
+    // Nothing left behind: the next poll is the usual one and decodes as usual.
+    r.com.frames.clear();
+    r.tick();
+    EXPECT_EQ(r.com.frames, (std::vector<Bytes>{expectedPoll(1)}));
+    EXPECT_EQ(r.mainMessage(), "");
+}
+
+TEST_F(SetupTransfer, RestoreFromUserSetUpLeavesThePasswordProtectedRegistersAlone)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    restoreFrom(user, PANEL_4_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}}));
+    EXPECT_EQ(row(reg::kDac4mA).state, SetupRow::State::NotWritten);
+    EXPECT_NE(row(reg::kDac4mA).outcome.find("behind the password"), std::string::npos);
+    EXPECT_EQ(r.regs[reg::kDac4mA - 1], 700);
+    EXPECT_NE(r.popupText(1).find("Left alone"), std::string::npos) << "the confirmation says so: " << allPopups();
+}
+
+TEST_F(SetupTransfer, ARefusedRegisterIsReportedOnItsRowAndTheRestAreStillWritten)
+{
+    const int adv = r.openAdvanced();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    changeTransmitter();
+    r.refused = {70};
+    r.forgets = {13};  // echoes, but keeps its old value
+    restoreFrom(adv, PANEL_3_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {13, 812}, {34, 'B'}}));
+    EXPECT_EQ(row(70).state, SetupRow::State::Failed);
+    EXPECT_EQ(row(70).outcome, "refused: exception 2 (Illegal data address)");
+    EXPECT_EQ(row(13).state, SetupRow::State::Failed);
+    EXPECT_EQ(row(13).outcome, "echoed, but reads back 700") << "an echo alone is not success";
+    EXPECT_EQ(row(44).state, SetupRow::State::Written);
+    EXPECT_EQ(row(34).state, SetupRow::State::Written);
+    const std::string summary = r.popups.popups.back().text;
+    EXPECT_NE(summary.find("2 of 4 registers restored"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("register 70 RL1 TH Value: refused"), std::string::npos) << summary;
+}
+
+TEST_F(SetupTransfer, AnEchoThatIsNotTheRequestIsNotSuccessEvenIfTheValueLandedAndTheRestGoOn)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        if (f.size() == 8 && f[1] == 6 && f[3] == 44 - 1) {
+            r.regs[43] = static_cast<std::uint16_t>((f[4] << 8) | f[5]);
+            Bytes echo(f.begin(), f.begin() + 6);
+            echo[5] ^= 1;  // another value in the echo
+            r.com.injectAfter(port, r.replyDelay, AppRig::withCrc(echo));
+            return;
+        }
+        answer(port, f);
+    };
+    restoreFrom(user, PANEL_4_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}}));
+    EXPECT_EQ(row(44).state, SetupRow::State::Failed);
+    EXPECT_EQ(row(44).outcome, "not confirmed: no valid echo (-BYTESNUM-)");
+    EXPECT_EQ(row(70).state, SetupRow::State::Written);
+    EXPECT_NE(r.popups.popups.back().text.find("1 of 2 registers restored"), std::string::npos);
+}
+
+TEST_F(SetupTransfer, ATransmitterThatFallsSilentStopsTheRestoreAndNothingCountsAsWritten)
+{
+    const int adv = r.openAdvanced();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    changeTransmitter();
+    int seen = 0;
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        if (++seen <= 3)  // the first read, the first write and its readback
+            answer(port, f);
+    };
+    restoreFrom(adv, PANEL_3_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {13, 812}})) << "two silent writes, then it stops";
+    EXPECT_EQ(row(44).state, SetupRow::State::Written);
+    EXPECT_EQ(row(70).state, SetupRow::State::Failed);
+    EXPECT_NE(row(70).outcome.find("-NO RESPONSE-"), std::string::npos);
+    EXPECT_EQ(row(34).state, SetupRow::State::NotWritten);
+    EXPECT_NE(row(34).outcome.find("stopped answering"), std::string::npos);
+    EXPECT_NE(r.popups.popups.back().text.find("1 of 4 registers restored"), std::string::npos);
+}
+
+TEST_F(SetupTransfer, ForeignDamagedOrOtherModelFilesAndADeclinedConfirmationWriteNothing)
+{
+    const int adv = r.openAdvanced();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    const std::string good = fileText();
+    changeTransmitter();
+    const struct {
+        const char* what;
+        std::string text;
+        const char* said;
+    } files[] = {
+        {"foreign", "{\"registers\": {\"11\": 4500}}", "not a set-up backup"},
+        {"damaged", good.substr(0, good.size() - 40), "damaged"},
+        {"missing", "", "cannot be read"},
+        {"huge", std::string(2 << 20, ' '), "far too large"},
+    };
+    for (const auto& f : files) {
+        std::filesystem::remove(file);
+        if (std::string(f.what) != "missing")
+            std::ofstream(file) << f.text;
+        restoreFrom(adv, PANEL_3_RESTORE);
+        EXPECT_TRUE(r.com.frames.empty()) << f.what << ": not even a read";
+        EXPECT_NE(r.popupText(1).find(f.said), std::string::npos) << f.what << ": " << allPopups();
+        EXPECT_NE(r.popupText(1).find("Nothing was written."), std::string::npos) << f.what;
+    }
+
+    std::ofstream(file) << good;
+    r.regs[reg::kSensorType - 1] = 0x12;
+    restoreFrom(adv, PANEL_3_RESTORE);
+    EXPECT_TRUE(writes().empty());
+    EXPECT_NE(
+        r.popupText(1).find("made for a Gauge 5m (model code 17); this transmitter is a Gauge 8m (model code 18)"),
+        std::string::npos)
+        << allPopups();
+
+    r.regs[reg::kSensorType - 1] = 0x11;
+    restoreFrom(adv, PANEL_3_RESTORE, false);
+    EXPECT_TRUE(writes().empty()) << "the user said no";
+    EXPECT_EQ(r.regs[reg::kMedium - 1], 8);
+}
+
+TEST_F(SetupTransfer, LineSettingsGoLastAndTheProgramFollowsTheTransmitterToThem)
+{
+    const int user = r.openUser();
+    r.regs[reg::kMbBaudRate - 1] = 1;
+    r.regs[reg::kMbParity - 1] = 2;
+    backUpFrom(user, PANEL_4_BACKUP);
+    r.regs[reg::kMbBaudRate - 1] = 0;
+    r.regs[reg::kMbParity - 1] = 0;
+    r.regs[reg::kMedium - 1] = 6;
+    restoreFrom(user, PANEL_4_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {75, 1}, {74, 2}}));
+    EXPECT_EQ(app.link.ulBaudRate, 1u);
+    EXPECT_EQ(app.link.usParity, 2);
+    EXPECT_EQ(r.com.opens.back().baud, 19200) << "the last readback went out at the new setting";
+    EXPECT_EQ(r.com.opens.back().parity, platform::RS_PARITY_ODD);
+    EXPECT_NE(r.popupText(1).find("new setting"), std::string::npos) << allPopups();
+}
+
+TEST_F(SetupTransfer, WhatTheUserDoesDuringARestoreWaitsForItAndThenHasTheLastWord)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    // Inside the first write's echo wait the user picks "Solid" and presses Quit; the poll
+    // timer falls due too.
+    const double t0 = r.clock.now();
+    r.clock.schedule(t0 + 1.5, [&] {
+        panels.UserSetValue(user, PANEL_4_MEDIUM, Value(6LL));
+        panels.PostEvent(user, PANEL_4_USCITA, EVENT_COMMIT);
+    });
+    r.popups.fileAnswer = file;
+    r.popups.confirmAnswer = true;
+    r.com.frames.clear();
+    panels.PostEvent(user, PANEL_4_RESTORE, EVENT_COMMIT);
+    ASSERT_GT(r.clock.now(), panels.nextTimerDue()) << "the poll fell due during the restore";
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {44, 6}})) << "the restore's writes, then the user's choice";
+    EXPECT_EQ(r.com.frames[2], expectedPoll(1)) << "the readback came right after its write";
+    EXPECT_EQ(r.regs[reg::kMedium - 1], 6) << "the user's choice stands";
+    EXPECT_EQ(panels.panel(user), nullptr) << "then the window closed";
+    EXPECT_EQ(row(44).state, SetupRow::State::Written);
+
+    // The poll that fell due runs after all that, as an ordinary poll.
+    r.com.frames.clear();
+    panels.FireDueTimers();
+    EXPECT_EQ(r.com.frames, (std::vector<Bytes>{expectedPoll(1)}));
+}
+
+TEST_F(SetupTransfer, BothSetUpWindowsOpenShowTheRestoredValuesWithoutWaitingForAPoll)
+{
+    const int adv = r.openAdvanced();
+    const int user = r.openUser();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    changeTransmitter();
+    r.tick();
+    long long medium = 0, dac = 0;
+    panels.GetCtrlVal(user, PANEL_4_MEDIUM, medium);
+    panels.GetCtrlVal(adv, PANEL_3_DAC_4MA, dac);
+    ASSERT_EQ(medium, 8);
+    ASSERT_EQ(dac, 700);
+    restoreFrom(adv, PANEL_3_RESTORE);
+    panels.GetCtrlVal(user, PANEL_4_MEDIUM, medium);
+    panels.GetCtrlVal(adv, PANEL_3_DAC_4MA, dac);
+    EXPECT_EQ(medium, 4);
+    EXPECT_EQ(dac, 812);
+    std::string ci;
+    panels.GetCtrlVal(adv, PANEL_3_CONFIG_INDEX_6, ci);
+    EXPECT_EQ(ci, "B");
+}
+
+TEST_F(SetupTransfer, WithoutAPortNothingIsSentOrSaved)
+{
+    app.link.usPortNumber = 0;
+    app.link.ucMBFlag = 0;  // and no RS_Settings in this directory
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    EXPECT_TRUE(r.com.frames.empty());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_NE(allPopups().find(kMsgNoPort), std::string::npos) << allPopups();
+}
+
+TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    press(user, PANEL_4_COMPARE);
+    EXPECT_TRUE(writes().empty());
+    ASSERT_EQ(windows.shown.size(), 1u) << allPopups();
+    const SetupComparison& c = windows.shown.back();
+    EXPECT_EQ(c.rows.size(), 43u);
+    EXPECT_EQ(c.differing(), 5);
+    EXPECT_EQ(row(44).backup, "4 (Liquid)") << "a ring's value is named by its item";
+    EXPECT_EQ(row(44).transmitter, "8 (Liquid Pipe)");
+    EXPECT_EQ(row(reg::kRl1ThVal).transmitter, "900");
+    EXPECT_EQ(row(reg::kDac4mA).backup, "812") << "an advanced control sharing a ring's id is no ring";
+    EXPECT_EQ(row(reg::kMbParity).backup, "0 (No Parity)");
+    EXPECT_EQ(row(44).state, SetupRow::State::Differs);
+    EXPECT_EQ(row(34).backup, "\"B\"");
+    EXPECT_EQ(row(34).transmitter, "\"X\"");
+    EXPECT_EQ(row(reg::kV0).transmitter, "0.5");
+    EXPECT_EQ(c.backupOf, "Gauge 5m (model code 17) at slave address 1");
+    EXPECT_TRUE(c.note.empty());
+
+    r.regs[reg::kSensorType - 1] = 0x12;
+    press(user, PANEL_4_COMPARE);
+    EXPECT_NE(windows.shown.back().note.find("cannot be restored"), std::string::npos);
+}
+
+}  // namespace
