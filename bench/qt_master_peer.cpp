@@ -5,6 +5,13 @@
 // program; bench/run_system.sh runs it beside the program and mbpoll on one simulator.
 //
 //   vek_peer_qt_master DEVICE [PERIOD_MS]
+//
+// With VEK_STARTUP_FD=N in its environment it measures its own start-up instead, for
+// vek_bench_startup: it builds and shows its window as above, writes the CLOCK_MONOTONIC
+// times of main() entered, window built and window exposed (three doubles) to fd N, and
+// exits without opening the device.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QModbusDataUnit>
 #include <QModbusReply>
@@ -12,9 +19,11 @@
 #include <QSerialPort>
 #include <QTableWidget>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace {
 
@@ -22,12 +31,21 @@ constexpr int kRegisters = 78;
 constexpr int kSlave = 1;
 constexpr int kReplyWaitMs = 1000;
 
+double monotonicNow()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    const double mainEntered = monotonicNow();
     QApplication app(argc, argv);
-    if (argc < 2) {
+    const char* startupFd = std::getenv("VEK_STARTUP_FD");
+    if (argc < 2 && !startupFd) {
         std::fprintf(stderr, "usage: %s DEVICE [PERIOD_MS]\n", argv[0]);
         return 2;
     }
@@ -41,6 +59,13 @@ int main(int argc, char** argv)
     table.show();
 
     QModbusRtuSerialClient client;
+    if (startupFd) {
+        const double built = monotonicNow();
+        while (!(table.windowHandle() && table.windowHandle()->isExposed()))
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        const double times[3] = {mainEntered, built, monotonicNow()};
+        return write(std::atoi(startupFd), times, sizeof times) == static_cast<ssize_t>(sizeof times) ? 0 : 6;
+    }
     client.setConnectionParameter(QModbusDevice::SerialPortNameParameter, QString::fromLocal8Bit(argv[1]));
     client.setConnectionParameter(QModbusDevice::SerialBaudRateParameter, QSerialPort::Baud9600);
     client.setConnectionParameter(QModbusDevice::SerialParityParameter, QSerialPort::NoParity);

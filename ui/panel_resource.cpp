@@ -71,8 +71,18 @@ int ParsePanelResource(const std::string& json, int panelId, Panel& out, std::st
             *why = std::move(text);
         return UIE_RESOURCE_UNREADABLE;
     };
-    QJsonParseError err{};
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &err);
+    // The program loads several panels of one resource in a row: the text is parsed once
+    // and its document kept for as long as the same text comes back.
+    thread_local std::string lastText;
+    thread_local QJsonDocument lastDoc;
+    thread_local QJsonParseError lastErr{};
+    if (lastText.empty() || json != lastText) {
+        lastErr = QJsonParseError{};
+        lastDoc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &lastErr);
+        lastText = json;
+    }
+    const QJsonDocument& doc = lastDoc;
+    const QJsonParseError& err = lastErr;
     if (err.error != QJsonParseError::NoError)
         return refuse("not JSON: " + str(err.errorString()) + " at character " + std::to_string(err.offset));
     if (!doc.isObject())

@@ -71,6 +71,8 @@ const CtrlView* QtPanelView::findCtrl(int handle, int ctrl) const
 
 PanelWindow* QtPanelView::window(int handle) const
 {
+    // Building changes nothing the model or a caller can see but the window's existence.
+    const_cast<QtPanelView*>(this)->ensureBuilt(handle);
     auto it = windows_.find(handle);
     return it == windows_.end() ? nullptr : it->second->window;
 }
@@ -111,7 +113,13 @@ void QtPanelView::attachFilters(int handle, int ctrl, QWidget* w)
     }
 }
 
-void QtPanelView::build(int handle)
+void QtPanelView::ensureBuilt(int handle, int without)
+{
+    if (unbuilt_.erase(handle))
+        build(handle, without);
+}
+
+void QtPanelView::build(int handle, int without)
 {
     const Panel* p = model_.panel(handle);
     if (!p)
@@ -120,6 +128,7 @@ void QtPanelView::build(int handle)
     auto owned = std::make_unique<WindowView>();
     WindowView& wv = *owned;
     wv.plan = PlanPanel(*p);
+    std::erase(wv.plan.header, without);
     auto* win = new PanelWindow(handle);
     win->setEscapeCloses(p->escapeCloses);
     wv.window = win;
@@ -156,10 +165,19 @@ void QtPanelView::build(int handle)
 
 // --- model -> window ---
 
-void QtPanelView::panelLoaded(int handle) { build(handle); }
+void QtPanelView::panelLoaded(int handle)
+{
+    // A kind without an adapter is refused now, as when the window was built at once.
+    if (const Panel* p = model_.panel(handle)) {
+        requireAdapters(*p);
+        unbuilt_.insert(handle);
+    }
+}
 
 void QtPanelView::panelDiscarded(int handle)
 {
+    if (unbuilt_.erase(handle))
+        return;
     auto it = windows_.find(handle);
     if (it == windows_.end())
         return;
@@ -178,6 +196,7 @@ void QtPanelView::panelDiscarded(int handle)
 
 void QtPanelView::panelShown(int handle)
 {
+    ensureBuilt(handle);
     if (PanelWindow* w = window(handle)) {
         // Showing a window that is already open brings it forward, so a button that opens
         // an open panel lands the user on it.
@@ -195,6 +214,7 @@ void QtPanelView::panelHidden(int handle)
 
 void QtPanelView::panelActivated(int handle)
 {
+    ensureBuilt(handle);
     if (PanelWindow* w = window(handle)) {
         w->raise();
         w->activateWindow();
@@ -216,6 +236,7 @@ void QtPanelView::syncTitle(int handle)
 
 void QtPanelView::controlAdded(int handle, int ctrl)
 {
+    ensureBuilt(handle, ctrl);
     WindowView* wv = find(handle);
     const Control* c = model_.control(handle, ctrl);
     if (!wv || !c)
@@ -239,6 +260,7 @@ void QtPanelView::controlAttributeChanged(int handle, int ctrl, int attr)
 
 void QtPanelView::controlFocused(int handle, int ctrl)
 {
+    ensureBuilt(handle);
     if (QWidget* w = controlWidget(handle, ctrl))
         w->setFocus(Qt::OtherFocusReason);
 }

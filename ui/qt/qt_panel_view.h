@@ -21,6 +21,7 @@
 #include <QWidget>
 
 #include <map>
+#include <set>
 #include <memory>
 #include <vector>
 
@@ -38,7 +39,9 @@ public:
     explicit QtPanelView(PanelModel& model, QObject* parent = nullptr);
     ~QtPanelView() override;
 
-    // The window of a loaded panel, or nullptr once it is discarded.
+    // The window of a loaded panel (built now if it was not yet), or nullptr once it is
+    // discarded. A panel's window is built when it is first shown, focused, given a control
+    // or asked for here: the hidden windows loaded at start-up cost nothing until then.
     PanelWindow* window(int handle) const;
     // The widget that renders a control (for a frame title, the frame), or nullptr.
     QWidget* controlWidget(int handle, int ctrl) const override;
@@ -66,7 +69,10 @@ protected:
 private:
     WindowView* find(int handle);
     const CtrlView* findCtrl(int handle, int ctrl) const;
-    void build(int handle);
+    // Builds the window of a panel loaded but not built yet; `without` is a control the
+    // model has just added, which the caller places itself.
+    void ensureBuilt(int handle, int without = 0);
+    void build(int handle, int without = 0);
     QWidget* makeControl(WindowView& wv, const Control& c, Role role, QWidget* parent);
     void attachFilters(int handle, int ctrl, QWidget* w);
     void syncValue(int handle, int ctrl);
@@ -86,6 +92,7 @@ private:
     PanelModel& model_;
     Presenter* presenter_ = nullptr;
     std::map<int, std::unique_ptr<WindowView>> windows_;
+    std::set<int> unbuilt_;  // panels loaded whose window is not built yet
     // Windows of discarded panels awaiting deferred deletion; deleted outright if the view
     // goes first.
     std::vector<QPointer<PanelWindow>> dying_;
