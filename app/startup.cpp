@@ -98,6 +98,7 @@ ui::CallbackRegistry MakeCallbackRegistry(App& app)
         {"Open_Write_File", Open_Write_File},
         {"Show_Traffic", Show_Traffic},
         {"Show_Trend", Show_Trend},
+        {"Find_Transmitter", Find_Transmitter},
     };
     ui::CallbackRegistry r;
     for (const auto& entry : table) {

@@ -1,6 +1,6 @@
-// The windows that are not panels of the resource: the traffic monitor and the trend chart.
-// The application opens them through this interface only, so app/ stays free of Qt; the
-// program wires the Qt windows in, tests a recorder of the calls.
+// The windows that are not panels of the resource: the traffic monitor, the trend chart and
+// Find Transmitter. The application opens them through this interface only, so app/ stays
+// free of Qt; the program wires the Qt windows in, tests a recorder of the calls.
 #pragma once
 
 namespace vek {
@@ -11,6 +11,7 @@ public:
     // Shows the window, or raises it when it is already shown.
     virtual void ShowTraffic() = 0;
     virtual void ShowTrend() = 0;
+    virtual void ShowFindTransmitter() = 0;
 };
 
 }  // namespace vek

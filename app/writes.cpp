@@ -67,16 +67,24 @@ void openValueDialog(App& app, int sourcePanel, const RegisterEntry* t)
 
 // The write transaction shared by every configuration write: one Write Single Register
 // request for register `reg` (counted from 1) carrying `value`. Each caller names its own
-// register, so no write can pick up another's target.
-void writeRegister(App& app, int reg, std::uint16_t value)
+// register, so no write can pick up another's target. False when nothing was sent.
+bool writeRegister(App& app, int reg, std::uint16_t value)
 {
     LinkState& l = app.link;
+    if (app.scan.running()) {
+        // A write between two probes would meet the port at the scan's line setting, and
+        // its echo could pass for a probe's reply.
+        app.io.MessagePopup("Warning",
+                            "Find Transmitter is scanning the port. Nothing was written: wait until the "
+                            "scan ends, or cancel it.");
+        return false;
+    }
     const bool configured = l.ucMBFlag != 0 || RecallChangedSerialSettings(app);
     if (!configured || l.usPortNumber == 0) {
         // Without a port nothing goes out and nothing is counted, as for a poll.
         SetCommErrorText(l, kMsgNoPort);
         ShowLinkState(app, true, l.commErrorText);
-        return;
+        return false;
     }
     // Reopening first, as before a poll, discards anything stale so it cannot pass for the echo.
     const std::string openError = OpenLinkPort(app);
@@ -89,6 +97,7 @@ void writeRegister(App& app, int reg, std::uint16_t value)
     ExchangeWithSlave(app, 0.0, openError);
     l.ucFuncCod = 3;
     l.ucFuncCodReceived = 3;
+    return true;
 }
 
 }  // namespace
@@ -204,7 +213,8 @@ int Write_Single_Register(App& app, int panel, int control, int event)
     } else {
         return 0;
     }
-    writeRegister(app, reg, value);
+    if (!writeRegister(app, reg, value))
+        return 0;
     // The transmitter answers at its new address from now on: offer to follow it there.
     if (target.reg == reg::kUid && app.link.responseValid == 1 && app.link.commErrorText.empty() &&
         value != app.link.slaveAddress &&

@@ -1,5 +1,6 @@
 #include "qt_tool_windows.h"
 
+#include "find_window.h"
 #include "traffic_window.h"
 #include "trend_window.h"
 
@@ -32,6 +33,13 @@ void QtToolWindows::ShowTrend()
     if (!trend_)
         trend_ = std::make_unique<TrendWindow>(app_.trend);
     raise(*trend_);
+}
+
+void QtToolWindows::ShowFindTransmitter()
+{
+    if (!find_)
+        find_ = std::make_unique<FindWindow>(app_);
+    raise(*find_);
 }
 
 }  // namespace vek::tools

@@ -31,6 +31,7 @@ struct FakeWindows : ToolWindows {
     int traffic = 0, trend = 0;
     void ShowTraffic() override { ++traffic; }
     void ShowTrend() override { ++trend; }
+    void ShowFindTransmitter() override {}
 };
 
 }  // namespace
