@@ -160,6 +160,7 @@ bool TransmitterScan::Start(App& app, const std::vector<int>& ports)
     cancelled_ = false;
     running_ = true;
     link_ = LinkState{};
+    ShowLinkState(app, false, kMsgScanning);
     return true;
 }
 
