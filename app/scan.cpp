@@ -3,7 +3,6 @@
 #include "scan.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <set>
 #include <tuple>
 
@@ -93,11 +92,9 @@ std::vector<ScanProbe> ScanPlan(const std::vector<int>& ports, const ScanProbe& 
 std::vector<int> PresentComPorts()
 {
     std::vector<int> ports;
-    for (int n = 1; n <= 9; ++n) {
-        std::error_code ec;
-        if (std::filesystem::exists(platform::ResolveComPort(n), ec))
+    for (int n = 1; n <= 9; ++n)
+        if (platform::ComPortPresent(n))
             ports.push_back(n);
-    }
     return ports;
 }
 

@@ -67,7 +67,7 @@ double ProbeWait(int baud);
 // place is probed once.
 std::vector<ScanProbe> ScanPlan(const std::vector<int>& ports, const ScanProbe& saved);
 
-// The COM ports 1 to 9 whose device exists now.
+// The COM ports 1 to 9 whose device exists now (an on-board port only with a UART behind it).
 std::vector<int> PresentComPorts();
 
 // What the `n` bytes taken after a probe mean; nothing when none came back.

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -508,4 +510,32 @@ TEST_F(Scan, UseDuringTheScanStopsItAndSavesEvenWithTheSettingsWindowClosed)
     rig.tick();
     EXPECT_EQ(rig.com.frames.back(), test::expectedPoll(1));
     EXPECT_EQ(app.link.responseValid, 1) << "polling resumed at the found setting";
+}
+
+TEST(ScanPorts, EveryPresentPortIsTheComPortsWhoseDeviceExists)
+{
+    CwdGuard cwd;
+    {
+        std::ofstream("adapter1");
+    }
+    {
+        std::ofstream("adapter3");
+    }
+    const std::string here = std::filesystem::current_path().string();
+    std::vector<std::pair<std::string, std::string>> saved;
+    for (int n = 1; n <= 9; ++n) {
+        const std::string var = "VEK_COM" + std::to_string(n);
+        const char* old = std::getenv(var.c_str());
+        saved.emplace_back(var, old ? old : "");
+        // Ports 1 and 3 exist; every other one names a device that is not there.
+        const std::string path = here + (n == 1 ? "/adapter1" : n == 3 ? "/adapter3" : "/missing" + std::to_string(n));
+        setenv(var.c_str(), path.c_str(), 1);
+    }
+    EXPECT_EQ(PresentComPorts(), (std::vector<int>{1, 3}));
+    for (const auto& [var, value] : saved) {
+        if (value.empty())
+            unsetenv(var.c_str());
+        else
+            setenv(var.c_str(), value.c_str(), 1);
+    }
 }
