@@ -16,8 +16,6 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // COM1 stands for a USB adapter in the picture, whatever this machine has.
-    qputenv("VEK_COM1", "/dev/ttyUSB0");
     QApplication qapp(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath();
 
@@ -40,6 +38,9 @@ int main(int argc, char** argv)
             rig.com.injectAfter(port, 0.01, r);
     };
 
+    // COM1 is open on a USB adapter in the picture, whatever this machine has.
+    rig.com.devices[1] = "/dev/ttyUSB0";
+    rig.com.OpenComConfig(1, "", 9600, platform::RS_PARITY_NONE, 8, 1, 512, -1);
     tools::FindWindow w(rig.app);
     w.show();
     w.setPortChoice(1);
