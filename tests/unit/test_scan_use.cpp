@@ -68,18 +68,27 @@ TEST_F(Scan, PollingPausesDuringTheScanAndResumesOnTheProgramsSettingsAfterIt)
     EXPECT_EQ(rig.mainMessage(), "");
 }
 
-TEST_F(Scan, AWriteFromAnotherWindowDuringTheScanIsRefusedAndNeverReachesTheLine)
+TEST_F(Scan, WindowsOpenedAndWritesMadeDuringTheScanPutNothingButProbesOnTheLine)
 {
     rig.configurePort(1);
     slaves.push_back({1, 0, 0, 1});
-    const int user = rig.openUser();
     ASSERT_TRUE(app.scan.Start(app, {1}));
     app.scan.Step(app);
     const std::size_t frames = rig.com.frames.size();
+    // The user opens the set-up windows between two probes, and writes from them.
+    const int user = rig.openUser();
+    const int advanced = rig.openAdvanced();
+    ASSERT_TRUE(rig.panels.panel(user) && rig.panels.panel(advanced));
+    rig.panels.PostEvent(app.st.panelMain, PANEL_LOGGER, EVENT_COMMIT);
     rig.panels.UserSetValue(user, PANEL_4_MB_BAUD_RATE, 1);
-    EXPECT_EQ(rig.com.frames.size(), frames) << "no write frame between two probes";
+    EXPECT_EQ(rig.com.frames.size(), frames) << "no frame between two probes";
     ASSERT_EQ(rig.popups.popups.size(), 1u);
     EXPECT_NE(rig.popupText(0).find("Find Transmitter"), std::string::npos);
+    rig.panels.PostEvent(app.st.panelMain, PANEL_UID, EVENT_LEFT_DOUBLE_CLICK);
+    rig.panels.UserSetValue(app.st.panelWriteDialog, WRITE_VAL_WRITE_VALUE, 9);
+    rig.panels.PostEvent(app.st.panelWriteDialog, WRITE_VAL_CONF_VAL, EVENT_COMMIT);
+    EXPECT_EQ(rig.com.frames.size(), frames);
+    EXPECT_EQ(rig.popups.popups.size(), 2u);
     app.scan.Step(app);
     EXPECT_TRUE(std::all_of(rig.com.frames.begin() + static_cast<std::ptrdiff_t>(frames), rig.com.frames.end(),
                             [](const Bytes& f) { return f[1] == 3 && f[5] == 1; }));
