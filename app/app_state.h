@@ -9,6 +9,7 @@
 #include <string>
 
 #include "mb_link_state.h"
+#include "scan.h"
 #include "services.h"
 #include "tool_windows.h"
 #include "traffic.h"
@@ -104,6 +105,8 @@ struct App {
     // whether or not their windows are open, so a window opened late shows what came before.
     TrafficRecorder traffic;
     TrendRecorder trend;
+    // Find Transmitter: while it runs it has the port to itself.
+    TransmitterScan scan;
     ToolWindows* windows = nullptr;  // null while the program runs without them (tests)
     // How the program ends: the Qt program leaves its event loop with this status; tests record it.
     std::function<void(int)> quit;

@@ -99,6 +99,7 @@ inline constexpr int PANEL_2_DECORATION = 10;
 inline constexpr int PANEL_2_APPLY = 11;
 inline constexpr int PANEL_2_SAVE_SETTINGS = 12;
 inline constexpr int PANEL_2_DEVICE_PATH = 13;
+inline constexpr int PANEL_2_FIND_TRANSMITTER = 14;
 
 // Controls of PANEL_3 ("Advanced Set Up").
 inline constexpr int PANEL_3_TEXTMSG = 2;

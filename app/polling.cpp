@@ -69,6 +69,12 @@ int Modbus_Communication(App& app)
 {
     AppState& st = app.st;
     LinkState& link = app.link;
+    // Find Transmitter has the port to itself while it scans: the timer goes on ticking and
+    // the first tick after the scan polls again.
+    if (app.scan.running()) {
+        ShowLinkState(app, false, kMsgScanning);
+        return 0;
+    }
     bool configured = link.ucMBFlag != 0;
     if (!configured)
         configured = RecallChangedSerialSettings(app);

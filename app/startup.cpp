@@ -101,6 +101,7 @@ ui::CallbackRegistry MakeCallbackRegistry(App& app)
         {"Back_Up_Setup", Back_Up_Setup},
         {"Compare_Setup", Compare_Setup},
         {"Restore_Setup", Restore_Setup},
+        {"Find_Transmitter", Find_Transmitter},
     };
     ui::CallbackRegistry r;
     for (const auto& entry : table) {

@@ -1,7 +1,7 @@
-// The windows that are not panels of the resource: the traffic monitor, the trend chart and
-// the set-up comparison.
-// The application opens them through this interface only, so app/ stays free of Qt; the
-// program wires the Qt windows in, tests a recorder of the calls.
+// The windows that are not panels of the resource: the traffic monitor, the trend chart,
+// the set-up comparison and Find Transmitter. The application opens them through this
+// interface only, so app/ stays free of Qt; the program wires the Qt windows in, tests a
+// recorder of the calls.
 #pragma once
 
 #include "setup_comparison.h"
@@ -17,6 +17,7 @@ public:
     // Shows a backup beside the transmitter (and what a restore did), replacing what the
     // window showed before.
     virtual void ShowSetupComparison(const SetupComparison& comparison) = 0;
+    virtual void ShowFindTransmitter() = 0;
 };
 
 }  // namespace vek

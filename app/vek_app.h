@@ -51,7 +51,7 @@ void ShowLinkState(App& app, bool lamp, const std::string& text);
 // Seconds since the epoch, to the millisecond: the traffic's and the trend's time stamps.
 double WallNow(App& app);
 
-// --- traffic and trend windows ---
+// --- traffic, trend and Find Transmitter windows (the scan itself: scan.h) ---
 int Show_Traffic(App& app, int panel, int control, int event);
 int Show_Trend(App& app, int panel, int control, int event);
 
@@ -106,5 +106,6 @@ std::string FormatLogRow(const std::string& date, const std::string& time, const
 // Messages the program shows.
 inline constexpr const char* kMsgNoPort = "Insert a valid com port !";
 inline constexpr const char* kPassword = "tundo";
+inline constexpr const char* kMsgScanning = "Polling paused: Find Transmitter is scanning";
 
 }  // namespace vek

@@ -70,6 +70,14 @@ void openValueDialog(App& app, int sourcePanel, const RegisterEntry* t)
 bool LinkPortReady(App& app)
 {
     LinkState& l = app.link;
+    if (app.scan.running()) {
+        // A write between two probes would meet the port at the scan's line setting, and
+        // its echo could pass for a probe's reply.
+        app.io.MessagePopup("Warning",
+                            "Find Transmitter is scanning the port. Nothing was sent: wait until the "
+                            "scan ends, or cancel it.");
+        return false;
+    }
     const bool configured = l.ucMBFlag != 0 || RecallChangedSerialSettings(app);
     if (configured && l.usPortNumber != 0)
         return true;
@@ -212,7 +220,9 @@ int Write_Single_Register(App& app, int panel, int control, int event)
     } else {
         return 0;
     }
-    WriteRegister(app, reg, value);
+    // Only a write that went out and was echoed can have moved the transmitter.
+    if (!WriteRegister(app, reg, value).valid())
+        return 0;
     // The transmitter answers at its new address from now on: offer to follow it there.
     if (target.reg == reg::kUid && app.link.responseValid == 1 && app.link.commErrorText.empty() &&
         value != app.link.slaveAddress &&

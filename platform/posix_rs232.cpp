@@ -1,6 +1,7 @@
 #include "posix_rs232.h"
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -29,6 +30,23 @@ std::string ResolveComPort(int port)
     if (std::filesystem::exists(usb, ec))
         return usb;
     return "/dev/ttyS" + std::to_string(port - 1);
+}
+
+bool ComPortPresent(int port)
+{
+    const std::string path = ResolveComPort(port);
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::exists(path, ec))
+        return false;
+    if (path.rfind("/dev/ttyS", 0) != 0)
+        return true;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EACCES || errno == EBUSY;  // there, but not ours to open now: the scan says why
+    serial_struct info{};
+    const bool uart = ::ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type != PORT_UNKNOWN;
+    ::close(fd);
+    return uart;
 }
 
 std::string Rs232ErrorText(int code)

@@ -59,6 +59,11 @@ public:
 // exists, else /dev/ttyS<port-1>. Empty for port numbers outside 1..99.
 std::string ResolveComPort(int port);
 
+// True when the device behind COM`port` exists and, for an on-board port (/dev/ttyS...),
+// has a UART behind it: the kernel makes ttyS0 to ttyS31 whether or not the machine has
+// those ports, and a scan of every port would spend minutes probing nothing there.
+bool ComPortPresent(int port);
+
 // The fixed texts of the error codes.
 std::string Rs232ErrorText(int code);
 

@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -173,12 +175,24 @@ int main(int argc, char** argv)
     transmitter.setWarnings(rt.options.warnings);
     const Micros startedAt = monotonicUs();
     Engine engine(setup.engine, setup.image, std::move(transmitter), rt.log.get(), startedAt);
+    // --second-slave: another transmitter on the same line. It hears every byte the first one
+    // hears and answers only its own address, so at most one of the two answers a request.
+    // It keeps out of the log, which would otherwise show each frame twice.
+    std::optional<Engine> second;
+    if (setup.secondEngine) {
+        Transmitter t2(setup.secondImage, setup.secondEngine->seed, !rt.options.staticImage);
+        t2.setWarnings(rt.options.warnings);
+        second.emplace(*setup.secondEngine, setup.secondImage, std::move(t2), nullptr, startedAt);
+    }
 
     std::fprintf(stderr, "vek-transmitter-sim: slave %u at %s on %s%s%s, model %u, seed %llu%s\n",
                  static_cast<unsigned>(engine.address()), describe(engine.line()).c_str(), rt.port.path.c_str(),
                  rt.options.link ? " (link " : "", rt.options.link ? (*rt.options.link + ")").c_str() : "",
                  static_cast<unsigned>(setup.image.get(reg::kModel)), static_cast<unsigned long long>(seed),
                  rt.options.pacing ? "" : ", no pacing");
+    if (second)
+        std::fprintf(stderr, "vek-transmitter-sim: and slave %u on the same line\n",
+                     static_cast<unsigned>(second->address()));
     if (rt.log) {
         rt.log->event(startedAt, "start",
                       {{"device", jsonString(rt.port.path)},
@@ -196,8 +210,10 @@ int main(int argc, char** argv)
     while (!gStop) {
         Micros now = monotonicUs();
         engine.tick(now);
+        if (second)
+            second->tick(now);
         if (rt.port.open()) {
-            if (!writeAll(rt, engine.takeOutput(now))) {
+            if (!writeAll(rt, engine.takeOutput(now)) || (second && !writeAll(rt, second->takeOutput(now)))) {
                 std::fprintf(stderr, "vek-transmitter-sim: write: %s\n", std::strerror(errno));
                 shutPort(rt);
                 lostAt = now;
@@ -240,6 +256,8 @@ int main(int argc, char** argv)
 
         now = monotonicUs();
         Micros wake = engine.nextWake(now);
+        if (second)
+            wake = std::min(wake, second->nextWake(now));
         if (lostAt && engine.portOpen() && !goneForGood)
             wake = std::min(wake, *lostAt + kReopenEvery);
         const Micros wait = std::max<Micros>(0, wake - now);
@@ -258,7 +276,11 @@ int main(int argc, char** argv)
         if (pfd.revents & POLLIN) {
             const ssize_t n = ::read(rt.port.fd, buf.data(), buf.size());
             if (n > 0) {
-                engine.receive(std::span(buf.data(), static_cast<std::size_t>(n)), monotonicUs(), peerBaud(rt.port));
+                const Micros at = monotonicUs();
+                const auto baud = peerBaud(rt.port);
+                engine.receive(std::span(buf.data(), static_cast<std::size_t>(n)), at, baud);
+                if (second)
+                    second->receive(std::span(buf.data(), static_cast<std::size_t>(n)), at, baud);
                 continue;
             }
             if (n < 0 && (errno == EAGAIN || errno == EINTR))

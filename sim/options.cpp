@@ -48,6 +48,8 @@ Port and line:
   --baud 9600|19200      line speed (default 9600, or register 75 of the image)
   --parity none|even|odd parity (default none, or register 74 of the image)
   --slave N              slave address 1..247 (default 1, or register 25 of the image)
+  --second-slave N       a second transmitter on the same line at address N (same image and
+                         line settings, no faults): for masters that look for more than one
   --check-baud           ignore requests the master sends at another speed (pseudo-terminal only)
   --no-pacing            send replies at once instead of one character time per byte
   --turnaround-ms MS     pause between request and reply when pacing (default 3)
@@ -163,6 +165,13 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
             o.slave = whole<int>(v, 1, 247);
             if (!o.slave)
                 return fail("--slave: '" + v + "' is not an address from 1 to 247");
+        } else if (name == "--second-slave") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.secondSlave = whole<int>(v, 1, 247);
+            if (!o.secondSlave)
+                return fail("--second-slave: '" + v + "' is not an address from 1 to 247");
         } else if (name == "--model") {
             const std::string v = value();
             if (missing)
@@ -339,6 +348,18 @@ Startup resolveStartup(const Options& o, std::uint64_t seed)
     s.engine.checkBaud = o.checkBaud;
     s.engine.faults = o.faults;
     s.engine.seed = seed;
+    if (o.secondSlave) {
+        if (*o.secondSlave == uid) {
+            s.error = "--second-slave " + std::to_string(*o.secondSlave) + " is the first transmitter's address too";
+            return s;
+        }
+        s.secondEngine = s.engine;
+        s.secondEngine->address = static_cast<std::uint8_t>(*o.secondSlave);
+        s.secondEngine->faults = FaultConfig{};
+        s.secondEngine->seed = seed ^ 0x5EC0DDull;
+        s.secondImage = s.image;
+        s.secondImage.set(reg::kUid, static_cast<std::uint16_t>(*o.secondSlave));
+    }
     s.ok = true;
     return s;
 }

@@ -22,6 +22,7 @@ struct Options {
     std::optional<unsigned> baud;
     std::optional<Parity> parity;
     std::optional<int> slave;
+    std::optional<int> secondSlave;  // a second transmitter on the same line at this address
     std::optional<std::uint16_t> model;
     std::optional<std::uint64_t> seed;
     bool staticImage = false;
@@ -49,6 +50,10 @@ struct Startup {
     std::string error;
     RegisterImage image;
     EngineConfig engine;
+    // The second transmitter of --second-slave: the same image and line at its own address,
+    // without the faults (they are the first one's).
+    std::optional<EngineConfig> secondEngine;
+    RegisterImage secondImage;
 };
 
 // Factory image, then the image file, then the options that name a register (--slave is

@@ -1,6 +1,7 @@
 #include "qt_tool_windows.h"
 
 #include "setup_compare_window.h"
+#include "find_window.h"
 #include "traffic_window.h"
 #include "trend_window.h"
 
@@ -41,6 +42,13 @@ void QtToolWindows::ShowSetupComparison(const SetupComparison& comparison)
         compare_ = std::make_unique<SetupCompareWindow>();
     compare_->setComparison(comparison);
     raise(*compare_);
+}
+
+void QtToolWindows::ShowFindTransmitter()
+{
+    if (!find_)
+        find_ = std::make_unique<FindWindow>(app_);
+    raise(*find_);
 }
 
 }  // namespace vek::tools

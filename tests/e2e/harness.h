@@ -103,6 +103,9 @@ public:
     QString device() const { return device_; }
     QString diagnostics() const;
     SimLog& log() { return log_; }
+    // Frames the simulator ignores are then no failure: a case that probes the line for
+    // other addresses and speeds sends them on purpose.
+    void expectIgnoredFrames() { ignoredExpected_ = true; }
     // Stops it with SIGTERM; its exit status.
     int stop();
 
@@ -110,6 +113,7 @@ private:
     QProcess proc_;
     QString device_;
     SimLog log_;
+    bool ignoredExpected_ = false;
 };
 
 // The register values of a poll reply (161 bytes as sent: address, function, count,

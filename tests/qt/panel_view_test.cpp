@@ -135,7 +135,7 @@ TEST(ControlKinds, APanelHoldingAKindWithoutAnAdapterGetsNoWindowAndTheViewIsRef
 {
     VirtualClock clock;
     CallbackRegistry reg;
-    for (const char* name : {"Get_Buttons", "Set_Value"})
+    for (const char* name : {"Get_Buttons", "Set_Value", "Find_Transmitter"})
         reg[name] = [](int, int, int, void*, int, int) { return 0; };
     PanelModel model(clock, reg);
     const int h = model.LoadPanel(0, resourcePath(), PANEL_2);
@@ -354,7 +354,7 @@ TEST(QtPanelViewAttach, AViewAttachedLaterBuildsWindowsForPanelsAlreadyLoaded)
 {
     vek::platform::VirtualClock clock;
     CallbackRegistry reg;
-    for (const char* name : {"Get_Buttons", "Set_Value"})
+    for (const char* name : {"Get_Buttons", "Set_Value", "Find_Transmitter"})
         reg[name] = [](int, int, int, void*, int, int) { return 0; };
     PanelModel model(clock, reg);
     const int shown = model.LoadPanel(0, resourcePath(), PANEL_2);

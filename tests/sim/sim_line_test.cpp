@@ -154,6 +154,25 @@ TEST_F(SimOnPty, BadCrcAndForeignAddressGetSilence)
     EXPECT_TRUE(validPoll(master.transact(readRequest(1, 0, 78), 161))) << "and it still answers its own";
 }
 
+TEST_F(SimOnPty, ASecondSlaveAnswersItsOwnAddressOnTheSameLineAndKeepsItsOwnRegisters)
+{
+    launch({"--second-slave", "200", "--corrupt-crc", "1"});
+    // Each answers only its own address, with its address in register 25; the fault is the first one's.
+    const Bytes second = master.transact(readRequest(200, 24, 1), 7);
+    EXPECT_EQ(second, withCrc({200, 3, 2, 0, 200}));
+    const Bytes first = master.transact(readRequest(1, 24, 1), 7);
+    ASSERT_EQ(first.size(), 7u);
+    EXPECT_FALSE(frameCrcOk(first));
+    master.send(readRequest(2, 24, 1));
+    EXPECT_TRUE(master.silentFor(250));
+    // A write to one leaves the other as it was.
+    EXPECT_EQ(master.transact(writeRequest(200, 12, 777), 8), writeRequest(200, 12, 777));
+    EXPECT_EQ(master.transact(readRequest(200, 11, 1), 7), withCrc({200, 3, 2, 0x03, 0x09}));
+    const Bytes untouched = master.transact(readRequest(1, 11, 1), 7);
+    ASSERT_EQ(untouched.size(), 7u);
+    EXPECT_EQ(replyRegister(untouched, 1), 300);
+}
+
 TEST_F(SimOnPty, BroadcastWriteIsAppliedAndNotAnswered)
 {
     launch({"--no-pacing"});

@@ -58,7 +58,8 @@ TEST(SimOptions, AcceptsEveryOptionInBothSpellings)
                           "--static",
                           "--check-baud",
                           "--refuse-write",
-                          "70,13"});
+                          "70,13",
+                          "--second-slave=200"});
     ASSERT_TRUE(r.ok) << r.error;
     const Options& o = r.options;
     EXPECT_EQ(o.link, "/tmp/x");
@@ -71,6 +72,7 @@ TEST(SimOptions, AcceptsEveryOptionInBothSpellings)
     EXPECT_EQ(o.turnaroundMs, 0u);
     EXPECT_TRUE(o.staticImage);
     EXPECT_TRUE(o.checkBaud);
+    EXPECT_EQ(o.secondSlave, 200);
     EXPECT_EQ(o.faults.delayMs, 1500u);
     EXPECT_EQ(o.faults.delay.describe(), "every 4. request");
     EXPECT_EQ(o.faults.corruptCrc.describe(), "every 2. request");
@@ -95,6 +97,8 @@ TEST(SimOptions, RefusesBadInputWithAMessageThatNamesIt)
         {{"--slave", "0"}, "1 to 247"},
         {{"--slave", "248"}, "1 to 247"},
         {{"--slave", "1x"}, "1x"},
+        {{"--second-slave", "0"}, "1 to 247"},
+        {{"--second-slave"}, "needs a value"},
         {{"--model", "70000"}, "70000"},
         {{"--drop", "1.5"}, "probability"},
         {{"--drop", "every:0"}, "every:N"},
@@ -131,7 +135,7 @@ TEST(SimOptions, HelpListsEveryOption)
           "--no-pacing",    "--turnaround-ms", "--image",     "--model",        "--static",          "--seed",
           "--warnings",     "--drop",          "--delay-ms",  "--corrupt-crc",  "--wrong-slave",     "--short",
           "--long",         "--noise",         "--exception", "--hangup-after", "--return-after-ms", "--log",
-          "--refuse-write", "--help"}) {
+          "--refuse-write", "--help",          "--second-slave"}) {
         EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
     }
 }
@@ -156,6 +160,23 @@ TEST(SimOptions, ImageThenOptionsSettleAddressLineAndModel)
     EXPECT_EQ(s.image.get(74), 2);
     EXPECT_EQ(s.image.get(68), 49);
     EXPECT_EQ(s.engine.line, (LineSettings{19200, Parity::Odd}));
+
+    // A second transmitter: the same image and line at its own address, without the faults.
+    o.secondSlave = 30;
+    o.faults.drop = *FaultRule::parse("1", nullptr);
+    s = resolveStartup(o, 1);
+    ASSERT_TRUE(s.ok) << s.error;
+    ASSERT_TRUE(s.secondEngine);
+    EXPECT_EQ(s.secondEngine->address, 30);
+    EXPECT_EQ(s.secondEngine->line, s.engine.line);
+    EXPECT_EQ(s.secondImage.get(25), 30);
+    EXPECT_EQ(s.secondImage.get(68), 49);
+    EXPECT_TRUE(s.engine.faults.drop.active());
+    EXPECT_FALSE(s.secondEngine->faults.drop.active()) << "the faults are the first transmitter's";
+    o.secondSlave = 17;
+    s = resolveStartup(o, 1);
+    EXPECT_FALSE(s.ok) << "two transmitters at one address";
+    EXPECT_NE(s.error.find("--second-slave 17"), std::string::npos) << s.error;
 
     o = Options{};
     o.imagePath = "/nonexistent/image.json";

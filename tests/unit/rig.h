@@ -23,10 +23,11 @@ struct CallRecord {
 inline ui::CallbackRegistry recordingRegistry(std::vector<CallRecord>* calls)
 {
     ui::CallbackRegistry r;
-    for (const char* name : {"Get_Buttons", "Get_Buttons_2", "Get_Buttons_3", "Open_Write_File", "Write_Value",
-                             "Slave_Add", "MB_COM", "Set_Value", "Write_Value_1", "Write_Value_2", "Write_Value_3",
-                             "Write_Ascii", "Write_Single_Register", "Show_Traffic", "Show_Trend",
-                             "Back_Up_Setup", "Compare_Setup", "Restore_Setup"}) {
+    for (const char* name :
+         {"Get_Buttons", "Get_Buttons_2", "Get_Buttons_3", "Open_Write_File", "Write_Value", "Slave_Add", "MB_COM",
+          "Set_Value", "Write_Value_1", "Write_Value_2", "Write_Value_3", "Write_Ascii", "Write_Single_Register",
+          "Show_Traffic", "Show_Trend", "Find_Transmitter", "Back_Up_Setup", "Compare_Setup",
+          "Restore_Setup"}) {
         std::string n = name;
         r[n] = [calls, n](int panel, int control, int event, void*, int, int) {
             if (calls)

@@ -32,6 +32,7 @@ struct FakeWindows : ToolWindows {
     void ShowTraffic() override { ++traffic; }
     void ShowTrend() override { ++trend; }
     void ShowSetupComparison(const SetupComparison&) override {}
+    void ShowFindTransmitter() override {}
 };
 
 }  // namespace

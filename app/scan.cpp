@@ -1,0 +1,307 @@
+// The transmitter scan: its plan, one probe per step, what came back, and handing a find to
+// the program.
+#include "scan.h"
+
+#include <algorithm>
+#include <set>
+#include <tuple>
+
+#include "mb_crc.h"
+#include "mb_rtu_master.h"
+#include "panel_ids.h"
+#include "register_map.h"
+#include "traffic.h"
+#include "vek_app.h"
+
+namespace vek {
+
+namespace {
+
+constexpr int kProbeRequestBytes = 8;  // slave, 3, start, quantity, CRC
+constexpr int kProbeReplyBytes = 7;    // slave, 3, byte count 2, one register, CRC
+constexpr double kBitsPerCharacter = 11.0;
+// The slave's own turnaround and what a USB adapter adds (its latency timer holds received
+// bytes up to 16 ms) both fit well inside this; the 1 s of the polling cycle is for a
+// transmitter busy measuring, which answers a short read far sooner.
+constexpr double kProbeMargin = 0.050;
+
+// The line settings in the order the rest of a scan tries them after the saved one.
+constexpr ScanProbe kLines[kScanLineSettings] = {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 2, 0},
+                                                 {0, 1, 0, 0}, {0, 1, 1, 0}, {0, 1, 2, 0}};
+
+std::string modelText(int code)
+{
+    const std::string name = SensorText(code);
+    return name == "----" ? "model code " + std::to_string(code) : name + " (model code " + std::to_string(code) + ")";
+}
+
+}  // namespace
+
+std::string BaudText(int baud) { return std::to_string(BaudRateOf(static_cast<std::uint32_t>(baud))); }
+
+std::string ParityText(int parity)
+{
+    switch (parity) {
+    case 1: return "even";
+    case 2: return "odd";
+    default: return "none";
+    }
+}
+
+double ProbeWait(int baud)
+{
+    const double character = kBitsPerCharacter / static_cast<double>(BaudRateOf(static_cast<std::uint32_t>(baud)));
+    return (kProbeRequestBytes + 3.5 + kProbeReplyBytes) * character + kProbeMargin;
+}
+
+std::vector<ScanProbe> ScanPlan(const std::vector<int>& ports, const ScanProbe& saved)
+{
+    std::vector<ScanProbe> plan;
+    std::set<std::tuple<int, int, int, int>> seen;
+    auto add = [&](int port, int baud, int parity, int address) {
+        if (address < kScanFirstAddress || address > kScanLastAddress)
+            return;
+        if (seen.insert({port, baud, parity, address}).second)
+            plan.push_back({port, baud, parity, address});
+    };
+    // The saved port first, then the others in their order.
+    std::vector<int> order;
+    for (int p : ports)
+        if (p == saved.port)
+            order.push_back(p);
+    for (int p : ports)
+        if (p != saved.port && std::find(order.begin(), order.end(), p) == order.end())
+            order.push_back(p);
+    std::vector<ScanProbe> lines = {{0, saved.baud, saved.parity, 0}};
+    for (const ScanProbe& l : kLines)
+        if (l.baud != saved.baud || l.parity != saved.parity)
+            lines.push_back(l);
+
+    for (int port : order)
+        add(port, saved.baud, saved.parity, saved.address);
+    for (int port : order)
+        for (const ScanProbe& l : lines)
+            add(port, l.baud, l.parity, kScanFirstAddress);
+    for (int port : order)
+        for (const ScanProbe& l : lines)
+            for (int a = kScanFirstAddress; a <= kScanLastAddress; ++a)
+                add(port, l.baud, l.parity, a);
+    return plan;
+}
+
+std::vector<int> PresentComPorts()
+{
+    std::vector<int> ports;
+    for (int n = 1; n <= 9; ++n)
+        if (platform::ComPortPresent(n))
+            ports.push_back(n);
+    return ports;
+}
+
+std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::uint8_t* b, std::size_t n)
+{
+    if (n == 0)
+        return std::nullopt;
+    ScanFind f;
+    f.at = probe;
+    f.bytes.assign(b, b + n);
+    // A Modbus frame's CRC over the frame with its CRC comes to 0.
+    const bool whole = n >= 4 && usMBCRC16(b, n) == 0;
+    if (!whole) {
+        f.kind = ScanFindKind::Damaged;
+        f.what = "something answered: " + std::to_string(n) + (n == 1 ? " byte" : " bytes") +
+                 " that make no frame (bad CRC or wrong length)";
+        return f;
+    }
+    f.answeredAddress = b[0];
+    if (b[0] != probe.address) {
+        f.kind = ScanFindKind::OtherAddress;
+        f.what = "something answered: a frame from address " + std::to_string(b[0]) + " to the probe of address " +
+                 std::to_string(probe.address);
+        return f;
+    }
+    if (n == kProbeReplyBytes && b[1] == 3 && b[2] == 2) {
+        f.kind = ScanFindKind::Transmitter;
+        f.modelCode = b[3] << 8 | b[4];
+        f.what = modelText(f.modelCode);
+        return f;
+    }
+    if (n == 5 && b[1] == (3 | 0x80)) {
+        f.kind = ScanFindKind::Refused;
+        const std::string name = ExceptionName(b[2]);
+        f.what = "a slave that refused the read: exception " + std::to_string(b[2]) +
+                 (name.empty() ? std::string() : " (" + name + ")");
+        return f;
+    }
+    f.kind = ScanFindKind::Damaged;
+    f.what = "something answered: a " + std::to_string(n) + "-byte frame that is no reply to the read";
+    return f;
+}
+
+bool TransmitterScan::Start(App& app, const std::vector<int>& ports)
+{
+    if (running_ || ports.empty())
+        return false;
+    LinkState& l = app.link;
+    // Before the first poll the saved settings have not been read yet.
+    if (!l.ucMBFlag)
+        RecallChangedSerialSettings(app);
+    const ScanProbe saved{l.ucMBFlag ? l.usPortNumber : 0, l.ulBaudRate == 1 ? 1 : 0, l.usParity <= 2 ? l.usParity : 0,
+                          l.slaveAddress};
+    plan_ = ScanPlan(ports, saved);
+    ports_ = ports;
+    finds_.clear();
+    portErrors_.clear();
+    next_ = 0;
+    overhead_ = 0;
+    cancelled_ = false;
+    running_ = true;
+    link_ = LinkState{};
+    ShowLinkState(app, false, kMsgScanning);
+    return true;
+}
+
+TransmitterScan::StepResult TransmitterScan::Step(App& app)
+{
+    if (!running_)
+        return StepResult::Finished;
+    // A poll or a write waiting for its reply lets windows and timers run meanwhile; a probe
+    // started then would go out in the middle of that exchange.
+    if (app.io.panels.busy() || inStep_)
+        return StepResult::NotNow;
+    if (next_ >= plan_.size()) {
+        finish(app);
+        return StepResult::Finished;
+    }
+    platform::Rs232& com = app.io.com;
+    platform::Clock& clock = app.io.clock;
+    const ScanProbe p = plan_[next_];
+    inStep_ = true;
+    const double startedAt = clock.now();
+    // Opening an open port reconfigures it and discards both queues, so a late answer to the
+    // previous probe cannot pass for this one's.
+    com.OpenComConfig(p.port, "", BaudRateOf(static_cast<std::uint32_t>(p.baud)),
+                      ParityCodeOf(static_cast<std::uint16_t>(p.parity)), 8, 1, 512, -1);
+    if (const int err = com.ReturnRS232Err(); err < 0) {
+        // A port that cannot be opened answers nothing: its other probes go too.
+        portErrors_.push_back("COM" + std::to_string(p.port) + ": " + com.GetRS232ErrorString(err));
+        const auto rest = std::remove_if(plan_.begin() + static_cast<std::ptrdiff_t>(next_), plan_.end(),
+                                         [&](const ScanProbe& q) { return q.port == p.port; });
+        plan_.erase(rest, plan_.end());
+    } else {
+        link_.slaveAddress = p.address;
+        link_.ucFuncCod = 3;
+        link_.usStartAddress = reg::kSensorType - 1;  // the wire counts registers from 0
+        link_.usNumCoilsRegs = 1;
+        ModBusMasterQuery(link_);
+        MasterIo io{com, clock};
+        SendDataMaster(link_, io, p.port);
+        const double wait = ProbeWait(p.baud);
+        clock.Delay(wait);
+        std::uint8_t bytes[kFrameBufferSize];
+        const int waiting = com.GetInQLen(p.port);
+        int n = 0;
+        if (waiting > 0)
+            n = com.ComRd(p.port, bytes, std::min<int>(waiting, static_cast<int>(kFrameBufferSize)));
+        if (auto f = ClassifyProbeReply(p, bytes, n > 0 ? static_cast<std::size_t>(n) : 0)) {
+            f->device = com.DevicePath(p.port);
+            finds_.push_back(std::move(*f));
+        }
+        overhead_ += std::max(0.0, clock.now() - startedAt - wait);
+        ++next_;
+    }
+    inStep_ = false;
+    if (cancelled_ || next_ >= plan_.size()) {
+        finish(app);
+        return StepResult::Finished;
+    }
+    return StepResult::Probed;
+}
+
+void TransmitterScan::Cancel(App& app)
+{
+    if (!running_)
+        return;
+    cancelled_ = true;
+    // Inside a probe the probe ends first; the step then finishes the scan.
+    if (!inStep_)
+        finish(app);
+}
+
+void TransmitterScan::finish(App& app)
+{
+    running_ = false;
+    LinkState& l = app.link;
+    // The ports go back as they were: the program's own reopened with its settings (the
+    // next poll would do it anyway), the others closed.
+    for (int port : ports_) {
+        if (l.ucMBFlag && port == l.usPortNumber)
+            OpenLinkPort(app);
+        else
+            app.io.com.CloseCom(port);
+    }
+    ShowLinkState(app, false, "");
+}
+
+std::string TransmitterScan::TryingText() const
+{
+    if (plan_.empty())
+        return {};
+    const ScanProbe& p = plan_[std::min(next_, plan_.size() - 1)];
+    return "COM" + std::to_string(p.port) + ", " + BaudText(p.baud) + " baud, " + ParityText(p.parity) +
+           " parity, address " + std::to_string(p.address);
+}
+
+double TransmitterScan::SecondsLeft() const
+{
+    double left = 0;
+    for (std::size_t i = next_; i < plan_.size(); ++i)
+        left += ProbeWait(plan_[i].baud);
+    if (next_ > 0)
+        left += overhead_ / static_cast<double>(next_) * static_cast<double>(plan_.size() - next_);
+    return left;
+}
+
+bool UseScanFind(App& app, const ScanFind& find)
+{
+    if (app.scan.running())
+        app.scan.Cancel(app);
+    auto& ui = app.io.panels;
+    AppState& st = app.st;
+    LinkState& l = app.link;
+    const ScanProbe& p = find.at;
+    if (l.usPortNumber != 0 && l.usPortNumber != p.port)
+        app.io.com.CloseCom(l.usPortNumber);
+    l.usPortNumber = static_cast<std::uint16_t>(p.port);
+    l.ulBaudRate = static_cast<std::uint32_t>(p.baud);
+    l.usParity = static_cast<std::uint16_t>(p.parity);
+    l.ucMBFlag = 1;
+    l.slaveAddress = p.address;
+    ui.SetCtrlVal(st.panelMain, PANEL_SLAVE_ADDRESS, p.address);
+    // The settings window shows them whether it is open or not; a closed one has a hidden
+    // copy stand in, as the recall at start has.
+    if (!ui.panel(st.panelRs485))
+        st.panelRs485 = ui.LoadPanel(0, kResourceFile, PANEL_2);
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_COMPORT, p.port);
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_Porta, p.port);
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, p.baud);
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, p.parity);
+    // The running link takes them as "Apply" gives them.
+    app.io.com.CloseCom(p.port);
+    OpenLinkPort(app);
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, p.port));
+    if (ui.SavePanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0) {
+        app.io.MessagePopup("Error message", "The settings could not be saved to \"" + st.settingsFileName + "\".");
+        return false;
+    }
+    return true;
+}
+
+int Find_Transmitter(App& app, int /*panel*/, int /*control*/, int event)
+{
+    if (event == EVENT_COMMIT && app.windows)
+        app.windows->ShowFindTransmitter();
+    return 0;
+}
+
+}  // namespace vek

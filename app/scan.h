@@ -1,0 +1,133 @@
+// Finding a transmitter whose slave address, baud rate or parity nobody wrote down. The scan
+// probes addresses 1 to 247 at 9600 and 19200 baud with no, even and odd parity on the
+// chosen ports, with a read of the model register, the likely places first. It runs one
+// probe per Step, so the window driving it stays alive between probes and its Cancel takes
+// effect before the next one. While it runs the polling and the writes leave the port alone.
+// No Qt here: the Find Transmitter window only calls Step and shows what it reports.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mb_link_state.h"
+
+namespace vek {
+
+struct App;
+
+inline constexpr int kScanFirstAddress = 1;
+inline constexpr int kScanLastAddress = 247;
+inline constexpr int kScanLineSettings = 6;  // 2 baud rates x 3 parities
+
+// One place a transmitter could be: a port, a line setting and a slave address. Baud and
+// parity are the selectors the link keeps (baud 0 = 9600, 1 = 19200; parity 0 none, 1
+// even, 2 odd), so a find can be handed to the link as it is.
+struct ScanProbe {
+    int port = 0;
+    int baud = 0;
+    int parity = 0;
+    int address = 1;
+    bool operator==(const ScanProbe&) const = default;
+};
+
+enum class ScanFindKind {
+    Transmitter,   // the probed address answered the read: its model code is known
+    Refused,       // the probed address answered with an exception: a slave is there
+    OtherAddress,  // a whole frame came back from another address than the one probed
+    Damaged,       // bytes came back that make no frame: bad CRC, wrong length, noise
+};
+
+struct ScanFind {
+    ScanProbe at;
+    ScanFindKind kind = ScanFindKind::Transmitter;
+    std::string device;       // the device the port was open on
+    int answeredAddress = 0;  // the reply's address byte; 0 when it had none
+    int modelCode = -1;       // register 68 of a Transmitter find
+    std::string what;         // the model, or what answered, as the list shows it
+    std::vector<std::uint8_t> bytes;
+    // A slave answered at exactly these settings: "Use" can hand them to the program. The
+    // others only point at a wiring or line-setting problem.
+    bool usable() const { return kind == ScanFindKind::Transmitter || kind == ScanFindKind::Refused; }
+};
+
+std::string BaudText(int baud);
+std::string ParityText(int parity);
+
+// Seconds a probe waits for its reply at this line setting: the wire time of the 8-byte
+// request, the 3.5-character silence that ends it, and the 7-byte reply, at 11 bits a
+// character, plus a margin for the slave's turnaround and the adapter's latency.
+double ProbeWait(int baud);
+
+// The probes of a scan of `ports`, in the order they are tried: the saved settings (the
+// link's port, line setting and address) on each port, then address 1 at every line
+// setting of each port, then every other address, the saved line setting first. Each
+// place is probed once.
+std::vector<ScanProbe> ScanPlan(const std::vector<int>& ports, const ScanProbe& saved);
+
+// The COM ports 1 to 9 whose device exists now (an on-board port only with a UART behind it).
+std::vector<int> PresentComPorts();
+
+// What the `n` bytes taken after a probe mean; nothing when none came back.
+std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::uint8_t* b, std::size_t n);
+
+class TransmitterScan {
+public:
+    enum class StepResult {
+        Probed,   // one probe ran (or a port that cannot be opened was skipped)
+        NotNow,   // another exchange is waiting for its reply: try again shortly
+        Finished  // the scan is over (done or cancelled); the port is the program's again
+    };
+
+    // Starts a scan of `ports` and pauses the polling. False (and nothing starts) when
+    // `ports` is empty or a scan runs already.
+    bool Start(App& app, const std::vector<int>& ports);
+    // Runs the next probe. Never while another exchange waits for its reply: a probe never
+    // lands inside it.
+    StepResult Step(App& app);
+    // Stops the scan: at once between probes, at the end of the probe when called inside
+    // one. The port goes back to the program's settings and the polling resumes.
+    void Cancel(App& app);
+
+    bool running() const { return running_; }
+    bool cancelled() const { return cancelled_; }
+    std::size_t done() const { return next_; }
+    std::size_t total() const { return plan_.size(); }
+    const std::vector<ScanProbe>& plan() const { return plan_; }
+    const std::vector<ScanFind>& finds() const { return finds_; }
+    // What is being tried: "COM1, 9600 baud, even parity, address 17".
+    std::string TryingText() const;
+    // Seconds the probes still to come should take: their waits, plus what each probe
+    // has cost so far beyond its wait.
+    double SecondsLeft() const;
+    // Ports that could not be opened, with the port's own words; their probes were dropped.
+    const std::vector<std::string>& portErrors() const { return portErrors_; }
+
+private:
+    void finish(App& app);
+
+    std::vector<ScanProbe> plan_;
+    std::vector<ScanFind> finds_;
+    std::vector<std::string> portErrors_;
+    std::vector<int> ports_;
+    std::size_t next_ = 0;
+    bool running_ = false;
+    bool inStep_ = false;
+    bool cancelled_ = false;
+    double overhead_ = 0;  // seconds spent by the probes so far beyond their waits
+    LinkState link_;       // the probes' own request and buffers: the program's stay as they are
+};
+
+// Hands a usable find to the program: its port, baud rate, parity and slave address become
+// the link's and the RS485 Settings window's, the port is reopened with them, and the port,
+// baud rate and parity are saved to the settings file as "Save Settings" saves them. A
+// running scan is cancelled first. False when the settings could not be saved (the user has
+// been told).
+bool UseScanFind(App& app, const ScanFind& find);
+
+// "Find Transmitter..." on the RS485 Settings window.
+int Find_Transmitter(App& app, int panel, int control, int event);
+
+}  // namespace vek

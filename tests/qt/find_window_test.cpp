@@ -1,0 +1,146 @@
+// The Find Transmitter window over the headless program (in-memory line, virtual clock),
+// offscreen: the button on the RS485 Settings window opens it; a scan lists what answered as
+// it goes; Cancel and closing the window stop it; "Use" is offered for transmitters only.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include "app_rig.h"
+#include "cwd_guard.h"
+#include "find_window.h"
+#include "qt_tool_windows.h"
+#include "register_map.h"
+
+using namespace vek;
+using vek::test::AppRig;
+
+namespace {
+
+struct FindWindowTest : ::testing::Test {
+    test::CwdGuard cwd;
+    AppRig rig;
+    App& app = rig.app;
+    tools::QtToolWindows windows{app};
+    int probes = 0;
+
+    // A transmitter at 19200 baud, even parity, address 42 (model 0x11) answers the reads;
+    // slave 43 at that setting answers with a damaged CRC.
+    void SetUp() override
+    {
+        app.windows = &windows;
+        rig.com.peer = [this](int port, const AppRig::Bytes& f) {
+            if (f.size() != 8 || f[1] != 3)
+                return;
+            probes += f[5] == 1;
+            const auto& open = rig.com.opens.back();
+            if (open.baud != 19200 || open.parity != platform::RS_PARITY_EVEN)
+                return;
+            if (f[0] == 42 && f[5] == 1)
+                rig.com.injectAfter(port, 0.01, AppRig::withCrc({42, 3, 2, 0, 0x11}));
+            if (f[0] == 42 && f[5] == reg::kPolled)
+                rig.com.injectAfter(port, 0.05, rig.pollReplyFrom(42));
+            if (f[0] == 43 && f[5] == 1) {
+                auto r = AppRig::withCrc({43, 3, 2, 0, 0x11});
+                r.back() ^= 1;
+                rig.com.injectAfter(port, 0.01, r);
+            }
+        };
+    }
+    void TearDown() override { app.windows = nullptr; }
+
+    tools::FindWindow& openFromSettings()
+    {
+        rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
+        rig.panels.PostEvent(app.st.panelRs485, PANEL_2_FIND_TRANSMITTER, EVENT_COMMIT);
+        EXPECT_NE(windows.find(), nullptr);
+        return *windows.find();
+    }
+    // Lets the window's stepper run until the scan is over (or `probesWanted` went out).
+    void runScan(int probesWanted = 1 << 30)
+    {
+        for (int i = 0; i < 20000 && app.scan.running() && probes < probesWanted; ++i)
+            QCoreApplication::processEvents();
+    }
+    QString cell(tools::FindWindow& w, int row, int col) { return w.table()->item(row, col)->text(); }
+};
+
+}  // namespace
+
+TEST_F(FindWindowTest, TheSettingsWindowsButtonOpensItAndAScanListsWhatAnswered)
+{
+    tools::FindWindow& w = openFromSettings();
+    EXPECT_TRUE(w.isVisible());
+    w.setPortChoice(1);
+    w.start();
+    EXPECT_TRUE(app.scan.running());
+    EXPECT_FALSE(w.startButton()->isEnabled());
+    EXPECT_TRUE(w.cancelButton()->isEnabled());
+    runScan();
+    ASSERT_FALSE(app.scan.running());
+    EXPECT_EQ(probes, 6 * 247);
+    EXPECT_EQ(w.progress()->value(), w.progress()->maximum());
+    ASSERT_EQ(w.table()->rowCount(), 2);
+    EXPECT_EQ(cell(w, 0, 0), "COM1");
+    EXPECT_EQ(cell(w, 0, 2), "19200");
+    EXPECT_EQ(cell(w, 0, 3), "even");
+    EXPECT_EQ(cell(w, 0, 4), "42");
+    EXPECT_EQ(cell(w, 0, 5), "Gauge 5m (model code 17)");
+    EXPECT_EQ(cell(w, 1, 4), "43");
+    EXPECT_TRUE(cell(w, 1, 5).startsWith("something answered"));
+    EXPECT_TRUE(w.status()->text().contains("1 transmitter found")) << w.status()->text().toStdString();
+    EXPECT_TRUE(w.startButton()->isEnabled());
+
+    // "Use" is for the transmitter, not for the damaged reply.
+    w.table()->selectRow(1);
+    EXPECT_FALSE(w.useButton()->isEnabled());
+    EXPECT_FALSE(w.use(1));
+    w.table()->selectRow(0);
+    EXPECT_TRUE(w.useButton()->isEnabled());
+    w.useButton()->click();
+    EXPECT_EQ(app.link.slaveAddress, 42);
+    EXPECT_EQ(app.link.ulBaudRate, 1u);
+    EXPECT_EQ(app.link.usParity, 1);
+    rig.tick();
+    EXPECT_EQ(app.link.responseValid, 1) << "the program polls the transmitter it was given";
+}
+
+TEST_F(FindWindowTest, CancelStopsTheScanAndPollingResumes)
+{
+    rig.configurePort(1);
+    tools::FindWindow& w = openFromSettings();
+    w.setPortChoice(1);
+    w.start();
+    runScan(100);
+    ASSERT_TRUE(app.scan.running());
+    w.cancelButton()->click();
+    EXPECT_FALSE(app.scan.running());
+    const int sent = probes;
+    for (int i = 0; i < 50; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(probes, sent) << "no probe after Cancel";
+    EXPECT_TRUE(w.status()->text().startsWith("Cancelled after")) << w.status()->text().toStdString();
+    EXPECT_TRUE(w.startButton()->isEnabled());
+    const std::size_t frames = rig.com.frames.size();
+    rig.tick();
+    ASSERT_EQ(rig.com.frames.size(), frames + 1);
+    EXPECT_EQ(rig.com.frames.back(), test::expectedPoll(1));
+}
+
+TEST_F(FindWindowTest, ClosingTheWindowDuringTheScanEndsIt)
+{
+    tools::FindWindow& w = openFromSettings();
+    w.setPortChoice(1);
+    w.start();
+    runScan(20);
+    w.close();
+    EXPECT_FALSE(app.scan.running());
+    EXPECT_TRUE(app.scan.cancelled());
+    const int sent = probes;
+    for (int i = 0; i < 50; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(probes, sent);
+}

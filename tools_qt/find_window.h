@@ -1,0 +1,63 @@
+// The Find Transmitter window: the port to scan, Start and Cancel, a progress bar with what
+// is being tried and the time left, and the list of what answered, with "Use" for a
+// transmitter found. The scan is the app's (app/scan.h); the window runs it one probe per
+// turn of the event loop, so Cancel and closing the window act between two probes.
+#pragma once
+#include <QTimer>
+#include <QWidget>
+
+#include "app_state.h"
+
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+
+namespace vek::tools {
+
+class FindWindow : public QWidget {
+public:
+    explicit FindWindow(App& app, QWidget* parent = nullptr);
+    ~FindWindow() override;
+
+    // 0 scans every COM port whose device exists; 1 to 9 that port alone.
+    void setPortChoice(int port);
+    void start();
+    void cancel();
+    // Hands the find shown in table row `row` to the program; false when it is no transmitter.
+    bool use(int row);
+
+    QTableWidget* table() const { return table_; }
+    QProgressBar* progress() const { return progress_; }
+    QLabel* status() const { return status_; }
+    QPushButton* startButton() const { return start_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QPushButton* useButton() const { return use_; }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void step();
+    void refresh();
+    void addRows();
+    void fillPorts();
+    void updateUse();
+
+    App& app_;
+    QTimer stepper_;
+    QComboBox* ports_ = nullptr;
+    QPushButton* start_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* use_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    QLabel* trying_ = nullptr;
+    QLabel* status_ = nullptr;
+    std::size_t rowsShown_ = 0;
+    bool scanning_ = false;  // this window started the scan that runs
+};
+
+}  // namespace vek::tools
