@@ -34,12 +34,19 @@ std::string kindOutcome(TrafficKind k) { return k == TrafficKind::Request ? "sen
 
 }  // namespace
 
-TrafficRecorder::TrafficRecorder(std::size_t capacity) : ring_(capacity > 0 ? capacity : 1) {}
+TrafficRecorder::TrafficRecorder(std::size_t capacity) : capacity_(capacity > 0 ? capacity : 1)
+{
+    // Room for every slot, taken from the system but not touched: a session that records
+    // little costs little, and the ring never moves once full.
+    ring_.reserve(capacity_);
+}
 
 void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* bytes, std::size_t count, TrafficKind kind,
                              bool failedExchange, const std::string& outcome, double replyMs)
 {
-    TrafficFrame& f = ring_[endSeq_ % ring_.size()];
+    if (ring_.size() < capacity_)
+        ring_.emplace_back();
+    TrafficFrame& f = ring_[endSeq_ % capacity_];
     f.seq = endSeq_;
     f.wallTime = wallTime;
     f.sent = sent;
@@ -50,7 +57,7 @@ void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* byt
     f.outcome = outcome.empty() ? kindOutcome(kind) : outcome;
     f.replyMs = replyMs;
     ++endSeq_;
-    if (count_ < ring_.size())
+    if (count_ < capacity_)
         ++count_;
     if (onChange)
         onChange();

@@ -53,8 +53,8 @@ public:
     std::uint64_t endSeq() const { return endSeq_; }
     std::size_t size() const { return count_; }
     // The frame `seq`; only for firstSeq() <= seq < endSeq().
-    const TrafficFrame& at(std::uint64_t seq) const { return ring_[seq % ring_.size()]; }
-    std::size_t capacity() const { return ring_.size(); }
+    const TrafficFrame& at(std::uint64_t seq) const { return ring_[seq % capacity_]; }
+    std::size_t capacity() const { return capacity_; }
     bool holds(std::uint64_t seq) const { return seq >= firstSeq() && seq < endSeq_; }
 
     // Called after every Record and Clear while set: the traffic window sets it while it is
@@ -62,7 +62,8 @@ public:
     std::function<void()> onChange;
 
 private:
-    std::vector<TrafficFrame> ring_;
+    std::size_t capacity_;
+    std::vector<TrafficFrame> ring_;  // grows to capacity_ slots, then each is reused
     std::uint64_t endSeq_ = 0;
     std::size_t count_ = 0;
 };
