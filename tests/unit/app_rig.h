@@ -16,6 +16,7 @@
 #include "memory_rs232.h"
 #include "panel_ids.h"
 #include "services.h"
+#include "tool_windows.h"
 #include "reference_crc.h"
 #include "vek_app.h"
 
@@ -167,6 +168,16 @@ inline std::vector<std::uint8_t> expectedPoll(std::uint8_t slave)
 }
 
 // A test against a headless program whose port 1 is open on a simulated transmitter.
+// The Qt-free stand-in for the program's tool windows: it counts what the app asked to show.
+struct RecordingToolWindows : ToolWindows {
+    int traffic = 0, trend = 0, find = 0;
+    std::vector<SetupComparison> comparisons;  // every comparison shown, in order
+    void ShowTraffic() override { ++traffic; }
+    void ShowTrend() override { ++trend; }
+    void ShowSetupComparison(const SetupComparison& c) override { comparisons.push_back(c); }
+    void ShowFindTransmitter() override { ++find; }
+};
+
 struct TransmitterTest : ::testing::Test {
     AppRig r;
     App& app = r.app;

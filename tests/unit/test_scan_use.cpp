@@ -114,12 +114,7 @@ TEST_F(Scan, NoProbeStartsWhileAnotherExchangeWaitsForItsReply)
 
 TEST_F(Scan, TheButtonOnTheSettingsWindowOpensTheFindWindow)
 {
-    struct Windows : ToolWindows {
-        int find = 0;
-        void ShowTraffic() override {}
-        void ShowTrend() override {}
-        void ShowFindTransmitter() override { ++find; }
-    } windows;
+    test::RecordingToolWindows windows;
     app.windows = &windows;
     rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
     rig.panels.PostEvent(app.st.panelRs485, PANEL_2_FIND_TRANSMITTER, EVENT_COMMIT);

@@ -19,16 +19,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using W = std::vector<std::pair<int, int>>;
 
-struct RecordingWindows : ToolWindows {
-    std::vector<SetupComparison> shown;
-    void ShowTraffic() override {}
-    void ShowTrend() override {}
-    void ShowSetupComparison(const SetupComparison& c) override { shown.push_back(c); }
-};
-
 struct SetupTransfer : TransmitterTest {
     CwdGuard cwd;
-    RecordingWindows windows;
+    RecordingToolWindows windows;
     const std::string file = "tank-7.json";
 
     void SetUp() override
@@ -73,9 +66,9 @@ struct SetupTransfer : TransmitterTest {
     const SetupRow& row(int reg) const
     {
         static const SetupRow none;
-        if (windows.shown.empty())
+        if (windows.comparisons.empty())
             return none;
-        for (const SetupRow& x : windows.shown.back().rows)
+        for (const SetupRow& x : windows.comparisons.back().rows)
             if (x.reg == reg)
                 return x;
         return none;
@@ -380,8 +373,8 @@ TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
     changeTransmitter();
     press(user, PANEL_4_COMPARE);
     EXPECT_TRUE(writes().empty());
-    ASSERT_EQ(windows.shown.size(), 1u) << allPopups();
-    const SetupComparison& c = windows.shown.back();
+    ASSERT_EQ(windows.comparisons.size(), 1u) << allPopups();
+    const SetupComparison& c = windows.comparisons.back();
     EXPECT_EQ(c.rows.size(), 43u);
     EXPECT_EQ(c.differing(), 5);
     EXPECT_EQ(row(44).backup, "4 (Liquid)") << "a ring's value is named by its item";
@@ -398,7 +391,7 @@ TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
 
     r.regs[reg::kSensorType - 1] = 0x12;
     press(user, PANEL_4_COMPARE);
-    EXPECT_NE(windows.shown.back().note.find("cannot be restored"), std::string::npos);
+    EXPECT_NE(windows.comparisons.back().note.find("cannot be restored"), std::string::npos);
 }
 
 }  // namespace

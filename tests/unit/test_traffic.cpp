@@ -27,14 +27,6 @@ struct Traffic : ::testing::Test {
     const TrafficFrame& frame(std::size_t i) const { return app.traffic.at(app.traffic.firstSeq() + i); }
 };
 
-struct FakeWindows : ToolWindows {
-    int traffic = 0, trend = 0;
-    void ShowTraffic() override { ++traffic; }
-    void ShowTrend() override { ++trend; }
-    void ShowSetupComparison(const SetupComparison&) override {}
-    void ShowFindTransmitter() override {}
-};
-
 }  // namespace
 
 TEST_F(Traffic, AValidPollIsTwoRowsWithTheBytesOnTheLine)
@@ -253,7 +245,7 @@ TEST_F(Traffic, SavedTextHasTheColumnsAndErrorsOnlyKeepsFailedExchanges)
 
 TEST_F(Traffic, TheButtonsOpenTheirWindowsThroughTheApp)
 {
-    FakeWindows windows;
+    RecordingToolWindows windows;
     rig.panels.PostEvent(app.st.panelMain, PANEL_TRAFFIC, EVENT_COMMIT);  // no windows wired: nothing happens
     app.windows = &windows;
     rig.panels.PostEvent(app.st.panelMain, PANEL_TRAFFIC, EVENT_COMMIT);
