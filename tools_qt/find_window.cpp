@@ -1,6 +1,8 @@
 #include "find_window.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -170,6 +172,15 @@ void FindWindow::cancel()
 
 void FindWindow::step()
 {
+    if (!scanning_)
+        return;
+    // Mouse and keys that came during the last probe's wait were held back by it. On X11
+    // they stay held until the event loop is woken again, and one probe follows the other
+    // without a pause, so hand them on now: a click on Cancel (or anywhere) lands between
+    // two probes, at most one probe late.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        dispatcher->wakeUp();
+    QCoreApplication::processEvents();
     if (!scanning_)
         return;
     const auto result = app_.scan.Step(app_);
