@@ -2,7 +2,11 @@
 // interface. Each window is made the first time it is asked for and kept (hidden when
 // closed), so its column widths, series, zoom and last scan's list survive closing it.
 #pragma once
+#include <QWidget>
+
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "app_state.h"
 #include "tool_windows.h"
@@ -11,7 +15,6 @@ namespace vek::tools {
 
 class FindWindow;
 class TrafficWindow;
-class TrendWindow;
 class SetupCompareWindow;
 
 class QtToolWindows : public ToolWindows {
@@ -22,7 +25,10 @@ public:
     void ShowTrend() override;
     void ShowSetupComparison(const SetupComparison& comparison) override;
     TrafficWindow* traffic() const { return traffic_.get(); }
-    TrendWindow* trend() const { return trend_.get(); }
+    QWidget* trend() const { return trend_.get(); }
+    // Makes the trend chart over `recorder`, or returns nullptr and says why in `why`. By
+    // default the chart's module is loaded (LoadTrendWindow); tests may build it in.
+    std::function<QWidget*(TrendRecorder& recorder, std::string& why)> makeTrend;
     SetupCompareWindow* setupCompare() const { return compare_.get(); }
     void ShowFindTransmitter() override;
     FindWindow* find() const { return find_.get(); }
@@ -30,9 +36,14 @@ public:
 private:
     App& app_;
     std::unique_ptr<TrafficWindow> traffic_;
-    std::unique_ptr<TrendWindow> trend_;
+    std::unique_ptr<QWidget> trend_;
     std::unique_ptr<SetupCompareWindow> compare_;
     std::unique_ptr<FindWindow> find_;
 };
+
+// Loads the trend chart's module (vek-trend-window.so beside the executable, else in the
+// program's library folder) once, and makes a chart over `recorder`; nullptr and the
+// reason in `why` when the module cannot be loaded.
+QWidget* LoadTrendWindow(TrendRecorder& recorder, std::string& why);
 
 }  // namespace vek::tools
