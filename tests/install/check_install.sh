@@ -13,6 +13,12 @@ for f in bin/vek-modbus-rtu bin/vek-transmitter-sim share/vek-modbus-rtu/Panel_d
          share/icons/hicolor/128x128/apps/vek-modbus-rtu.png; do
     [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
+# The trend chart's module sits in the program's library folder, loads with what it needs,
+# and the program itself does not pull Qt Charts in at start.
+module="$(find "$prefix" -path '*/lib*/vek-modbus-rtu/vek-trend-window.so')"
+[ -n "$module" ] || { echo "not installed: lib*/vek-modbus-rtu/vek-trend-window.so"; exit 1; }
+if ldd "$module" | grep -q 'not found'; then echo "the trend module misses libraries:"; ldd "$module"; exit 1; fi
+if ldd "$prefix/bin/vek-modbus-rtu" | grep -q 'Qt6Charts'; then echo "the program links Qt Charts"; exit 1; fi
 "$prefix/bin/vek-modbus-rtu" --version | grep -q '^vek-modbus-rtu [0-9]'
 "$prefix/bin/vek-modbus-rtu" --help | grep -q 'VEK_COM'
 "$prefix/bin/vek-transmitter-sim" --help | grep -q -- '--link'
