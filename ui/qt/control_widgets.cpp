@@ -263,6 +263,14 @@ void SectionBox::paintEvent(QPaintEvent*)
         opt.textColor = title;
         opt.palette.setColor(QPalette::WindowText, title);
     }
+    if (!paintedOnce_) {
+        // The first paint is the window's first appearance: drawn straight, as the window
+        // opens, and the face is kept from the next paint on, when values start to change.
+        paintedOnce_ = true;
+        QPainter painter(this);
+        style()->drawComplexControl(QStyle::CC_GroupBox, &opt, &painter, this);
+        return;
+    }
     const FaceKey key{size(),      devicePixelRatioF(),         this->title(),
                       title,       static_cast<int>(opt.state), palette().cacheKey(),
                       font().key()};

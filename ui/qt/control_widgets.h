@@ -132,6 +132,7 @@ private:
     // it is drawn once into face_ and copied from there until its look changes.
     QPixmap face_;
     FaceKey faceKey_;
+    bool paintedOnce_ = false;  // the first paint draws straight onto the window (see paintEvent)
 };
 
 // A one-line text that, when it does not fit, loses its middle ("/dev/serial/…/port0")
