@@ -196,7 +196,6 @@ void QtPanelView::panelDiscarded(int handle)
 
 void QtPanelView::panelShown(int handle)
 {
-    ensureBuilt(handle);
     if (PanelWindow* w = window(handle)) {
         // Showing a window that is already open brings it forward, so a button that opens
         // an open panel lands the user on it.
@@ -214,7 +213,6 @@ void QtPanelView::panelHidden(int handle)
 
 void QtPanelView::panelActivated(int handle)
 {
-    ensureBuilt(handle);
     if (PanelWindow* w = window(handle)) {
         w->raise();
         w->activateWindow();
