@@ -38,7 +38,22 @@ ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string&
         RecordExchange(app, startedAt, outcome, !openError.empty());
     // Every outcome but a valid reply lights the lamp, whatever its text says.
     ShowLinkState(app, !outcome.valid(), l.commErrorText);
+    // The statistics say how healthy the line is: a write's good echo and a set-up tool's good
+    // read are valid replies as much as a poll's, so a clean line shows 100 %.
+    if (outcome.valid())
+        ++app.st.validResponseCount;
+    ShowStatistics(app);
     return outcome;
+}
+
+void ShowStatistics(App& app)
+{
+    AppState& st = app.st;
+    const int polls = app.link.pollCount;
+    st.successPercent = polls > 0 ? 100.0 * (static_cast<double>(st.validResponseCount) / polls) : 0.0;
+    app.io.panels.SetCtrlVal(st.panelMain, PANEL_N_POLLS, polls);
+    app.io.panels.SetCtrlVal(st.panelMain, PANEL_N_VALID_RESP, st.validResponseCount);
+    app.io.panels.SetCtrlVal(st.panelMain, PANEL_NUMERIC, st.successPercent);
 }
 
 }  // namespace vek

@@ -57,7 +57,6 @@ void afterValidReply(App& app)
         Write_Data_Log(app);
         st.logPollCount = 0;
     }
-    ++st.validResponseCount;
     app.trend.Add(TrendPointOf(WallNow(app), st.m));
     st.lastValidTime = app.io.TimeStr();
     app.io.panels.SetCtrlVal(st.panelMain, PANEL_LAST_VALID, "Last valid reply " + st.lastValidTime);
@@ -97,16 +96,12 @@ int Modbus_Communication(App& app)
             ExchangeWithSlave(app, kPollReplyWait, openError);
             // Relay lamps of a transmitter without relays are greyed by the decoders; the
             // stale greying comes off first so theirs is the last word.
-            showStale(app, link.responseValid != 1 && st.validResponseCount > 0);
+            showStale(app, link.responseValid != 1 && !st.lastValidTime.empty());
             if (link.responseValid == 1)
                 afterValidReply(app);
-            st.successPercent =
-                link.pollCount > 0 ? 100.0 * (static_cast<double>(st.validResponseCount) / link.pollCount) : 0.0;
         }
     }
-    app.io.panels.SetCtrlVal(st.panelMain, PANEL_N_POLLS, link.pollCount);
-    app.io.panels.SetCtrlVal(st.panelMain, PANEL_N_VALID_RESP, st.validResponseCount);
-    app.io.panels.SetCtrlVal(st.panelMain, PANEL_NUMERIC, st.successPercent);
+    ShowStatistics(app);
     return 0;
 }
 

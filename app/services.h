@@ -4,6 +4,7 @@
 // in-memory port and a virtual clock.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "clock.h"
 #include "files.h"
@@ -26,6 +27,11 @@ struct Services {
     void MessagePopup(const std::string& title, const std::string& text) { popups.MessagePopup(title, text); }
     void NoticePopup(const std::string& title, const std::string& text) { popups.NoticePopup(title, text); }
     bool ConfirmPopup(const std::string& title, const std::string& text) { return popups.ConfirmPopup(title, text); }
+    bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
+                            const std::string& warning, std::vector<bool>& ticked)
+    {
+        return popups.ConfirmWithOptions(title, text, options, warning, ticked);
+    }
     std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string& filter)
     {
         return popups.FileSelectPopup(title, start, filter);

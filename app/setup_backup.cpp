@@ -25,9 +25,16 @@ std::vector<const RegisterEntry*> SetupEntries()
 {
     std::vector<const RegisterEntry*> out;
     for (const RegisterEntry& e : RegisterMap())
-        if (e.panelId == PANEL_4 || e.panelId == PANEL_3)
+        if (e.panelId == PANEL_4 || e.panelId == PANEL_3 || (e.panelId == PANEL && e.write != WriteBy::Never))
             out.push_back(&e);
     return out;
+}
+
+bool InBackupFormat(const RegisterEntry& e, int formatVersion)
+{
+    // The first format held the two set-up windows only; the span, the blind distance and the
+    // address written from the main window came with the second.
+    return formatVersion >= 2 || e.panelId != PANEL;
 }
 
 int RegisterSpan(const RegisterEntry& e) { return e.type == RegType::Float ? 2 : 1; }
@@ -175,7 +182,7 @@ std::string readBackup(const Json& j, SetupBackup& b)
         if (std::string why = readRegister(r, b, seen); !why.empty())
             return why;
     for (const RegisterEntry* e : SetupEntries())
-        if (!seen.count(e->reg))
+        if (!seen.count(e->reg) && InBackupFormat(*e, version))
             return "register " + std::to_string(e->reg) + " (" + e->name + ") is missing";
     return {};
 }
@@ -311,9 +318,15 @@ SetupComparison CompareSetups(const SetupBackup& backup, const SetupBackup& now,
         r.reg = e->reg;
         r.name = e->name;
         const auto want = backup.wordsOf(*e), have = now.wordsOf(*e);
-        r.backup = withItem(*e, want, items);
+        r.backup = want.empty() ? "-" : withItem(*e, want, items);
         r.transmitter = withItem(*e, have, items);
         r.state = want == have ? SetupRow::State::Same : SetupRow::State::Differs;
+        if (want.empty()) {
+            // A backup of the first format: the register was not backed up, so it neither
+            // differs nor can be restored.
+            r.state = SetupRow::State::NotWritten;
+            r.outcome = "not in this backup (made before backups held it)";
+        }
         c.rows.push_back(std::move(r));
     }
     return c;

@@ -1,5 +1,6 @@
 // A backup of the transmitter's set-up: every register the "User Set Up" and "Advanced Set
-// Up" windows show (45 registers: two of them floats over two registers each), taken from
+// Up" windows show and the four the main window writes (49 registers: two of them floats over
+// two registers each), taken from
 // the register map, with where and from what it was read. Written and read as JSON.
 #pragma once
 #include <cstdint>
@@ -14,8 +15,11 @@
 
 namespace vek {
 
-// The map entries a backup holds, in map order: those of the two set-up windows.
+// The map entries a backup holds, in map order: the set-up the main window writes (the
+// address, the blind distance and the 4-20 mA span) and that of the two set-up windows.
 std::vector<const RegisterEntry*> SetupEntries();
+// Whether a backup of format `formatVersion` holds entry `e`.
+bool InBackupFormat(const RegisterEntry& e, int formatVersion);
 // How many registers an entry spans (a float two, everything else one).
 int RegisterSpan(const RegisterEntry& e);
 
@@ -65,6 +69,6 @@ SetupComparison CompareSetups(const SetupBackup& backup, const SetupBackup& now,
 
 // The file's format name and version: a file without this name is not a backup.
 inline constexpr const char* kBackupFormat = "vek-setup-backup";
-inline constexpr int kBackupFormatVersion = 1;
+inline constexpr int kBackupFormatVersion = 2;
 
 }  // namespace vek

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "mb_rtu_master.h"
@@ -138,20 +139,22 @@ std::optional<SetupBackup> loadBackup(App& app, const std::string& title, const 
     return b;
 }
 
-// The item labels of the user set-up's rings and switches as its window shows them, from the
-// panel resource (the window itself may be closed).
+// The item labels of the set-up windows' rings and switches as the windows show them, from the
+// panel resource (the windows themselves may be closed).
 ItemLabels itemLabels(const App& app)
 {
     ItemLabels out;
     std::ifstream in(app.io.panels.resolvePath(kResourceFile), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
-    ui::Panel p;
-    if (ui::ParsePanelResource(text.str(), PANEL_4, p) < 0)
-        return out;
-    for (const ui::Control& c : p.controls)
-        for (const ui::RingItem& item : c.items)
-            out[{PANEL_4, c.id}][item.value] = item.label;
+    for (int window : {PANEL_4, PANEL_3}) {
+        ui::Panel p;
+        if (ui::ParsePanelResource(text.str(), window, p) < 0)
+            continue;
+        for (const ui::Control& c : p.controls)
+            for (const ui::RingItem& item : c.items)
+                out[{window, c.id}][item.value] = item.label;
+    }
     return out;
 }
 
@@ -163,25 +166,66 @@ void showComparison(App& app, const SetupComparison& c)
 
 std::string rowWords(const SetupRow& r) { return "register " + std::to_string(r.reg) + " " + r.name; }
 
-// Why window `window` leaves a differing register alone, or "" when it writes it.
-std::string whyNotWritten(const RegisterEntry& e, int window, std::uint16_t value)
+// "0 No Parity, 1 Even Parity, 2 Odd Parity".
+std::string choicesText(const std::map<long long, std::string>& items)
+{
+    std::string out;
+    for (const auto& [value, label] : items)
+        out += (out.empty() ? "" : ", ") + std::to_string(value) + " " + label;
+    return out;
+}
+
+// Why window `window` leaves a differing register alone, or "" when it writes it. A value is
+// written only when the register's own control would send it: one of a ring's or switch's
+// items, a character the one-character dialog takes, a number within the write dialog's range.
+// A transmitter given a baud code it has no speed for could go silent for good.
+std::string whyNotWritten(const RegisterEntry& e, int window, std::uint16_t value, const ItemLabels& items)
 {
     if (e.write == WriteBy::Never)
         return "not written: a probe constant, never written";
-    if (window == PANEL_4 && e.panelId != PANEL_4)
+    if (window == PANEL_4 && e.panelId == PANEL_3)
         return "not written: behind the password (restore it from Advanced Set Up)";
+    const std::string v = std::to_string(value);
+    if (e.write == WriteBy::AtOnce) {
+        const auto ctrl = items.find({e.panelId, e.ctrl});
+        if (ctrl == items.end())
+            return "not written: its choices could not be read from the panel resource";
+        if (!ctrl->second.count(value))
+            return "not written: " + v + " is none of its choices (" + choicesText(ctrl->second) + ")";
+        return {};
+    }
+    if (e.write == WriteBy::CharacterDialog && value != 0 && (value < ' ' || value > '~'))
+        return "not written: " + v + " is not a character its dialog takes (a printable one, or none)";
     if (value < e.min || value > e.max)
-        return "not written: " + std::to_string(value) + " is outside what it takes (" + std::to_string(e.min) +
-               " to " + std::to_string(e.max) + ")";
+        return "not written: " + v + " is outside what it takes (" + std::to_string(e.min) + " to " +
+               std::to_string(e.max) + ")";
     return {};
 }
 
 bool isLineSetting(int reg) { return reg == reg::kMbParity || reg == reg::kMbBaudRate; }
 
-// After the transmitter took a new parity or baud rate it answers only at that setting: the
-// program follows it there (the RS485 Settings window too, unsaved) so the readback and the
-// polls reach it.
-void followLineSetting(App& app, int reg, std::uint16_t value)
+// What belongs to the unit rather than to the application: the current output's calibration,
+// a probe constant and the slave address. A restore copies them only when the user ticks them.
+const char* unitsOwn(int reg)
+{
+    switch (reg) {
+    case reg::kDac4mA:
+    case reg::kDac20mA: return "the current output's calibration";
+    case reg::kEpot20C: return "a constant of its probe";
+    case reg::kUid: return "its slave address";
+    default: return nullptr;
+    }
+}
+
+// The order of the writes: the application's set-up first, then the address, then the line
+// settings. Once the transmitter has taken a new address or line setting it no longer hears
+// the old one, so nothing else may come after them.
+int writeStage(int reg) { return isLineSetting(reg) ? 2 : reg == reg::kUid ? 1 : 0; }
+
+// After the transmitter took a new parity, baud rate or address it answers only there: the
+// program follows it (the RS485 Settings window and the main window's address too, unsaved)
+// so the readback and the polls reach it.
+void followTransmitter(App& app, int reg, std::uint16_t value)
 {
     LinkState& l = app.link;
     auto& ui = app.io.panels;
@@ -195,49 +239,90 @@ void followLineSetting(App& app, int reg, std::uint16_t value)
         l.ulBaudRate = value == 1 ? 1 : 9600;
         if (shown)
             ui.SetCtrlVal(app.st.panelRs485, PANEL_2_BAUD_RATE, value);
+    } else if (reg == reg::kUid && value >= 1 && value <= 247) {
+        l.slaveAddress = value;
+        ui.SetCtrlVal(app.st.panelMain, PANEL_SLAVE_ADDRESS, value);
     }
 }
 
 struct Step {
     const RegisterEntry* e;
     std::uint16_t value;
-    SetupRow* row;
+    std::size_t row;  // index into the comparison's rows
 };
 
-// One register: the write, checked by its echo, then a readback of the image. Returns false when
-// the write got no reply at all.
-bool restoreOne(App& app, const Step& s)
-{
-    SetupRow& row = *s.row;
-    row.state = SetupRow::State::Failed;
-    const ExchangeOutcome w = WriteRegister(app, s.e->reg, s.value);
-    if (w.result == ExchangeResult::Exception) {
-        const std::string name = ExceptionName(w.exceptionCode);
-        row.outcome = "refused: exception " + std::to_string(w.exceptionCode) + (name.empty() ? "" : " (" + name + ")");
+// One restore under way: the comparison it fills in, and every readback taken on the way.
+struct Restore {
+    App& app;
+    const SetupBackup& backup;
+    const std::string& path;
+    const ItemLabels& items;
+    SetupComparison& c;
+
+    // Reads the image back; on success every row shows what the transmitter holds now.
+    bool readBack()
+    {
+        if (!ReadAllRegisters(app).valid())
+            return false;
+        showReadback(app);
+        const SetupComparison fresh = CompareSetups(backup, imageNow(app), path, items);
+        for (std::size_t i = 0; i < c.rows.size() && i < fresh.rows.size(); ++i) {
+            c.rows[i].transmitter = fresh.rows[i].transmitter;
+            sameNow[i] = fresh.rows[i].state == SetupRow::State::Same;
+        }
+        readSinceLastWrite = true;
         return true;
     }
-    if (!w.valid()) {
-        row.outcome = "not confirmed: no valid echo (" + linkWords(app) + ")";
-        return w.result == ExchangeResult::FailedChecks;
-    }
-    if (isLineSetting(s.e->reg))
-        followLineSetting(app, s.e->reg, s.value);
-    if (!ReadAllRegisters(app).valid()) {
-        row.outcome = "echoed, but the readback failed (" + linkWords(app) + ")";
+
+    // One register: the write, checked by its echo, then a readback of the image. Returns
+    // false when the write got no reply at all.
+    bool restoreOne(const Step& s)
+    {
+        SetupRow& row = c.rows[s.row];
+        row.state = SetupRow::State::Failed;
+        const ExchangeOutcome w = WriteRegister(app, s.e->reg, s.value);
+        readSinceLastWrite = readSinceLastWrite && w.result == ExchangeResult::Exception;
+        if (w.result == ExchangeResult::Exception) {
+            const std::string name = ExceptionName(w.exceptionCode);
+            row.outcome =
+                "refused: exception " + std::to_string(w.exceptionCode) + (name.empty() ? "" : " (" + name + ")");
+            return true;
+        }
+        if (!w.valid()) {
+            // The value may have landed all the same: until a readback says, nothing is known.
+            row.transmitter = kNotReadBack;
+            row.outcome = "not confirmed: no valid echo (" + linkWords(app) + ")";
+            return w.result == ExchangeResult::FailedChecks;
+        }
+        followTransmitter(app, s.e->reg, s.value);
+        if (!readBack()) {
+            row.transmitter = kNotReadBack;
+            row.outcome = "echoed, but the readback failed (" + linkWords(app) + ")";
+            return true;
+        }
+        if (!sameNow[s.row]) {
+            row.outcome = "echoed, but reads back " + row.transmitter;
+            return true;
+        }
+        row.state = SetupRow::State::Written;
+        row.outcome = "written: echo and readback agree";
         return true;
     }
-    showReadback(app);
-    const std::uint16_t now = static_cast<std::uint16_t>(MB_memory(app, s.e->reg));
-    if (now != s.value) {
-        row.transmitter = SetupValueText(*s.e, {now});
-        row.outcome = "echoed, but reads back " + row.transmitter;
-        return true;
+
+    // After the last write: unless the last readback already followed it, one more read, so
+    // each row shows what the transmitter holds after the restore, not what it held before. A
+    // row whose write was not confirmed stays so, whatever it reads back now: the transmitter
+    // did not answer that write as it should.
+    void settle()
+    {
+        if (!readSinceLastWrite)
+            readBack();  // when it fails, the rows that could have changed say "not read back"
     }
-    row.transmitter = row.backup;
-    row.state = SetupRow::State::Written;
-    row.outcome = "written: echo and readback agree";
-    return true;
-}
+
+    static constexpr const char* kNotReadBack = "(not read back since the write)";
+    std::vector<bool> sameNow = std::vector<bool>(c.rows.size(), false);
+    bool readSinceLastWrite = false;  // the rows show what the transmitter held after the last write
+};
 
 std::string listOf(const std::vector<const SetupRow*>& rows, bool withOutcome)
 {
@@ -355,69 +440,116 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         return 0;
     }
 
-    // The plan: every differing register this window may write, the line settings last (once
-    // the transmitter has taken them it no longer hears the old ones).
-    std::vector<Step> plan;
+    // The plan: every differing register this window may write, in the order writeStage gives.
+    // The unit's own registers are offered, not planned: they are written only when ticked.
+    const ItemLabels items = itemLabels(app);
+    std::vector<Step> plan, offered;
     std::vector<const SetupRow*> left;
     const auto entries = SetupEntries();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         SetupRow& row = c.rows[i];
+        if (row.state == SetupRow::State::NotWritten)
+            left.push_back(&row);  // not in the backup
         if (row.state != SetupRow::State::Differs)
             continue;
-        const auto want = backup->wordsOf(*entries[i]);
-        if (std::string why = whyNotWritten(*entries[i], window, want[0]); !why.empty()) {
+        const std::uint16_t want = backup->wordsOf(*entries[i])[0];
+        if (std::string why = whyNotWritten(*entries[i], window, want, items); !why.empty()) {
             row.state = SetupRow::State::NotWritten;
             row.outcome = why;
             left.push_back(&row);
             continue;
         }
-        plan.push_back({entries[i], want[0], &row});
+        (unitsOwn(entries[i]->reg) ? offered : plan).push_back({entries[i], want, i});
     }
-    std::stable_partition(plan.begin(), plan.end(), [](const Step& s) { return !isLineSetting(s.e->reg); });
 
-    std::vector<const SetupRow*> planned;
-    for (const Step& s : plan)
-        planned.push_back(s.row);
     const std::string leftText = left.empty() ? "" : "\n\nLeft alone:" + listOf(left, true);
-    if (plan.empty()) {
+    if (plan.empty() && offered.empty()) {
         app.io.MessagePopup(title, "The transmitter already holds every value of " + inQuotes(path) +
                                        " that this window writes. Nothing was written." + leftText);
         showComparison(app, c);
         return 0;
     }
-    const bool lineSettings = isLineSetting(plan.back().e->reg);
-    if (!app.io.ConfirmPopup(title, "Write " + std::to_string(plan.size()) + " register" +
-                                        (plan.size() == 1 ? "" : "s") + " of the " + SetupDescription(*now) + " from " +
-                                        inQuotes(path) + "?" + listOf(planned, false) + leftText +
-                                        (lineSettings ? "\n\nThe line settings go last; the program then talks to "
-                                                        "the transmitter at its new setting (not saved)."
-                                                      : ""))) {
+    std::vector<const SetupRow*> planned;
+    for (const Step& s : plan)
+        planned.push_back(&c.rows[s.row]);
+    const bool lineSettings =
+        std::any_of(plan.begin(), plan.end(), [](const Step& s) { return isLineSetting(s.e->reg); });
+    const std::string question =
+        (plan.empty() ? "Nothing of the application's set-up differs."
+                      : "Write " + std::to_string(plan.size()) + " register" + (plan.size() == 1 ? "" : "s") +
+                            " of the " + SetupDescription(*now) + " from " + inQuotes(path) + "?") +
+        listOf(planned, false) + leftText +
+        (lineSettings ? "\n\nThe line settings go last; the program then talks to the transmitter at its new "
+                        "setting (not saved)."
+                      : "");
+    bool yes = false;
+    if (offered.empty()) {
+        yes = app.io.ConfirmPopup(title, question);
+    } else {
+        std::vector<std::string> options;
+        std::string belongs;
+        for (const Step& s : offered) {
+            const SetupRow& r = c.rows[s.row];
+            options.push_back(rowWords(r) + ": " + r.transmitter + " -> " + r.backup + " (" + unitsOwn(r.reg) + ")");
+        }
+        std::vector<bool> ticked;
+        yes = app.io.ConfirmWithOptions(
+            title,
+            question +
+                "\n\nThese differ too, but belong to the unit itself. Tick one only to copy it from the "
+                "backup:",
+            options,
+            "The ticked values belong to the transmitter the backup was made from (" + backup->modelText +
+                " at slave address " + std::to_string(backup->slaveAddress) + ", backed up " + backup->date +
+                "). Copied to another unit, its current output, probe or address may be wrong.",
+            ticked);
+        for (std::size_t i = 0; i < offered.size(); ++i) {
+            if (yes && i < ticked.size() && ticked[i]) {
+                plan.push_back(offered[i]);
+                continue;
+            }
+            SetupRow& r = c.rows[offered[i].row];
+            r.state = SetupRow::State::NotWritten;
+            r.outcome = std::string("not written: ") + unitsOwn(r.reg) + " of this unit, not ticked";
+            left.push_back(&r);
+        }
+    }
+    if (!yes)
+        return 0;
+    std::stable_sort(plan.begin(), plan.end(),
+                     [](const Step& a, const Step& b) { return writeStage(a.e->reg) < writeStage(b.e->reg); });
+    if (plan.empty()) {
+        app.io.MessagePopup(title, "Nothing was ticked, and nothing else differs. Nothing was written.");
+        showComparison(app, c);
         return 0;
     }
 
+    Restore run{app, *backup, path, items, c};
     int silent = 0;
     std::size_t done = 0;
     for (; done < plan.size() && silent < kSilentWritesBeforeGivingUp; ++done)
-        silent = restoreOne(app, plan[done]) ? 0 : silent + 1;
+        silent = run.restoreOne(plan[done]) ? 0 : silent + 1;
     for (std::size_t i = done; i < plan.size(); ++i) {
-        plan[i].row->state = SetupRow::State::NotWritten;
-        plan[i].row->outcome = "not tried: the transmitter stopped answering";
+        c.rows[plan[i].row].state = SetupRow::State::NotWritten;
+        c.rows[plan[i].row].outcome = "not tried: the transmitter stopped answering";
     }
+    run.settle();
 
     std::vector<const SetupRow*> failed;
     int written = 0;
     for (const Step& s : plan) {
-        if (s.row->state == SetupRow::State::Written)
+        if (c.rows[s.row].state == SetupRow::State::Written)
             ++written;
         else
-            failed.push_back(s.row);
+            failed.push_back(&c.rows[s.row]);
     }
     c.summary = std::to_string(written) + " of " + std::to_string(plan.size()) + " register" +
                 (plan.size() == 1 ? "" : "s") + " restored (echoed and read back).";
     if (!failed.empty())
         c.summary += " Not restored: " + std::to_string(failed.size()) + ".";
+    const std::string leftAfter = left.empty() ? "" : "\n\nLeft alone:" + listOf(left, true);
     app.io.MessagePopup(title,
-                        c.summary + (failed.empty() ? "" : "\n\nNot restored:" + listOf(failed, true)) + leftText);
+                        c.summary + (failed.empty() ? "" : "\n\nNot restored:" + listOf(failed, true)) + leftAfter);
     showComparison(app, c);
     return 0;
 }

@@ -48,6 +48,9 @@ std::string OpenLinkPort(App& app);
 // that `openError` says could not be opened shows that error instead.
 ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string& openError);
 void ShowLinkState(App& app, bool lamp, const std::string& text);
+// Polls sent, valid replies (to polls, writes and the set-up tools' reads alike) and their
+// percentage, on the main window.
+void ShowStatistics(App& app);
 // Seconds since the epoch, to the millisecond: the traffic's and the trend's time stamps.
 double WallNow(App& app);
 

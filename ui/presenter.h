@@ -16,6 +16,12 @@ public:
     virtual void NoticePopup(const std::string& title, const std::string& text) = 0;
     // Asks a yes/no question and returns true for Yes.
     virtual bool ConfirmPopup(const std::string& title, const std::string& text) = 0;
+    // Asks a yes/no question with a box to tick beside each of `options`, none ticked at first,
+    // and `warning` shown while any is ticked. True for Yes; `ticked` then holds one flag per
+    // option (all false after No).
+    virtual bool ConfirmWithOptions(const std::string& title, const std::string& text,
+                                    const std::vector<std::string>& options, const std::string& warning,
+                                    std::vector<bool>& ticked) = 0;
     // The desktop's dialog for choosing a file to write, starting at `start` (a file or a
     // folder), offering `filter` ("Name (*.ext);;All files (*)"). The chosen path, or ""
     // when the user cancelled.
@@ -42,6 +48,22 @@ public:
         popups.push_back({title, text});
         return confirmAnswer;
     }
+    bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
+                            const std::string& warning, std::vector<bool>& ticked) override
+    {
+        std::string shown = text;
+        for (const std::string& o : options)
+            shown += "\n[ ] " + o;
+        popups.push_back({title, shown});
+        lastWarning = warning;
+        ticked.assign(options.size(), false);
+        if (confirmAnswer)
+            for (std::size_t i = 0; i < options.size(); ++i)
+                for (const std::string& want : tickAnswer)
+                    if (options[i].find(want) != std::string::npos)
+                        ticked[i] = true;
+        return confirmAnswer;
+    }
     std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string&) override
     {
         popups.push_back({title, start});
@@ -53,7 +75,10 @@ public:
         return fileAnswer;
     }
     bool confirmAnswer = false;  // what the recorded user answers
-    std::string fileAnswer;      // the file the recorded user chooses; "" cancels
+    // The options the recorded user ticks: each option holding one of these texts.
+    std::vector<std::string> tickAnswer;
+    std::string lastWarning;  // the warning of the last confirmation with options
+    std::string fileAnswer;   // the file the recorded user chooses; "" cancels
     std::vector<Popup> popups;
 };
 
@@ -69,6 +94,12 @@ public:
     {
         MessagePopup(title, text);
         return false;
+    }
+    bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
+                            const std::string&, std::vector<bool>& ticked) override
+    {
+        ticked.assign(options.size(), false);
+        return ConfirmPopup(title, text);
     }
     std::string FileSelectPopup(const std::string&, const std::string&, const std::string&) override { return {}; }
     std::string FileOpenPopup(const std::string&, const std::string&, const std::string&) override { return {}; }

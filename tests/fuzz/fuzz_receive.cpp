@@ -315,7 +315,10 @@ void write(const Request& q, const Bytes& reply, bool readFails)
 {
     AppRig& g = rig();
     LinkState& l = g.app.link;
-    const auto mainBefore = snapshot(g.app.st.panelMain, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED});
+    // A write's valid echo counts as a valid reply, as a poll's does.
+    const auto stats = {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED, PANEL_N_POLLS, PANEL_N_VALID_RESP, PANEL_NUMERIC};
+    const auto mainBefore = snapshot(g.app.st.panelMain, stats);
+    const int validBefore = g.app.st.validResponseCount;
     OpenLinkPort(g.app);
     l.ucFuncCod = q.function;
     l.ucFuncCodReceived = q.function;
@@ -333,8 +336,12 @@ void write(const Request& q, const Bytes& reply, bool readFails)
         check(g.com.frames.size() == 1 && g.com.frames[0] == q.frame && l.pollCount == 1,
               "the write left the port wrong");
     check(OutcomeText(outcome) == l.commErrorText, "the outcome and the link's message disagree");
-    checkOutcome(judge(q, reply, readFails), g.mainMessage(), g.mainLed(), l);
-    checkUnchanged(mainBefore, snapshot(g.app.st.panelMain, {PANEL_ERROR_COM_MSG, PANEL_ERROR_COMM_LED}), "main");
+    const Verdict v = judge(q, reply, readFails);
+    checkOutcome(v, g.mainMessage(), g.mainLed(), l);
+    checkUnchanged(mainBefore, snapshot(g.app.st.panelMain, stats), "main");
+    check(g.app.st.validResponseCount == validBefore + (v.valid ? 1 : 0), "a write's valid echo was miscounted");
+    check(shownNumber(g.app.st.panelMain, PANEL_N_POLLS) == l.pollCount, "N_POLLS is not the requests sent");
+    check(shownNumber(g.app.st.panelMain, PANEL_N_VALID_RESP) == g.app.st.validResponseCount, "N_VALID_RESP is off");
 }
 
 }  // namespace

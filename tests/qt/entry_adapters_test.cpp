@@ -1,9 +1,13 @@
 // The entries, numbers and strings, against the real resource: what typing and Enter raise,
 // what is refused and why, and readbacks that leave half-typed text alone.
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
+
+#include <optional>
 
 #include "panel_ids.h"
 #include "view_fixture.h"
@@ -71,7 +75,8 @@ TEST_F(ViewTest, AReadbackLeavesHalfTypedTextAloneUntilTheFocusLeaves)
     model.SetCtrlVal(h, PANEL_SLAVE_ADDRESS, 9);  // committed: readbacks show again
     EXPECT_EQ(box->text(), "9");
 
-    // Typed, not committed, then the focus goes elsewhere with a value that is no number.
+    // Typed, not committed, then the focus goes elsewhere with a value that is no number: the
+    // box keeps it, marked as not taken, and the model keeps its value.
     calls.clear();
     box->setFocus();
     box->selectAll();
@@ -79,7 +84,16 @@ TEST_F(ViewTest, AReadbackLeavesHalfTypedTextAloneUntilTheFocusLeaves)
     model.SetCtrlVal(h, PANEL_SLAVE_ADDRESS, 4);
     EXPECT_EQ(box->text(), "2x");
     other->setFocus();
-    EXPECT_EQ(box->text(), "4") << "leaving without a commit shows the model's value";
+    EXPECT_EQ(box->text(), "2x") << "the entry stays to be seen, and refused by a button";
+    EXPECT_TRUE(box->toolTip().startsWith("Not taken:")) << box->toolTip().toStdString();
+    model.GetCtrlVal(h, PANEL_SLAVE_ADDRESS, v);
+    EXPECT_EQ(v, 4);
+    EXPECT_TRUE(calls.empty());
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(box->text(), "4") << "Enter refuses it and shows the model's value";
+    EXPECT_TRUE(box->toolTip().isEmpty());
+    EXPECT_EQ(popups.popups.size(), 1u);
     EXPECT_TRUE(calls.empty());
 }
 
@@ -89,10 +103,26 @@ TEST_F(ViewTest, ABadEntryIsRefusedWithTheRangeAndRaisesNothing)
     model.SetCtrlVal(h, WRITE_VAL_WRITE_VALUE, 500);
     auto* box = widget<QLineEdit>(h, "WRITE_VALUE");
     QApplication::setActiveWindow(view.window(h));
-    for (const QString& typed :
-         {QString(), QStringLiteral("-5"), QStringLiteral("65536"), QStringLiteral("99999999"), QStringLiteral("12,5"),
-          QStringLiteral("1.5"), QStringLiteral("1."), QStringLiteral("abc"), QStringLiteral(" 5"),
-          QStringLiteral("5 "), QStringLiteral("\u00e9"), QStringLiteral("0x10"), QStringLiteral("-")}) {
+    for (const QString& typed : {QString(),
+                                 QStringLiteral("-5"),
+                                 QStringLiteral("65536"),
+                                 QStringLiteral("99999999"),
+                                 QStringLiteral("12,5"),
+                                 QStringLiteral("1.5"),
+                                 QStringLiteral("1."),
+                                 QStringLiteral("abc"),
+                                 QStringLiteral(" 5"),
+                                 QStringLiteral("5 "),
+                                 QStringLiteral("\u00e9"),
+                                 QStringLiteral("0x10"),
+                                 QStringLiteral("-"),
+                                 QStringLiteral("+5"),
+                                 QStringLiteral("--5"),
+                                 QStringLiteral("\u22125"),
+                                 QStringLiteral("+"),
+                                 QStringLiteral("5-"),
+                                 QStringLiteral("1e3"),
+                                 QStringLiteral("\uff15")}) {
         SCOPED_TRACE(typed.toStdString());
         calls.clear();
         popups.popups.clear();
@@ -182,4 +212,114 @@ TEST_F(ViewTest, AConfigIndexBoxTakesNoTypingButADoubleClickStillReachesIt)
     EXPECT_TRUE(calls.empty());
     QTest::mouseDClick(entry, Qt::LeftButton);
     EXPECT_EQ(calls, (Calls{{"Write_Ascii", h, PANEL_3_CONFIG_INDEX_1, EVENT_LEFT_DOUBLE_CLICK}}));
+}
+
+// --- a button acts on what the box shows, however it is pressed ---
+
+namespace {
+
+enum class Press { Mouse, TabSpace, Accessibility };
+
+const char* pressName(Press p)
+{
+    switch (p) {
+    case Press::Mouse: return "mouse click";
+    case Press::TabSpace: return "Tab then Space";
+    case Press::Accessibility: return "accessibility press";
+    }
+    return "";
+}
+
+// Presses `button` as a user would: a click of the mouse (which takes the focus from the box
+// first), Tab from the box until the button has the focus and then Space, or the press
+// action of its accessibility interface (the box keeps the focus).
+void pressButton(Press how, QWidget* box, QWidget* button)
+{
+    switch (how) {
+    case Press::Mouse: QTest::mouseClick(button, Qt::LeftButton); return;
+    case Press::TabSpace:
+        for (int i = 0; i < 10 && QApplication::focusWidget() != button; ++i)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : box, Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), button) << "Tab never reached the button";
+        QTest::keyClick(button, Qt::Key_Space);
+        return;
+    case Press::Accessibility: {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(button);
+        ASSERT_TRUE(a && a->actionInterface());
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        // The press animates the button for a moment before it clicks.
+        EXPECT_TRUE(QTest::qWaitFor([button] { return !static_cast<QAbstractButton*>(button)->isDown(); }, 2000));
+        return;
+    }
+    }
+}
+
+}  // namespace
+
+TEST_F(ViewTest, TheWriteDialogsEnterButtonActsOnTheBoxAsReturnDoesHoweverItIsPressed)
+{
+    struct Case {
+        QString typed;
+        std::optional<int> written;  // what the button hands to the write, or nothing
+    };
+    const Case cases[] = {
+        {QStringLiteral("1500"), 1500}, {QStringLiteral("0"), 0},      {QStringLiteral("1.500"), {}},
+        {QStringLiteral("1500 "), {}},  {QStringLiteral(" 1500"), {}}, {QStringLiteral("+1500"), {}},
+        {QStringLiteral("0x10"), {}},   {QStringLiteral("3,900"), {}}, {QString(), {}},
+    };
+    for (Press how : {Press::Mouse, Press::TabSpace, Press::Accessibility})
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(pressName(how)) + ", typed \"" + k.typed.toStdString() + "\"");
+            const int h = open(WRITE_VAL);
+            QApplication::setActiveWindow(view.window(h));
+            model.SetCtrlVal(h, WRITE_VAL_WRITE_VALUE, 3700);
+            std::vector<int> seen;
+            hooks["Write_Single_Register"] = [&](int panel, int, int) {
+                int v = -1;
+                model.GetCtrlVal(panel, WRITE_VAL_WRITE_VALUE, v);
+                seen.push_back(v);
+            };
+            calls.clear();
+            popups.popups.clear();
+            auto* box = widget<QLineEdit>(h, "WRITE_VALUE");
+            box->setFocus();
+            box->selectAll();
+            QTest::keyClick(box, Qt::Key_Delete);
+            typeText(box, k.typed);
+            pressButton(how, box, widget(h, "CONF_VAL"));
+            if (k.written) {
+                EXPECT_EQ(seen, std::vector<int>{*k.written}) << "one write, of the value typed";
+                EXPECT_TRUE(popups.popups.empty());
+            } else {
+                EXPECT_TRUE(seen.empty()) << "a refused entry writes nothing, not the value from before";
+                ASSERT_EQ(popups.popups.size(), 1u);
+                EXPECT_NE(popups.popups[0].text.find("Nothing was written"), std::string::npos);
+                EXPECT_EQ(box->text(), "3700") << "the box shows the model's value again";
+            }
+            model.DiscardPanel(h);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+}
+
+TEST_F(ViewTest, ABadEntryLeftInAWindowRefusesItsButtonsButNotItsQuitButton)
+{
+    const int h = open(PANEL);
+    QApplication::setActiveWindow(view.window(h));
+    auto* box = widget<QLineEdit>(h, "SLAVE_ADDRESS");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "300");
+    QTest::mouseClick(widget(h, "INFO"), Qt::LeftButton);
+    EXPECT_TRUE(callsOf("Get_Buttons").empty()) << "the press is refused, with the reason";
+    ASSERT_EQ(popups.popups.size(), 1u);
+    EXPECT_NE(popups.popups[0].text.find("1 to 247"), std::string::npos) << popups.popups[0].text;
+
+    // Typed again and left: the quit button still closes, and says nothing about the box.
+    popups.popups.clear();
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "abc");
+    QTest::mouseClick(widget(h, "EXIT"), Qt::LeftButton);
+    EXPECT_EQ(callsOf("Get_Buttons"), (Calls{{"Get_Buttons", h, PANEL_EXIT, EVENT_COMMIT}}));
+    EXPECT_TRUE(popups.popups.empty());
 }

@@ -64,19 +64,37 @@ std::string roundTrip(const SetupBackup& b, SetupBackup& out)
 
 }  // namespace
 
-TEST(SetupBackupFile, HoldsTheFortyFiveRegistersOfBothSetUpWindowsAndNothingElse)
+TEST(SetupBackupFile, HoldsTheSetUpWindowsAndTheSetUpTheMainWindowWritesAndNoMeasurement)
 {
     int registers = 0;
     for (const RegisterEntry* e : SetupEntries()) {
-        EXPECT_TRUE(e->panelId == PANEL_3 || e->panelId == PANEL_4) << e->reg;
+        EXPECT_TRUE(e->panelId == PANEL_3 || e->panelId == PANEL_4 || e->write == WriteBy::NumberDialog) << e->reg;
         registers += RegisterSpan(*e);
     }
-    EXPECT_EQ(registers, 45);
-    EXPECT_EQ(SetupEntries().size(), 43u);
+    EXPECT_EQ(registers, 49);
+    EXPECT_EQ(SetupEntries().size(), 47u);
     const QJsonObject doc = parsed(SetupBackupJson(sample()));
-    EXPECT_EQ(doc["registers"].toArray().size(), 43);
-    EXPECT_TRUE(entryFor(doc, reg::kUid).isEmpty()) << "the slave address is not a set-up window's";
-    EXPECT_TRUE(entryFor(doc, reg::kDistance4mA).isEmpty());
+    EXPECT_EQ(doc["formatVersion"].toInt(), 2);
+    EXPECT_EQ(doc["registers"].toArray().size(), 47);
+    for (int reg : {reg::kUid, reg::kDistance4mA, reg::kDistance20mA, reg::kBlindDistance})
+        EXPECT_EQ(entryFor(doc, reg)["value"].toInt(), 100 + reg) << reg;
+    for (int reg : {reg::kDistanceMm, reg::kLevelMm, reg::kSensorType, reg::kMeasureStatus})
+        EXPECT_TRUE(entryFor(doc, reg).isEmpty()) << reg;
+
+    // A backup of the first format, without the main window's four, still reads.
+    QJsonObject old = doc;
+    old["formatVersion"] = 1;
+    QJsonArray regs;
+    for (const QJsonValue r : doc["registers"].toArray())
+        if (!QList<int>{reg::kUid, reg::kDistance4mA, reg::kDistance20mA, reg::kBlindDistance}.contains(
+                r.toObject()["register"].toInt()))
+            regs.append(r);
+    old["registers"] = regs;
+    std::string why;
+    const auto back = ParseSetupBackup(QJsonDocument(old).toJson().toStdString(), why);
+    ASSERT_TRUE(back) << why;
+    EXPECT_EQ(back->words.count(reg::kUid), 0u);
+    EXPECT_EQ(back->words.count(reg::kMaxGainTh), 1u);
 }
 
 TEST(SetupBackupFile, SaysWhatMadeItAndWhereInPlainJson)
@@ -168,7 +186,7 @@ TEST(SetupBackupFile, FilesThatAreNotWholeBackupsAreRefusedSayingWhy)
         {"plain text", "Distance\tLevel\n", "not a set-up backup"},
         {"a simulator image", R"({"registers": {"11": 4500}})", "not a set-up backup"},
         {"cut short", good.substr(0, good.size() / 2), "damaged"},
-        {"a newer format", edited([](QJsonObject& d) { d["formatVersion"] = 2; }), "newer version"},
+        {"a newer format", edited([](QJsonObject& d) { d["formatVersion"] = 3; }), "newer version"},
         {"no model", edited([](QJsonObject& d) { d.remove("model"); }), "which model"},
         {"a register missing", edited([](QJsonObject& d) {
              QJsonArray regs = d["registers"].toArray();
@@ -182,12 +200,12 @@ TEST(SetupBackupFile, FilesThatAreNotWholeBackupsAreRefusedSayingWhy)
              d["registers"] = regs;
          }),
          "twice"},
-        {"the slave address smuggled in", edited([](QJsonObject& d) {
+        {"a measurement smuggled in", edited([](QJsonObject& d) {
              QJsonArray regs = d["registers"].toArray();
-             regs.append(QJsonObject{{"register", 25}, {"type", "word"}, {"value", 9}});
+             regs.append(QJsonObject{{"register", 1}, {"type", "word"}, {"value", 9}});
              d["registers"] = regs;
          }),
-         "register 25 is not a set-up register"},
+         "register 1 is not a set-up register"},
         {"a word out of range", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = 70000; }), "65535"},
         {"a negative word", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = -1; }), "65535"},
         {"a fraction", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = 4.5; }), "65535"},

@@ -32,7 +32,8 @@ struct SetupTransfer : TransmitterTest {
         r.regs[reg::kSensorType - 1] = 0x11;
         r.regs[reg::kMedium - 1] = 4;
         r.regs[reg::kRl1ThVal - 1] = 1200;
-        r.regs[reg::kDac4mA - 1] = 812;
+        r.regs[reg::kCyclesNum - 1] = 812;
+        r.regs[reg::kDac4mA - 1] = 2100;
         r.setFloat(reg::kV0, 0.3313f);
         for (int i = 0; i < 8; ++i)
             r.regs[reg::kConfigIndex1 - 1 + i] = static_cast<std::uint16_t>("TANK-B07"[i]);
@@ -92,7 +93,7 @@ struct SetupTransfer : TransmitterTest {
     {
         r.regs[reg::kMedium - 1] = 8;
         r.regs[reg::kRl1ThVal - 1] = 900;
-        r.regs[reg::kDac4mA - 1] = 700;
+        r.regs[reg::kCyclesNum - 1] = 700;
         r.regs[reg::kConfigIndex1 + 5 - 1] = 'X';  // register 34, 'B' of "TANK-B07"
         r.setFloat(reg::kV0, 0.5f);
     }
@@ -112,7 +113,7 @@ TEST_F(SetupTransfer, BackUpReadsTheTransmitterOnceAndSavesEveryRegisterItHolds)
     EXPECT_EQ(b->modelCode, 0x11);
     EXPECT_EQ(b->slaveAddress, 1);
     EXPECT_EQ(b->date, "2016-03-15") << "the virtual clock's day";
-    EXPECT_NE(r.popupText(1).find("45 registers"), std::string::npos) << allPopups();
+    EXPECT_NE(r.popupText(1).find("49 registers"), std::string::npos) << allPopups();
     EXPECT_EQ(r.popups.popups[0].text, "setup-slave1-2016-03-15.json") << "the name the dialog suggests";
     EXPECT_FALSE(std::filesystem::exists(file + ".part"));
 }
@@ -142,14 +143,14 @@ TEST_F(SetupTransfer, RestoreWritesExactlyTheChangedRegistersEachCheckedByEchoAn
     changeTransmitter();
     restoreFrom(adv, PANEL_3_RESTORE);
 
-    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {13, 812}, {34, 'B'}})) << allPopups();
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {27, 812}, {34, 'B'}})) << allPopups();
     // The first read, then each write followed by its readback: nothing else between them.
     const std::vector<Bytes> line = {
         expectedPoll(1), expectedWrite(1, 44, 4),   expectedPoll(1), expectedWrite(1, 70, 1200),
-        expectedPoll(1), expectedWrite(1, 13, 812), expectedPoll(1), expectedWrite(1, 34, 'B'),
+        expectedPoll(1), expectedWrite(1, 27, 812), expectedPoll(1), expectedWrite(1, 34, 'B'),
         expectedPoll(1)};
     EXPECT_EQ(r.com.frames, line);
-    for (int reg : {44, 70, 13, 34}) {
+    for (int reg : {44, 70, 27, 34}) {
         EXPECT_EQ(row(reg).state, SetupRow::State::Written) << reg;
         EXPECT_EQ(r.regs[reg - 1], before[reg - 1]) << reg;
     }
@@ -174,9 +175,9 @@ TEST_F(SetupTransfer, RestoreFromUserSetUpLeavesThePasswordProtectedRegistersAlo
     changeTransmitter();
     restoreFrom(user, PANEL_4_RESTORE);
     EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}}));
-    EXPECT_EQ(row(reg::kDac4mA).state, SetupRow::State::NotWritten);
-    EXPECT_NE(row(reg::kDac4mA).outcome.find("behind the password"), std::string::npos);
-    EXPECT_EQ(r.regs[reg::kDac4mA - 1], 700);
+    EXPECT_EQ(row(reg::kCyclesNum).state, SetupRow::State::NotWritten);
+    EXPECT_NE(row(reg::kCyclesNum).outcome.find("behind the password"), std::string::npos);
+    EXPECT_EQ(r.regs[reg::kCyclesNum - 1], 700);
     EXPECT_NE(r.popupText(1).find("Left alone"), std::string::npos) << "the confirmation says so: " << allPopups();
 }
 
@@ -186,13 +187,13 @@ TEST_F(SetupTransfer, ARefusedRegisterIsReportedOnItsRowAndTheRestAreStillWritte
     backUpFrom(adv, PANEL_3_BACKUP);
     changeTransmitter();
     r.refused = {70};
-    r.forgets = {13};  // echoes, but keeps its old value
+    r.forgets = {27};  // echoes, but keeps its old value
     restoreFrom(adv, PANEL_3_RESTORE);
-    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {13, 812}, {34, 'B'}}));
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {27, 812}, {34, 'B'}}));
     EXPECT_EQ(row(70).state, SetupRow::State::Failed);
     EXPECT_EQ(row(70).outcome, "refused: exception 2 (Illegal data address)");
-    EXPECT_EQ(row(13).state, SetupRow::State::Failed);
-    EXPECT_EQ(row(13).outcome, "echoed, but reads back 700") << "an echo alone is not success";
+    EXPECT_EQ(row(27).state, SetupRow::State::Failed);
+    EXPECT_EQ(row(27).outcome, "echoed, but reads back 700") << "an echo alone is not success";
     EXPECT_EQ(row(44).state, SetupRow::State::Written);
     EXPECT_EQ(row(34).state, SetupRow::State::Written);
     const std::string summary = r.popups.popups.back().text;
@@ -236,7 +237,7 @@ TEST_F(SetupTransfer, ATransmitterThatFallsSilentStopsTheRestoreAndNothingCounts
             answer(port, f);
     };
     restoreFrom(adv, PANEL_3_RESTORE);
-    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {13, 812}})) << "two silent writes, then it stops";
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {27, 812}})) << "two silent writes, then it stops";
     EXPECT_EQ(row(44).state, SetupRow::State::Written);
     EXPECT_EQ(row(70).state, SetupRow::State::Failed);
     EXPECT_NE(row(70).outcome.find("-NO RESPONSE-"), std::string::npos);
@@ -340,16 +341,16 @@ TEST_F(SetupTransfer, BothSetUpWindowsOpenShowTheRestoredValuesWithoutWaitingFor
     backUpFrom(adv, PANEL_3_BACKUP);
     changeTransmitter();
     r.tick();
-    long long medium = 0, dac = 0;
+    long long medium = 0, cycles = 0;
     panels.GetCtrlVal(user, PANEL_4_MEDIUM, medium);
-    panels.GetCtrlVal(adv, PANEL_3_DAC_4MA, dac);
+    panels.GetCtrlVal(adv, PANEL_3_CYCLES_NUM, cycles);
     ASSERT_EQ(medium, 8);
-    ASSERT_EQ(dac, 700);
+    ASSERT_EQ(cycles, 700);
     restoreFrom(adv, PANEL_3_RESTORE);
     panels.GetCtrlVal(user, PANEL_4_MEDIUM, medium);
-    panels.GetCtrlVal(adv, PANEL_3_DAC_4MA, dac);
+    panels.GetCtrlVal(adv, PANEL_3_CYCLES_NUM, cycles);
     EXPECT_EQ(medium, 4);
-    EXPECT_EQ(dac, 812);
+    EXPECT_EQ(cycles, 812);
     std::string ci;
     panels.GetCtrlVal(adv, PANEL_3_CONFIG_INDEX_6, ci);
     EXPECT_EQ(ci, "B");
@@ -375,12 +376,13 @@ TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
     EXPECT_TRUE(writes().empty());
     ASSERT_EQ(windows.comparisons.size(), 1u) << allPopups();
     const SetupComparison& c = windows.comparisons.back();
-    EXPECT_EQ(c.rows.size(), 43u);
+    EXPECT_EQ(c.rows.size(), 47u);
     EXPECT_EQ(c.differing(), 5);
     EXPECT_EQ(row(44).backup, "4 (Liquid)") << "a ring's value is named by its item";
     EXPECT_EQ(row(44).transmitter, "8 (Liquid Pipe)");
     EXPECT_EQ(row(reg::kRl1ThVal).transmitter, "900");
-    EXPECT_EQ(row(reg::kDac4mA).backup, "812") << "an advanced control sharing a ring's id is no ring";
+    EXPECT_EQ(row(reg::kCyclesNum).backup, "812");
+    EXPECT_EQ(row(reg::kDac4mA).backup, "2100") << "an advanced control sharing a ring's id is no ring";
     EXPECT_EQ(row(reg::kMbParity).backup, "0 (No Parity)");
     EXPECT_EQ(row(44).state, SetupRow::State::Differs);
     EXPECT_EQ(row(34).backup, "\"B\"");
@@ -392,6 +394,204 @@ TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
     r.regs[reg::kSensorType - 1] = 0x12;
     press(user, PANEL_4_COMPARE);
     EXPECT_NE(windows.comparisons.back().note.find("cannot be restored"), std::string::npos);
+}
+
+// The plan: what is written, in which order, and what is left alone and why, for backups
+// holding values at the edges of what a control takes and values no control could send.
+TEST_F(SetupTransfer, RestoreWritesOnlyWhatTheRegistersOwnControlWouldSendAndTheLineSettingsLast)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> backedUp;           // the transmitter's values at the backup
+        W written;                                           // the writes, in order
+        std::vector<std::pair<int, const char*>> leftAlone;  // register, words of its reason
+    };
+    const Case cases[] = {
+        {"edges: 0 and 65535, a character of none, the first and last items",
+         {{reg::kRl1ThVal, 0},
+          {reg::kRl2ThVal, 65535},
+          {reg::kMedium, 4},
+          {reg::kRl1ThEnable, 0},
+          {reg::kDistance20mA, 0}},
+         {{12, 0}, {44, 4}, {47, 0}, {70, 0}, {71, 65535}},
+         {}},
+        {"values no item has are listed, not written",
+         {{reg::kMbBaudRate, 2}, {reg::kMbParity, 5}, {reg::kMedium, 9}, {reg::kRl1ThEnable, 2}},
+         {},
+         {{75, "2 is none of its choices (0 9600, 1 19200)"},
+          {74, "5 is none of its choices (0 No Parity, 1 Even Parity, 2 Odd Parity)"},
+          {44, "9 is none of its choices"},
+          {47, "2 is none of its choices"}}},
+        {"line settings after every other register, also those after them in the map",
+         {{reg::kMbParity, 1},
+          {reg::kMbBaudRate, 1},
+          {reg::kRl1PumpLower, 0},
+          {reg::kRl1PumpUpper, 3000},
+          {reg::kMedium, 6},
+          {reg::kBlindDistance, 250}},
+         {{15, 250}, {44, 6}, {72, 3000}, {73, 0}, {75, 1}, {74, 1}},
+         {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        SetUp();
+        app.link.ulBaudRate = 9600;
+        app.link.usParity = 0;
+        const int user = r.openUser();
+        const std::vector<std::uint16_t> start = r.regs;
+        for (auto [reg, v] : k.backedUp)
+            r.regs[reg - 1] = static_cast<std::uint16_t>(v);
+        backUpFrom(user, PANEL_4_BACKUP);
+        // Every one of them differs now.
+        for (auto [reg, v] : k.backedUp)
+            r.regs[reg - 1] = static_cast<std::uint16_t>(v == 1 ? 0 : 1);
+        const std::vector<std::uint16_t> before = r.regs;
+        restoreFrom(user, PANEL_4_RESTORE);
+        EXPECT_EQ(writes(), k.written) << allPopups();
+        for (auto [reg, words] : k.leftAlone) {
+            EXPECT_EQ(row(reg).state, SetupRow::State::NotWritten) << reg;
+            EXPECT_NE(row(reg).outcome.find(words), std::string::npos) << reg << ": " << row(reg).outcome;
+            EXPECT_EQ(r.regs[reg - 1], before[reg - 1]) << reg << " untouched";
+        }
+        for (auto [reg, v] : k.written)
+            EXPECT_EQ(row(reg).state, SetupRow::State::Written) << reg << ": " << row(reg).outcome;
+        r.regs = start;
+    }
+}
+
+TEST_F(SetupTransfer, TheUnitsOwnCalibrationAndAddressAreCopiedOnlyWhenTicked)
+{
+    const int adv = r.openAdvanced();
+    r.regs[reg::kUid - 1] = 1;
+    r.regs[reg::kEpot20C - 1] = 300;
+    backUpFrom(adv, PANEL_3_BACKUP);
+    // Another unit: its own calibration, probe constant and address, and one user value.
+    r.regs[reg::kDac4mA - 1] = 2050;
+    r.regs[reg::kDac20mA - 1] = 9000;
+    r.regs[reg::kEpot20C - 1] = 310;
+    r.regs[reg::kMedium - 1] = 8;
+
+    restoreFrom(adv, PANEL_3_RESTORE);  // nothing ticked
+    EXPECT_EQ(writes(), (W{{44, 4}}));
+    for (int reg : {13, 14, 24}) {
+        EXPECT_EQ(row(reg).state, SetupRow::State::NotWritten) << reg;
+        EXPECT_NE(row(reg).outcome.find("not ticked"), std::string::npos) << row(reg).outcome;
+    }
+    EXPECT_NE(r.popupText(1).find("[ ] register 13 Dac 4mA: 2050 -> 2100 (the current output's calibration)"),
+              std::string::npos)
+        << allPopups();
+    EXPECT_NE(r.popups.lastWarning.find("belong to the transmitter the backup was made from"), std::string::npos);
+
+    // Ticked: the calibration goes, the probe constant stays.
+    r.popups.tickAnswer = {"Dac 4mA", "Dac 20mA"};
+    restoreFrom(adv, PANEL_3_RESTORE);
+    EXPECT_EQ(writes(), (W{{13, 2100}, {14, 0}}));
+    EXPECT_EQ(r.regs[reg::kEpot20C - 1], 310);
+    EXPECT_EQ(row(13).state, SetupRow::State::Written);
+
+    // The address, ticked, goes after the set-up and the program follows it there.
+    r.regs[reg::kUid - 1] = 9;
+    backUpFrom(adv, PANEL_3_BACKUP);
+    r.regs[reg::kUid - 1] = 1;
+    r.regs[reg::kMedium - 1] = 8;
+    r.popups.tickAnswer = {"UID"};
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        if (f[0] == r.regs[reg::kUid - 1])
+            answer(port, f);  // the transmitter answers at its own address only
+    };
+    restoreFrom(adv, PANEL_3_RESTORE);
+    EXPECT_EQ(writes(), (W{{44, 4}, {25, 9}}));
+    EXPECT_EQ(row(reg::kUid).state, SetupRow::State::Written) << row(reg::kUid).outcome;
+    EXPECT_EQ(app.link.slaveAddress, 9);
+    r.com.frames.clear();
+    r.tick();
+    EXPECT_EQ(r.com.frames, (std::vector<Bytes>{expectedPoll(9)}));
+}
+
+// Echoes that come too late land in the next exchange's wait. No row may then show a value from
+// before a write as the transmitter's: each shows the last readback, or says it was not read back.
+TEST_F(SetupTransfer, LateEchoesNeverPassForAnotherRequestsReplyNorLeaveOldValuesInTheComparison)
+{
+    const int adv = r.openAdvanced();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    changeTransmitter();
+    r.regs[reg::kMaxGainTh - 1] = 3;
+    r.regs[reg::kFrozenGain - 1] = 4;
+    int request = 0;
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        const double delay = r.replyDelay;
+        if (++request % 3 == 0)
+            r.replyDelay = 2.3;  // every third reply comes past its wait
+        answer(port, f);
+        r.replyDelay = delay;
+    };
+    restoreFrom(adv, PANEL_3_RESTORE);
+    ASSERT_FALSE(windows.comparisons.empty());
+    int written = 0;
+    for (const SetupRow& x : windows.comparisons.back().rows) {
+        const RegisterEntry* e = nullptr;
+        for (const RegisterEntry* s : SetupEntries())
+            if (s->reg == x.reg)
+                e = s;
+        ASSERT_TRUE(e);
+        std::vector<std::uint16_t> now;
+        for (int i = 0; i < RegisterSpan(*e); ++i)
+            now.push_back(r.regs[e->reg + i - 1]);
+        const std::string held = SetupValueText(*e, now);
+        EXPECT_TRUE(x.transmitter.rfind(held, 0) == 0 || x.transmitter == "(not read back since the write)")
+            << "register " << x.reg << " shows " << x.transmitter << ", the transmitter holds " << held;
+        if (x.state == SetupRow::State::Written) {
+            ++written;
+            EXPECT_EQ(x.transmitter, x.backup) << x.reg;
+        }
+    }
+    EXPECT_NE(r.popups.popups.back().text.find(std::to_string(written) + " of "), std::string::npos)
+        << "the summary counts what the rows show: " << r.popups.popups.back().text;
+}
+
+TEST_F(SetupTransfer, TheSpanAndBlindDistanceAreBackedUpComparedAndRestoredFromUserSetUp)
+{
+    const int user = r.openUser();
+    r.regs[reg::kDistance4mA - 1] = 4800;
+    r.regs[reg::kDistance20mA - 1] = 300;
+    r.regs[reg::kBlindDistance - 1] = 250;
+    backUpFrom(user, PANEL_4_BACKUP);
+    r.regs[reg::kDistance4mA - 1] = 4500;
+    r.regs[reg::kDistance20mA - 1] = 500;
+    press(user, PANEL_4_COMPARE);
+    EXPECT_EQ(row(reg::kDistance4mA).state, SetupRow::State::Differs);
+    EXPECT_EQ(row(reg::kDistance4mA).backup, "4800");
+    EXPECT_EQ(row(reg::kBlindDistance).state, SetupRow::State::Same);
+    restoreFrom(user, PANEL_4_RESTORE);
+    EXPECT_EQ(writes(), (W{{12, 300}, {11, 4800}}));
+    EXPECT_EQ(r.regs[reg::kDistance4mA - 1], 4800);
+    EXPECT_NE(r.popups.popups.back().text.find("2 of 2 registers restored"), std::string::npos) << allPopups();
+}
+
+TEST_F(SetupTransfer, ACleanLineShowsEveryValidReplyInTheStatisticsWhateverAskedForIt)
+{
+    const int adv = r.openAdvanced();
+    r.tick();
+    backUpFrom(adv, PANEL_3_BACKUP);
+    changeTransmitter();
+    restoreFrom(adv, PANEL_3_RESTORE);
+    r.tick();
+    double percent = 0;
+    int polls = 0, valid = 0;
+    panels.GetCtrlVal(app.st.panelMain, PANEL_NUMERIC, percent);
+    panels.GetCtrlVal(app.st.panelMain, PANEL_N_POLLS, polls);
+    panels.GetCtrlVal(app.st.panelMain, PANEL_N_VALID_RESP, valid);
+    EXPECT_EQ(polls, 2 + 1 + 1 + 2 * 4)
+        << "two polls, the backup's read, the restore's read, four writes and readbacks";
+    EXPECT_EQ(valid, polls);
+    EXPECT_DOUBLE_EQ(percent, 100.0);
+
+    r.answering = false;
+    r.tick();
+    panels.GetCtrlVal(app.st.panelMain, PANEL_N_VALID_RESP, valid);
+    EXPECT_EQ(valid, polls) << "a poll without a reply is not valid";
 }
 
 }  // namespace

@@ -60,7 +60,9 @@ public:
     // Shows dimming, text colour and whatever else of the attributes the face carries.
     virtual void showAttributes(QWidget& w, const Control& c, Role role) const = 0;
     // Hands an edit the user has not confirmed to the model, before a button acts on it.
-    virtual void commitPending(QWidget& w, const Control& c, int handle, ControlHost& host) const = 0;
+    // False when the edit is not a value the control takes: the user has been told why, the
+    // widget shows the model's value again, and the button must not act.
+    virtual bool commitPending(QWidget& w, const Control& c, int handle, ControlHost& host) const = 0;
     // The face shows the control's label itself (a button), so the row needs no label.
     virtual bool labelsItself() const { return false; }
     // How the widget sits in the value column: faces of a fixed size keep to the left.
@@ -116,9 +118,9 @@ public:
     }
     void showValue(QWidget& w, const Control& c) const final { show(own(w), c); }
     void showAttributes(QWidget& w, const Control& c, Role role) const final { look(own(w), c, role); }
-    void commitPending(QWidget& w, const Control& c, int handle, ControlHost& host) const final
+    bool commitPending(QWidget& w, const Control& c, int handle, ControlHost& host) const final
     {
-        flush(own(w), c, handle, host);
+        return flush(own(w), c, handle, host);
     }
 
 protected:
@@ -130,7 +132,7 @@ protected:
         w.setEnabled(!c.dimmed);
         ApplyTextColour(w, c.textColor);
     }
-    virtual void flush(W&, const Control&, int /*handle*/, ControlHost&) const {}
+    virtual bool flush(W&, const Control&, int /*handle*/, ControlHost&) const { return true; }
 
 private:
     static W& own(QWidget& w)

@@ -1,5 +1,6 @@
 // The kinds the user types into: numbers and strings, both plain line edits.
 #include <QLineEdit>
+#include <QPalette>
 
 #include <climits>
 #include <cmath>
@@ -91,11 +92,27 @@ class NumberEntry final : public WidgetAdapter<QLineEdit> {
             if (!box->hasFocus())
                 left(host, handle, id);
         });
+        // Typing again takes back the mark of an entry that was not taken.
+        QObject::connect(&le, &QLineEdit::textEdited, &le, [&host, handle, id] { unmark(host, handle, id); });
     }
 
     void show(QLineEdit& le, const Control& c) const override { showUnlessTyping(le, formatNumber(c)); }
 
-    void flush(QLineEdit&, const Control& c, int handle, ControlHost& host) const override { left(host, handle, c.id); }
+    // A button acts on what the box shows, exactly as Enter in the box would: a value it takes
+    // is handed over first; anything else is refused, so the button does not act on an older value.
+    bool flush(QLineEdit& le, const Control& c, int handle, ControlHost& host) const override
+    {
+        if (!le.isModified())
+            return true;
+        QString why;
+        const std::optional<Value> v = ParseNumberEntry(c, le.text(), &why);
+        if (!v) {
+            refuse(host, handle, c.id, why);
+            return false;
+        }
+        take(host, handle, c.id, *v);
+        return true;
+    }
 
     // Enter takes the text exactly as typed or refuses it with a message.
     static void entered(ControlHost& host, int handle, int ctrl)
@@ -106,30 +123,74 @@ class NumberEntry final : public WidgetAdapter<QLineEdit> {
             return;
         QString why;
         const std::optional<Value> v = ParseNumberEntry(*c, le->text(), &why);
-        le->setModified(false);
         if (!v) {
-            // Nothing is taken and nothing is written; the box goes back to the model's value.
-            host.showModelValue(handle, ctrl);
-            host.refuseEntry(why);
+            refuse(host, handle, ctrl, why);
             return;
         }
+        unmark(host, handle, ctrl);
+        le->setModified(false);
         host.userEnter(handle, ctrl, *v);
     }
 
-    // Leaving the box takes a valid entry and puts the model's value back over any other.
+    // Leaving the box takes a valid entry. Anything else stays in the box as typed, marked as
+    // not taken: the focus leaves on its way to a button (a click, Tab then Space), and that
+    // button must still see the entry to refuse it, not the value from before.
     static void left(ControlHost& host, int handle, int ctrl)
     {
         auto* le = qobject_cast<QLineEdit*>(host.controlWidget(handle, ctrl));
         const Control* c = host.control(handle, ctrl);
         if (!le || !c || !le->isModified())
             return;
+        QString why;
+        if (const std::optional<Value> v = ParseNumberEntry(*c, le->text(), &why)) {
+            take(host, handle, ctrl, *v);
+            return;
+        }
+        le->setToolTip(QStringLiteral("Not taken: ") + why);
+        QPalette pal = le->palette();
+        for (auto group : {QPalette::Active, QPalette::Inactive})
+            pal.setColor(group, QPalette::Text, QColor(style::kRefusedText));
+        le->setPalette(pal);
+        le->setProperty(kRefusedProp, true);
+    }
+
+    static void take(ControlHost& host, int handle, int ctrl, const Value& v)
+    {
+        unmark(host, handle, ctrl);
+        auto* le = qobject_cast<QLineEdit*>(host.controlWidget(handle, ctrl));
+        const Control* c = host.control(handle, ctrl);
+        if (!le || !c)
+            return;
         le->setModified(false);
-        const std::optional<Value> v = ParseNumberEntry(*c, le->text());
-        if (v && *v != c->value)
-            host.userValue(handle, ctrl, *v);
+        if (v != c->value)
+            host.userValue(handle, ctrl, v);
         else
             host.showModelValue(handle, ctrl);
     }
+
+    // Nothing is taken and nothing is written; the box goes back to the model's value and the
+    // user is told why.
+    static void refuse(ControlHost& host, int handle, int ctrl, const QString& why)
+    {
+        unmark(host, handle, ctrl);
+        if (auto* le = qobject_cast<QLineEdit*>(host.controlWidget(handle, ctrl)))
+            le->setModified(false);
+        host.showModelValue(handle, ctrl);
+        host.refuseEntry(why);
+    }
+
+    static void unmark(ControlHost& host, int handle, int ctrl)
+    {
+        auto* le = qobject_cast<QLineEdit*>(host.controlWidget(handle, ctrl));
+        const Control* c = host.control(handle, ctrl);
+        if (!le || !c || !le->property(kRefusedProp).toBool())
+            return;
+        le->setProperty(kRefusedProp, false);
+        le->setToolTip(QString());
+        ApplyTextColour(*le, c->textColor);
+    }
+
+    static constexpr const char* kRefusedProp = "vekRefusedEntry";
 };
 
 class TextEntry final : public WidgetAdapter<QLineEdit> {
@@ -181,11 +242,12 @@ class TextEntry final : public WidgetAdapter<QLineEdit> {
         le.setEchoMode(c.passwordMask ? QLineEdit::Password : QLineEdit::Normal);
     }
 
-    void flush(QLineEdit& le, const Control& c, int handle, ControlHost& host) const override
+    bool flush(QLineEdit& le, const Control& c, int handle, ControlHost& host) const override
     {
         const Value typed = le.text().toStdString();
         if (typed != c.value)
             host.userValue(handle, c.id, typed);
+        return true;
     }
 };
 

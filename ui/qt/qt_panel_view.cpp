@@ -323,8 +323,15 @@ void QtPanelView::userEvent(int handle, int ctrl, int event)
     const Control* c = model_.control(handle, ctrl);
     if (!c || !find(handle))
         return;
-    if (event == EVENT_COMMIT && c->kind == Kind::Button)
-        commitPendingEdits(handle);
+    // A button acts on what its window's boxes show. One holding an entry it does not take
+    // refuses the press (with the reason), as Enter in that box would. The quit button closes
+    // the window and leaves unconfirmed edits behind.
+    const WindowView* wv = find(handle);
+    const bool quits = wv && ctrl == wv->plan.quitCtrl;
+    if (event == EVENT_COMMIT && c->kind == Kind::Button && !quits && !commitPendingEdits(handle)) {
+        emit userActionHandled();
+        return;
+    }
     model_.PostEvent(handle, ctrl, event);
     emit userActionHandled();
 }
@@ -354,13 +361,14 @@ void QtPanelView::refuseEntry(const QString& why)
         presenter_->MessagePopup("Warning", why.toStdString());
 }
 
-void QtPanelView::commitPendingEdits(int handle)
+bool QtPanelView::commitPendingEdits(int handle)
 {
     // A button pressed without the focus leaving a half-typed entry (a keyboard shortcut, an
     // accessibility tool) must still see what is typed there, as a focus change would give it.
     WindowView* wv = find(handle);
     if (!wv)
-        return;
+        return true;
+    bool taken = true;
     std::vector<int> ids;
     for (const auto& [id, cv] : wv->ctrls)
         ids.push_back(id);
@@ -369,8 +377,9 @@ void QtPanelView::commitPendingEdits(int handle)
         const Control* c = model_.control(handle, id);
         if (!cv || !cv->widget || !c || c->indicator || c->dimmed)
             continue;
-        cv->adapter->commitPending(*cv->widget, *c, handle, *this);
+        taken = cv->adapter->commitPending(*cv->widget, *c, handle, *this) && taken;
     }
+    return taken;
 }
 
 bool QtPanelView::eventFilter(QObject* watched, QEvent* event)

@@ -87,7 +87,8 @@ private:
     void userEnter(int handle, int ctrl, const Value& typed) override;
     void showModelValue(int handle, int ctrl) override { syncValue(handle, ctrl); }
     void refuseEntry(const QString& why) override;
-    void commitPendingEdits(int handle);
+    // Hands every box's unconfirmed edit to the model; false when one was refused.
+    bool commitPendingEdits(int handle);
 
     PanelModel& model_;
     Presenter* presenter_ = nullptr;

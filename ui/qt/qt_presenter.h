@@ -14,6 +14,8 @@ public:
     // and deletes itself when dismissed.
     void NoticePopup(const std::string& title, const std::string& text) override;
     bool ConfirmPopup(const std::string& title, const std::string& text) override;
+    bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
+                            const std::string& warning, std::vector<bool>& ticked) override;
     // Qt's save dialog (the desktop's own where the platform offers one); it asks before
     // an existing file is chosen only to be written at its end, so no overwrite question.
     std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string& filter) override;

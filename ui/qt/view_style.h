@@ -55,6 +55,8 @@ inline constexpr int kGaugeMinHeightLines = 7;
 // --- colours ---
 inline constexpr QRgb kFaultLamp = qRgb(0xe0, 0x30, 0x20);  // lamps that report a fault
 inline constexpr QRgb kStateLamp = qRgb(0x30, 0xc0, 0x40);  // relay states
+// An entry left with text its box does not take, until it is refused, corrected or taken back.
+inline constexpr QRgb kRefusedText = qRgb(0xc0, 0x20, 0x10);
 inline constexpr QRgb kGaugeLevel = qRgb(0x2a, 0x7a, 0xc0);
 // The program's light text colours are meant for a dark display field: text lighter than
 // kLightText (grey level) is put on kDarkGround.
