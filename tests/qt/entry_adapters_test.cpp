@@ -323,3 +323,37 @@ TEST_F(ViewTest, ABadEntryLeftInAWindowRefusesItsButtonsButNotItsQuitButton)
     EXPECT_EQ(callsOf("Get_Buttons"), (Calls{{"Get_Buttons", h, PANEL_EXIT, EVENT_COMMIT}}));
     EXPECT_TRUE(popups.popups.empty());
 }
+
+TEST_F(ViewTest, TheTextBoxesOfThePasswordAndTheLoggerReachTheirButtonAsTypedHoweverItIsPressed)
+{
+    struct Case {
+        int panel, box;
+        const char *boxName, *buttonName, *callback;
+    };
+    const Case cases[] = {
+        {PASSWORD, PASSWORD_STRING, "STRING", "ENTER", "Set_Value"},
+        {DATA_LOG, DATA_LOG_FILE_NAME, "FILE_NAME", "OPEN_CREATE_FILE", "Open_Write_File"},
+    };
+    for (Press how : {Press::Mouse, Press::TabSpace, Press::Accessibility})
+        for (const Case& k : cases) {
+            SCOPED_TRACE(std::string(pressName(how)) + " on " + k.buttonName);
+            const int h = open(k.panel);
+            QApplication::setActiveWindow(view.window(h));
+            std::vector<std::string> seen;
+            hooks[k.callback] = [&](int panel, int, int event) {
+                std::string v;
+                model.GetCtrlVal(panel, k.box, v);
+                if (event == EVENT_COMMIT)
+                    seen.push_back(v);
+            };
+            auto* box = widget<QLineEdit>(h, k.boxName);
+            box->setFocus();
+            typeText(box, QStringLiteral("tank 7.txt"));
+            pressButton(how, box, widget(h, k.buttonName));
+            EXPECT_EQ(seen, std::vector<std::string>{"tank 7.txt"}) << "one press, with the text as typed";
+            EXPECT_TRUE(popups.popups.empty());
+            hooks.erase(k.callback);
+            model.DiscardPanel(h);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+}
