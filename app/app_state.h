@@ -9,6 +9,7 @@
 #include <string>
 
 #include "mb_link_state.h"
+#include "measurements.h"
 #include "scan.h"
 #include "services.h"
 #include "tool_windows.h"
@@ -20,25 +21,6 @@ namespace vek {
 inline constexpr const char* kResourceFile = "Panel_def.uir";
 inline constexpr const char* kSettingsFile = "RS_Settings";
 inline constexpr const char* kLogoFile = "LogoVerde.bmp";
-
-struct Measurements {
-    int distanceMm = 0;      // register 1
-    int levelMm = 0;         // register 2
-    float levelPercent = 0;  // registers 3-4
-    float temperature = 0;   // registers 5-6
-    float outputMa = 0;      // registers 7-8
-    float frequency = 0;     // registers 9-10
-    int distance4mA = 0;     // register 11
-    int distance20mA = 0;    // register 12
-    int blindDistance = 0;   // register 15
-    int deviceUid = 1;       // register 25
-    int measureStatus = 0;   // register 54
-    int relay1State = 0;     // register 60
-    int relay2State = 0;     // register 61
-    std::string relay1Text;  // "ON" when relay1State is 1, else "OFF"
-    std::string relay2Text;
-    int sensorType = 0;  // register 68
-};
 
 struct AppState {
     // Panel handles.
@@ -64,10 +46,8 @@ struct AppState {
     // Poll statistics.
     int validResponseCount = 0;
     double successPercent = 0.0;
-    std::array<int, 5> probeFlags{};   // TEMP, NO_ECHO, GAIN, DIST, ECHO BLIND DIST
-    std::array<int, 4> probeStatus{};  // registers 55 to 58
-    bool valuesStale = false;          // the main window's measurements are greyed
-    std::string lastValidTime;         // TimeStr of the latest valid reply, "" before any
+    bool valuesStale = false;   // the main window's measurements are greyed
+    std::string lastValidTime;  // TimeStr of the latest valid reply, "" before any
     // The wall clock in seconds with the monotonic clock's fraction (see WallNow): set once,
     // so the traffic and trend times never step back within a session.
     double wallOffset = 0;
@@ -101,6 +81,9 @@ struct App {
     Services& io;
     LinkState link;
     AppState st;
+    // The registers of the latest valid read of all 78 (a poll, or a set-up tool's read): what
+    // the windows show, the backups hold and the restore compares.
+    RegisterImage image{};
     // Every frame on the line and every valid poll's measurements of this session, kept
     // whether or not their windows are open, so a window opened late shows what came before.
     TrafficRecorder traffic;

@@ -1,9 +1,10 @@
-// Decoding the register image of the last poll reply into the windows.
+// Decoding the register image of the latest valid read, and showing it in the windows.
 //
 // Reply layout: byte 0 slave, 1 function, 2 byte count, then registers 1 to 78 two bytes
 // each, high byte first (register n at offsets 2n+1 and 2n+2), then the CRC. A float
 // spans registers n and n+1 with the LOW 16 bits in register n.
 #include <cstring>
+#include <utility>
 
 #include "panel_ids.h"
 #include "register_map.h"
@@ -11,16 +12,13 @@
 
 namespace vek {
 
-int MB_memory(const App& app, int n)
-{
-    const std::uint8_t* rx = app.link.ucRxBuffer;
-    return rx[2 * n + 1] * 256 + rx[2 * n + 2];
-}
+int MB_memory(const App& app, int n) { return n >= 1 && n <= reg::kPolled ? app.image[n - 1] : 0; }
 
-float RegisterFloat(const App& app, int n)
+float RegisterFloat(const App& app, int n) { return n >= 1 && n < reg::kPolled ? ImageFloat(app.image, n) : 0.0f; }
+
+float ImageFloat(const RegisterImage& image, int n)
 {
-    const std::uint32_t bits =
-        static_cast<std::uint32_t>(MB_memory(app, n + 1)) << 16 | static_cast<std::uint32_t>(MB_memory(app, n));
+    const std::uint32_t bits = static_cast<std::uint32_t>(image[n]) << 16 | static_cast<std::uint32_t>(image[n - 1]);
     float f;
     std::memcpy(&f, &bits, sizeof f);
     return f;
@@ -71,26 +69,51 @@ const char* SensorText(int modelCode)
     }
 }
 
-void Read_Variables(App& app)
+Measurements DecodeMeasurements(const RegisterImage& r)
 {
-    Measurements& m = app.st.m;
-    m.distanceMm = MB_memory(app, reg::kDistanceMm);
-    m.levelMm = MB_memory(app, reg::kLevelMm);
-    m.levelPercent = RegisterFloat(app, reg::kLevelPercent);
-    m.measureStatus = MB_memory(app, reg::kMeasureStatus);
-    m.blindDistance = MB_memory(app, reg::kBlindDistance);
-    m.distance4mA = MB_memory(app, reg::kDistance4mA);
-    m.distance20mA = MB_memory(app, reg::kDistance20mA);
-    m.deviceUid = MB_memory(app, reg::kUid);
-    m.relay1State = MB_memory(app, reg::kRelay1State);
-    m.relay2State = MB_memory(app, reg::kRelay2State);
-    m.temperature = RegisterFloat(app, reg::kTemperature);
-    m.outputMa = RegisterFloat(app, reg::kOutputMa);
-    m.frequency = RegisterFloat(app, reg::kFrequency);
-    m.sensorType = MB_memory(app, reg::kSensorType);
+    auto word = [&r](int n) { return static_cast<int>(r[n - 1]); };
+    Measurements m;
+    m.distanceMm = word(reg::kDistanceMm);
+    m.levelMm = word(reg::kLevelMm);
+    m.levelPercent = ImageFloat(r, reg::kLevelPercent);
+    m.measureStatus = word(reg::kMeasureStatus);
+    m.blindDistance = word(reg::kBlindDistance);
+    m.distance4mA = word(reg::kDistance4mA);
+    m.distance20mA = word(reg::kDistance20mA);
+    m.deviceUid = word(reg::kUid);
+    m.relay1State = word(reg::kRelay1State);
+    m.relay2State = word(reg::kRelay2State);
+    m.temperature = ImageFloat(r, reg::kTemperature);
+    m.outputMa = ImageFloat(r, reg::kOutputMa);
+    m.frequency = ImageFloat(r, reg::kFrequency);
+    m.sensorType = word(reg::kSensorType);
     m.relay1Text = m.relay1State == 1 ? "ON" : "OFF";
     m.relay2Text = m.relay2State == 1 ? "ON" : "OFF";
+    m.relaysAbsent = (word(reg::kRl2ThVal) & 0xFF) == 255;
 
+    // A warning is raised by exactly 1; any other value is none.
+    m.warnTemperature = word(reg::kProbeWarnings) == 1;
+    m.warnNoEcho = word(reg::kProbeWarnings + 1) == 1;
+    m.warnGain = word(reg::kProbeWarnings + 2) == 1;
+    m.warnDistance = word(reg::kProbeWarnings + 3) == 1;
+    if (m.warnNoEcho && m.warnDistance) {
+        m.warnEchoInBlindDistance = true;
+        m.warnNoEcho = m.warnDistance = false;
+    }
+    const std::pair<bool, const char*> parts[] = {{m.warnTemperature, "-TEMP-"},
+                                                  {m.warnNoEcho, "-NO_ECHO-"},
+                                                  {m.warnGain, "-GAIN-"},
+                                                  {m.warnDistance, "-DIST-"},
+                                                  {m.warnEchoInBlindDistance, "-ECHO BLIND DIST-"}};
+    for (const auto& [raised, text] : parts)
+        if (raised)
+            m.warningText += text;
+    return m;
+}
+
+void Read_Variables(App& app)
+{
+    const Measurements& m = app.st.m = DecodeMeasurements(app.image);
     auto& ui = app.io.panels;
     const int p = app.st.panelMain;
     ui.SetCtrlVal(p, PANEL_SENSOR, SensorText(m.sensorType));
@@ -110,38 +133,17 @@ void Read_Variables(App& app)
     ui.SetCtrlVal(p, PANEL_RL2_LED, m.relay2State);
     ui.SetCtrlVal(p, PANEL_SLAVE_ADDRESS, app.link.slaveAddress);
 
-    // A transmitter without relays marks the low byte of register 71 with 255. The lamps
-    // follow the latest reply both ways, so another transmitter with relays shows them again.
-    const int absent = (MB_memory(app, reg::kRl2ThVal) & 0xFF) == 255 ? 1 : 0;
+    // The relay lamps follow the latest reply both ways, so another transmitter with relays
+    // shows them again.
     for (int ctrl : {PANEL_TEXTMSG_4, PANEL_RL1_LED, PANEL_RL2_LED})
-        ui.SetCtrlAttribute(p, ctrl, ATTR_DIMMED, absent);
+        ui.SetCtrlAttribute(p, ctrl, ATTR_DIMMED, m.relaysAbsent ? 1 : 0);
 }
 
 void Read_ProbeErrors(App& app)
 {
-    AppState& st = app.st;
-    for (int i = 0; i < 4; ++i)
-        st.probeStatus[i] = MB_memory(app, reg::kProbeWarnings + i);
-    enum { TEMP, NO_ECHO, GAIN, DIST, ECHO_BLIND };
-    for (int i = 0; i < 4; ++i)
-        if (st.probeStatus[i] == 1)
-            st.probeFlags[i] = 1;
-    // No echo together with a distance warning means the echo sits in the blind distance.
-    if (st.probeStatus[1] == 1 && st.probeStatus[3] == 1) {
-        st.probeFlags[ECHO_BLIND] = 1;
-        st.probeFlags[NO_ECHO] = 0;
-        st.probeFlags[DIST] = 0;
-    }
-    static const char* const fragments[5] = {"-TEMP-", "-NO_ECHO-", "-GAIN-", "-DIST-", "-ECHO BLIND DIST-"};
-    std::string text;
-    for (int i = 0; i < 5; ++i) {
-        if (st.probeFlags[i]) {
-            text += fragments[i];
-            st.probeFlags[i] = 0;
-        }
-    }
-    app.io.panels.SetCtrlVal(st.panelMain, PANEL_ERROR_MSG_LED, text.find('-') != std::string::npos ? 1 : 0);
-    app.io.panels.SetCtrlVal(st.panelMain, PANEL_ERROR_MSG, text);
+    const Measurements& m = app.st.m;
+    app.io.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_MSG_LED, m.warningText.empty() ? 0 : 1);
+    app.io.panels.SetCtrlVal(app.st.panelMain, PANEL_ERROR_MSG, m.warningText);
 }
 
 namespace {

@@ -1,5 +1,7 @@
 // The one way the application talks to the transmitter: open the port, run the link's
 // exchange, and show what it came to on the main window (message and lamp).
+#include <algorithm>
+
 #include "mb_rtu_master.h"
 #include "panel_ids.h"
 #include "traffic_record.h"
@@ -36,6 +38,9 @@ ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string&
     // Only an exchange that sent a request has frames to show.
     if (l.pollCount != sentBefore)
         RecordExchange(app, startedAt, outcome, !openError.empty());
+    // A valid read of the 78 registers is the image the windows, backups and restores use.
+    if (const auto regs = ReplyRegisters(l, outcome); regs.size() == app.image.size() && l.usStartAddress == 0)
+        std::copy(regs.begin(), regs.end(), app.image.begin());
     // Every outcome but a valid reply lights the lamp, whatever its text says.
     ShowLinkState(app, !outcome.valid(), l.commErrorText);
     // The statistics say how healthy the line is: a write's good echo and a set-up tool's good

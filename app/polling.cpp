@@ -32,8 +32,8 @@ void showStale(App& app, bool stale)
 void afterValidReply(App& app)
 {
     AppState& st = app.st;
-    Read_ProbeErrors(app);
     Read_Variables(app);
+    Read_ProbeErrors(app);
     if (st.userPanelOpen)
         Read_Variables_2(app);
     if (st.advancedPanelOpen)

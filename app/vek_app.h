@@ -61,13 +61,13 @@ int Show_Trend(App& app, int panel, int control, int event);
 // --- polling cycle and decoders ---
 int MB_COM(App& app, int panel, int control, int event);
 int Modbus_Communication(App& app);
+// Register n (counted from 1) of the latest valid read of all 78.
 int MB_memory(const App& app, int n);
-// The single-precision value of registers n (low 16 bits) and n + 1 (high 16 bits).
+// The single-precision value of registers n (low 16 bits) and n + 1 (high 16 bits) there.
 float RegisterFloat(const App& app, int n);
-// The configuration-index text of a register: low byte, then high byte, up to the first 0.
-std::string ConfigIndexText(int registerValue);
-const char* SensorText(int modelCode);
+// Decodes the latest image into the measurements and shows them on the main window.
 void Read_Variables(App& app);
+// Shows the measurements' probe warnings on the main window.
 void Read_ProbeErrors(App& app);
 void Read_Variables_2(App& app);
 void Read_Variables_3(App& app);

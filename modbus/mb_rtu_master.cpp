@@ -231,6 +231,17 @@ ExchangeOutcome ReceiveDataMaster(LinkState& s, MasterIo& io, int port)
     return settle(s, checkReply(s));
 }
 
+std::vector<std::uint16_t> ReplyRegisters(const LinkState& s, const ExchangeOutcome& outcome)
+{
+    std::vector<std::uint16_t> regs;
+    if (!outcome.valid() || (s.ucFuncCod != 3 && s.ucFuncCod != 4))
+        return regs;
+    const std::uint32_t n = std::min<std::uint32_t>(s.usNumCoilsRegs, (kFrameBufferSize - 5) / 2);
+    for (std::uint32_t i = 0; i < n; ++i)
+        regs.push_back(static_cast<std::uint16_t>(s.ucRxBuffer[3 + 2 * i] << 8 | s.ucRxBuffer[4 + 2 * i]));
+    return regs;
+}
+
 ExchangeOutcome Exchange(LinkState& s, MasterIo& io, int port, double replyWait)
 {
     ModBusMasterQuery(s);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mb_io.h"
 #include "mb_link_state.h"
@@ -34,6 +35,10 @@ ExchangeOutcome ReceiveDataMaster(LinkState& s, MasterIo& io, int port);
 // The whole exchange of the request the link's fields describe: build, send, wait
 // `replyWait` seconds, receive. The one way the program talks to the slave.
 ExchangeOutcome Exchange(LinkState& s, MasterIo& io, int port, double replyWait);
+
+// The registers a valid read reply carried (function 3 or 4), high byte first on the wire;
+// empty after any other exchange or outcome.
+std::vector<std::uint16_t> ReplyRegisters(const LinkState& s, const ExchangeOutcome& outcome);
 
 // The four reply checks; every one runs, so the message can name every failure.
 int CheckSlaveResponse(LinkState& s);

@@ -2,6 +2,8 @@
 // transmitter on the in-memory line and the virtual clock.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <cmath>
 #include <fstream>
 
@@ -250,7 +252,6 @@ TEST_F(Monitor, ProbeWarningsFormOneTextWithTheCombinedRule)
         rig.tick();
         EXPECT_EQ(mainText(PANEL_ERROR_MSG), r.text);
         EXPECT_EQ(mainInt(PANEL_ERROR_MSG_LED), std::string(r.text).empty() ? 0 : 1) << r.text;
-        EXPECT_EQ(app.st.probeFlags, (std::array<int, 5>{})) << "no flag survives a call";
     }
 }
 
@@ -367,4 +368,50 @@ TEST_F(Monitor, AdvancedSetUpShowsFloatsAndConfigurationIndexTexts)
     panels.GetCtrlVal(adv, PANEL_3_FREQUENCY, freq);
     EXPECT_EQ(freq, 40000);
     EXPECT_EQ(ConfigIndexText(0x00E9), "\xC3\xA9") << "bytes above 127 are shown as their Latin-1 letters";
+}
+
+// The decoder alone: registers in, measurements out, no window. Every register holds a value
+// of its own, so a register taken for its neighbour, or a float's words swapped, shows.
+TEST(DecodeMeasurements, EachValueComesFromItsOwnRegistersLowWordFirst)
+{
+    RegisterImage image{};
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint16_t>(0x100 + i);
+    auto putFloat = [&image](int n, float f) {
+        std::uint32_t bits = 0;
+        std::memcpy(&bits, &f, sizeof bits);
+        image[n - 1] = static_cast<std::uint16_t>(bits);
+        image[n] = static_cast<std::uint16_t>(bits >> 16);
+    };
+    putFloat(reg::kLevelPercent, 42.5f);
+    putFloat(reg::kTemperature, -3.25f);
+    putFloat(reg::kOutputMa, 12.8f);
+    putFloat(reg::kFrequency, 40012.0f);
+    image[reg::kRelay1State - 1] = 1;
+    image[reg::kRelay2State - 1] = 2;
+    image[reg::kRl2ThVal - 1] = 0x12FF;
+    const Measurements m = DecodeMeasurements(image);
+    EXPECT_EQ(m.distanceMm, 0x100);
+    EXPECT_EQ(m.levelMm, 0x101);
+    EXPECT_FLOAT_EQ(m.levelPercent, 42.5f);
+    EXPECT_FLOAT_EQ(m.temperature, -3.25f);
+    EXPECT_FLOAT_EQ(m.outputMa, 12.8f);
+    EXPECT_FLOAT_EQ(m.frequency, 40012.0f);
+    EXPECT_EQ(m.distance4mA, 0x100 + 10);
+    EXPECT_EQ(m.distance20mA, 0x100 + 11);
+    EXPECT_EQ(m.blindDistance, 0x100 + 14);
+    EXPECT_EQ(m.deviceUid, 0x100 + 24);
+    EXPECT_EQ(m.measureStatus, 0x100 + 53);
+    EXPECT_EQ(m.sensorType, 0x100 + 67);
+    EXPECT_EQ(m.relay1Text, "ON");
+    EXPECT_EQ(m.relay2Text, "OFF") << "only 1 is on";
+    EXPECT_TRUE(m.relaysAbsent) << "255 in register 71's low byte";
+    EXPECT_EQ(m.warningText, "") << "warning registers holding other values than 1 raise nothing";
+
+    image[reg::kProbeWarnings + 1 - 1] = 1;  // register 56: no echo
+    image[reg::kProbeWarnings + 2 - 1] = 1;  // register 57: gain
+    image[reg::kProbeWarnings + 3 - 1] = 1;  // register 58: distance
+    const Measurements w = DecodeMeasurements(image);
+    EXPECT_EQ(w.warningText, "-GAIN--ECHO BLIND DIST-");
+    EXPECT_TRUE(w.warnEchoInBlindDistance && !w.warnNoEcho && !w.warnDistance);
 }
