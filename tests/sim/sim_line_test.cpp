@@ -482,4 +482,13 @@ TEST(SimProgram, BadOptionsAndBadImagesExitWithTwoAndSayWhy)
     SimProcess help;
     EXPECT_EQ(help.runToEnd({"--help"}), 0);
     EXPECT_NE(help.stdoutText().find("--hangup-after"), std::string::npos);
+    EXPECT_NE(help.stdoutText().find("--version"), std::string::npos);
+}
+
+TEST(SimProgram, VersionPrintsTheProjectVersionAndExits)
+{
+    SimProcess sim;
+    EXPECT_EQ(sim.runToEnd({"--version"}), 0);
+    EXPECT_EQ(sim.stdoutText(), "vek-transmitter-sim " VEK_PROJECT_VERSION "\n") << "no device is offered";
+    EXPECT_EQ(sim.stderrText(), "");
 }
