@@ -131,10 +131,10 @@ TEST(SimOptions, HelpListsEveryOption)
 {
     const std::string u = usage("vek-transmitter-sim");
     for (const char* opt :
-         {"--device",       "--link",          "--baud",      "--parity",       "--slave",           "--check-baud",
-          "--no-pacing",    "--turnaround-ms", "--image",     "--model",        "--static",          "--seed",
-          "--warnings",     "--drop",          "--delay-ms",  "--corrupt-crc",  "--wrong-slave",     "--short",
-          "--long",         "--noise",         "--exception", "--hangup-after", "--return-after-ms", "--log",
+         {"--device",       "--link",          "--baud",         "--parity",       "--slave",           "--check-baud",
+          "--no-pacing",    "--turnaround-ms", "--image",        "--model",        "--static",          "--seed",
+          "--warnings",     "--drop",          "--delay-ms",     "--corrupt-crc",  "--wrong-slave",     "--short",
+          "--long",         "--noise",         "--exception",    "--hangup-after", "--return-after-ms", "--log",
           "--refuse-write", "--help",          "--second-slave", "--version"}) {
         EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
     }
