@@ -223,7 +223,7 @@ TEST_P(SimFraming, AShortPauseJoinsALongSilenceSplits)
     EXPECT_TRUE(validPoll(master.transact(req, 161)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Baud, SimFraming, ::testing::Values(9600u, 19200u));
+INSTANTIATE_TEST_SUITE_P(Baud, SimFraming, ::testing::Values(9600u, 19200u), ::testing::PrintToStringParamName());
 
 TEST_F(SimOnPty, RepliesArePacedAtTheLineRate)
 {
@@ -269,6 +269,15 @@ struct FaultCase {
     std::function<void(const Bytes& clean, const Bytes& got)> check;
     int waitMs = 600;  // for the first byte; a reply normally starts within a few ms
 };
+
+// A failure names the case and its options ("CorruptCrc: --corrupt-crc 1"), not the bytes of
+// the struct.
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name << ":";
+    for (const std::string& a : c.args)
+        *os << " " << a;
+}
 
 class SimFaults : public SimOnPty, public ::testing::WithParamInterface<FaultCase> {};
 
