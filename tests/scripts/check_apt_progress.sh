@@ -4,12 +4,7 @@
 # fifth is said as soon as apt reaches it, not when apt has finished.
 set -euo pipefail
 root="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
+. "$(dirname "$0")/common.sh"
 feed() {
     echo "dlstatus:1:25.0000:Retrieving file 1 of 4"
     sleep 0.8
@@ -22,17 +17,13 @@ feed() {
     sleep 0.8
 }
 start=${EPOCHREALTIME//[!0-9]/}
-feed | (. "$root/scripts/deps.sh" && vek_apt_progress) 2>&1 >/dev/null |
-    while IFS= read -r line; do
-        now=${EPOCHREALTIME//[!0-9]/}
-        printf '%d %s\n' $(((now - start) / 1000)) "${line#*: }"
-    done >"$work/said"
+feed | (. "$root/scripts/deps.sh" && vek_apt_progress) 2>&1 >/dev/null | stamped "$start" >"$work/said"
 cat "$work/said"
 expected='downloaded 20%
 downloaded 100%
 installed 40%
 installed 80%'
-[ "$(cut -d' ' -f2- "$work/said")" = "$expected" ] || fail "said other lines than: $expected"
+[ "$(sed 's/^[0-9]* [^:]*: //' "$work/said")" = "$expected" ] || fail "said other lines than: $expected"
 # Each is said within 500 ms of apt's line: 0, 800, 800 and 1600 ms after the start.
 at=(0 800 800 1600)
 i=0

@@ -5,12 +5,7 @@
 # build's output replaces it and its end is shown; the last line counts the warnings.
 set -euo pipefail
 root="$1"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
+. "$(dirname "$0")/common.sh"
 mkdir "$work/src"
 cat >"$work/src/CMakeLists.txt" <<'CMAKE'
 cmake_minimum_required(VERSION 3.25)

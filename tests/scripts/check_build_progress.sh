@@ -7,8 +7,7 @@
 set -euo pipefail
 root="$1"
 every=500
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh"
 
 feed() {
     sleep 0.7                            # nothing finished yet: one tick passes
@@ -24,18 +23,10 @@ feed() {
 
 # Each line the reporter says, with the milliseconds since the start.
 start=${EPOCHREALTIME//[!0-9]/}
-feed | (. "$root/scripts/trees.sh" && vek_build_progress "$every") 2>&1 >/dev/null |
-    while IFS= read -r line; do
-        now=${EPOCHREALTIME//[!0-9]/}
-        printf '%d %s\n' $(((now - start) / 1000)) "$line"
-    done >"$work/said"
+feed | (. "$root/scripts/trees.sh" && vek_build_progress "$every") 2>&1 >/dev/null | stamped "$start" >"$work/said"
 end=$(((${EPOCHREALTIME//[!0-9]/} - start) / 1000))
 cat "$work/said"
 
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
 sed 's/^[0-9]* //' "$work/said" >"$work/text"
 while IFS= read -r line; do
     [[ $line =~ ^[^:]+:\ (built\ [0-9]+%\ \([0-9]+\ of\ 10\ steps\)|still\ building\ \(([0-9]+\ of\ 10\ steps\ done|no\ step\ finished\ yet)\))$ ]] ||
