@@ -87,7 +87,7 @@ vek_build() {
 # is done. Plain bash, because awk may wait to fill its input buffer before it looks at
 # the first line.
 vek_build_progress() {
-    local me=${0##*/} line part="" timeout
+    local me=${0##*/} line pending="" timeout
     local -i every=$((${1:-10000} * 1000)) done=0 total=0 percent said_percent=-1 now wait
     local -i said=${EPOCHREALTIME//[!0-9]/}  # microseconds
     while :; do
@@ -96,14 +96,14 @@ vek_build_progress() {
         ((wait < 1000)) && wait=1000
         printf -v timeout '%d.%06d' $((wait / 1000000)) $((wait % 1000000))
         if IFS= read -r -t "$timeout" line; then
-            line=$part$line
-            part=""
+            line=$pending$line
+            pending=""
             if [[ $line =~ ^\[([0-9]+)/([0-9]+)\] ]]; then
                 done=${BASH_REMATCH[1]}
                 total=${BASH_REMATCH[2]}
             fi
         elif (($? > 128)); then
-            part+=$line  # timed out, maybe in the middle of a line
+            pending+=$line  # timed out, maybe in the middle of a line
         else
             return 0  # end of input
         fi
