@@ -12,8 +12,9 @@ int main(int argc, char** argv)
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::cout << "Usage: vek-modbus-rtu [--help | --version]\n"
                          "Modbus RTU master for an echo-ranging level or flow transmitter on RS-485.\n"
-                         "It polls the transmitter every 5 s on the COM port chosen in \"RS485Settings\"\n"
-                         "and keeps that choice in RS_Settings in the working directory.\n"
+                         "It polls the transmitter every 6 s (a 5 s timer, then the 1 s wait for the reply)\n"
+                         "on the COM port chosen in \"RS485Settings\" and keeps that choice in RS_Settings\n"
+                         "in the working directory.\n"
                          "COMn is $VEK_COMn when set, else /dev/ttyUSB<n-1> when present, else /dev/ttyS<n-1>.\n";
             return 0;
         }

@@ -69,17 +69,30 @@ vek_install_packages() {
 
 # Reads apt's status lines ("dlstatus:N:PERCENT:..." while downloading, "pmstatus:PACKAGE:
 # PERCENT:..." while unpacking and configuring; PACKAGE may carry ":arch") and prints
-# "downloaded 40%" or "installed 60%" each time another fifth is done.
+# "downloaded 40%" or "installed 60%" each time another fifth is done, as soon as apt says
+# so. Plain bash, because awk may wait to fill its input buffer before it looks at a line,
+# and the fifths then came all at once when apt had finished.
 vek_apt_progress() {
-    awk -F: -v me="${0##*/}" '
-        $1 == "dlstatus" || $1 == "pmstatus" {
-            for (i = 3; i <= NF; i++) if ($i ~ /^[0-9]+(\.[0-9]+)?$/) break
-            if (i > NF) next
-            step = int($i / 20) * 20
-            if (step > done[$1]) {
-                done[$1] = step
-                printf "%s: %s %d%%\n", me, ($1 == "dlstatus" ? "downloaded" : "installed"), step > "/dev/stderr"
-                fflush("/dev/stderr")
-            }
-        }'
+    local me=${0##*/} line field step
+    local -a fields
+    local -A said=([dlstatus]=0 [pmstatus]=0)
+    while IFS= read -r line; do
+        IFS=: read -r -a fields <<<"$line"
+        [[ ${fields[0]} == dlstatus || ${fields[0]} == pmstatus ]] || continue
+        step=-1
+        for field in "${fields[@]:2}"; do
+            if [[ $field =~ ^([0-9]+)(\.[0-9]+)?$ ]]; then
+                step=$((BASH_REMATCH[1] / 20 * 20))
+                break
+            fi
+        done
+        if ((step > said[${fields[0]}])); then
+            said[${fields[0]}]=$step
+            if [ "${fields[0]}" = dlstatus ]; then
+                printf '%s: downloaded %d%%\n' "$me" "$step" >&2
+            else
+                printf '%s: installed %d%%\n' "$me" "$step" >&2
+            fi
+        fi
+    done
 }

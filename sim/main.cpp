@@ -131,6 +131,10 @@ int main(int argc, char** argv)
         std::fputs(usage("vek-transmitter-sim").c_str(), stdout);
         return 0;
     }
+    if (rt.options.version) {
+        std::fputs(versionLine("vek-transmitter-sim").c_str(), stdout);
+        return 0;
+    }
     const std::uint64_t seed =
         rt.options.seed ? *rt.options.seed
                         : (static_cast<std::uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();

@@ -79,11 +79,14 @@ Faults (RULE is a probability from 0 to 1, or every:N for every N-th request):
 Other:
   --log FILE             record every frame and write as JSON lines with monotonic timestamps
   --help                 show this help and exit
+  --version              show the version and exit
 
 Stops on SIGINT or SIGTERM with exit status 0; bad options or image files exit with 2.
 )";
     return u;
 }
+
+std::string versionLine(std::string_view program) { return std::string(program) + " " + VEK_VERSION + "\n"; }
 
 OptionsResult parseOptions(const std::vector<std::string>& args)
 {
@@ -128,6 +131,10 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
 
         if (name == "--help" || name == "-h") {
             o.help = true;
+        } else if (name == "--version") {
+            if (!flag())
+                return fail("--version takes no value");
+            o.version = true;
         } else if (name == "--device") {
             o.device = value();
             if (missing || o.device->empty())

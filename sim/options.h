@@ -32,6 +32,7 @@ struct Options {
     bool checkBaud = false;
     FaultConfig faults;
     bool help = false;
+    bool version = false;
 };
 
 struct OptionsResult {
@@ -44,6 +45,9 @@ struct OptionsResult {
 OptionsResult parseOptions(const std::vector<std::string>& args);
 
 std::string usage(std::string_view program);
+
+// What --version prints: the program's name and the project's version, on one line.
+std::string versionLine(std::string_view program);
 
 struct Startup {
     bool ok = false;

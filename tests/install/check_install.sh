@@ -22,6 +22,11 @@ if ldd "$prefix/bin/vek-modbus-rtu" | grep -q 'Qt6Charts'; then echo "the progra
 "$prefix/bin/vek-modbus-rtu" --version | grep -q '^vek-modbus-rtu [0-9]'
 "$prefix/bin/vek-modbus-rtu" --help | grep -q 'VEK_COM'
 "$prefix/bin/vek-transmitter-sim" --help | grep -q -- '--link'
+"$prefix/bin/vek-transmitter-sim" --help | grep -q -- '--version'
+# Both name the same version in the same form.
+version="$("$prefix/bin/vek-modbus-rtu" --version | sed -n 's/^vek-modbus-rtu //p')"
+[ "$("$prefix/bin/vek-transmitter-sim" --version)" = "vek-transmitter-sim $version" ] ||
+    { echo "vek-transmitter-sim --version does not say version $version"; exit 1; }
 # Started elsewhere, the program must still be running after two seconds: a missing
 # resource would have ended it at once with status 255.
 cd "$work"

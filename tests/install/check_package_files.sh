@@ -43,4 +43,20 @@ desktop-file-validate "$prefix/share/applications/vek-modbus-rtu.desktop"
 appstreamcli validate --no-net "$metainfo" >/dev/null ||
     { appstreamcli validate --no-net "$metainfo"; echo "metainfo: not valid"; exit 1; }
 grep -q "<release version=\"$version\"" "$metainfo" || { echo "metainfo: no release $version"; exit 1; }
+# The poll period as the program keeps it: its 5 s timer, then the 1 s wait for the reply.
+# Every text that describes the program says 6 s, and none says 5.
+period() {
+    local what=$1 text=$2
+    grep -Eq 'every 6( s|-second| seconds)' <<<"$text" || { echo "$what: does not say it polls every 6 s"; exit 1; }
+    if grep -Eq 'every 5( s|-second| seconds)' <<<"$text"; then echo "$what: says it polls every 5 s"; exit 1; fi
+}
+period "changelog.gz" "$(gzip -dc "$doc/changelog.gz")"
+period "vek-modbus-rtu.1.gz" "$(gzip -dc "$man/vek-modbus-rtu.1.gz")"
+period "metainfo" "$(cat "$metainfo")"
+period "the package description" "$(grep -A12 '^set(CPACK_PACKAGE_DESCRIPTION ' "$build/CPackConfig.cmake")"
+period "vek-modbus-rtu --help" "$("$prefix/bin/vek-modbus-rtu" --help)"
+if grep -Eq 'every 5( s|-second| seconds)' "$prefix/share/applications/vek-modbus-rtu.desktop"; then
+    echo "desktop entry: says it polls every 5 s"
+    exit 1
+fi
 echo "copyright, changelog.gz, manual pages, desktop entry and metainfo of version $version are valid"

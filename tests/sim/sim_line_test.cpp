@@ -223,7 +223,7 @@ TEST_P(SimFraming, AShortPauseJoinsALongSilenceSplits)
     EXPECT_TRUE(validPoll(master.transact(req, 161)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Baud, SimFraming, ::testing::Values(9600u, 19200u));
+INSTANTIATE_TEST_SUITE_P(Baud, SimFraming, ::testing::Values(9600u, 19200u), ::testing::PrintToStringParamName());
 
 TEST_F(SimOnPty, RepliesArePacedAtTheLineRate)
 {
@@ -269,6 +269,15 @@ struct FaultCase {
     std::function<void(const Bytes& clean, const Bytes& got)> check;
     int waitMs = 600;  // for the first byte; a reply normally starts within a few ms
 };
+
+// A failure names the case and its options ("CorruptCrc: --corrupt-crc 1"), not the bytes of
+// the struct.
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name << ":";
+    for (const std::string& a : c.args)
+        *os << " " << a;
+}
 
 class SimFaults : public SimOnPty, public ::testing::WithParamInterface<FaultCase> {};
 
@@ -482,4 +491,13 @@ TEST(SimProgram, BadOptionsAndBadImagesExitWithTwoAndSayWhy)
     SimProcess help;
     EXPECT_EQ(help.runToEnd({"--help"}), 0);
     EXPECT_NE(help.stdoutText().find("--hangup-after"), std::string::npos);
+    EXPECT_NE(help.stdoutText().find("--version"), std::string::npos);
+}
+
+TEST(SimProgram, VersionPrintsTheProjectVersionAndExits)
+{
+    SimProcess sim;
+    EXPECT_EQ(sim.runToEnd({"--version"}), 0);
+    EXPECT_EQ(sim.stdoutText(), "vek-transmitter-sim " VEK_PROJECT_VERSION "\n") << "no device is offered";
+    EXPECT_EQ(sim.stderrText(), "");
 }

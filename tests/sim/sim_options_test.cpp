@@ -131,13 +131,27 @@ TEST(SimOptions, HelpListsEveryOption)
 {
     const std::string u = usage("vek-transmitter-sim");
     for (const char* opt :
-         {"--device",       "--link",          "--baud",      "--parity",       "--slave",           "--check-baud",
-          "--no-pacing",    "--turnaround-ms", "--image",     "--model",        "--static",          "--seed",
-          "--warnings",     "--drop",          "--delay-ms",  "--corrupt-crc",  "--wrong-slave",     "--short",
-          "--long",         "--noise",         "--exception", "--hangup-after", "--return-after-ms", "--log",
-          "--refuse-write", "--help",          "--second-slave"}) {
+         {"--device",       "--link",          "--baud",         "--parity",       "--slave",           "--check-baud",
+          "--no-pacing",    "--turnaround-ms", "--image",        "--model",        "--static",          "--seed",
+          "--warnings",     "--drop",          "--delay-ms",     "--corrupt-crc",  "--wrong-slave",     "--short",
+          "--long",         "--noise",         "--exception",    "--hangup-after", "--return-after-ms", "--log",
+          "--refuse-write", "--help",          "--second-slave", "--version"}) {
         EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
     }
+}
+
+TEST(SimOptions, VersionIsAFlagAndNamesTheProjectVersion)
+{
+    const auto r = parse({"--version"});
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.options.version);
+    EXPECT_FALSE(r.options.help);
+    EXPECT_FALSE(parse({}).options.version);
+    const auto refused = parse({"--version=1"});
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.error.find("takes no value"), std::string::npos) << refused.error;
+    // The same line as the program's: "NAME MAJOR.MINOR.PATCH", this project's version.
+    EXPECT_EQ(versionLine("vek-transmitter-sim"), "vek-transmitter-sim " VEK_PROJECT_VERSION "\n");
 }
 
 TEST(SimOptions, ImageThenOptionsSettleAddressLineAndModel)

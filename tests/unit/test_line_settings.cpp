@@ -4,6 +4,7 @@
 
 #include <termios.h>
 
+#include <ostream>
 #include <string>
 
 #include "posix_rs232.h"
@@ -21,11 +22,25 @@ struct Row {
     bool cstopb;
 };
 
+const char* parityName(int parity)
+{
+    return parity == RS_PARITY_EVEN ? "even" : parity == RS_PARITY_ODD ? "odd" : "none";
+}
+
+// A case's name, "9600_even_7data_1stop", and how a failure shows its row, "9600 baud, even
+// parity, 7 data bits, 1 stop bit": gtest would otherwise print the struct's bytes,
+// padding included, which differ from run to run.
 std::string nameOf(const ::testing::TestParamInfo<Row>& info)
 {
     const Row& r = info.param;
-    const char parity = r.parity == RS_PARITY_EVEN ? 'E' : r.parity == RS_PARITY_ODD ? 'O' : 'N';
-    return std::to_string(r.baud) + "_" + std::to_string(r.dataBits) + parity + std::to_string(r.stopBits);
+    return std::to_string(r.baud) + "_" + parityName(r.parity) + "_" + std::to_string(r.dataBits) + "data_" +
+           std::to_string(r.stopBits) + "stop";
+}
+
+void PrintTo(const Row& r, std::ostream* os)
+{
+    *os << r.baud << " baud, " << (r.parity == RS_PARITY_NONE ? "no" : parityName(r.parity)) << " parity, "
+        << r.dataBits << " data bits, " << r.stopBits << (r.stopBits == 1 ? " stop bit" : " stop bits");
 }
 
 // Attributes a device may come with: every bit the line must not keep is set.
