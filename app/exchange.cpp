@@ -23,32 +23,36 @@ std::string OpenLinkPort(App& app)
     return err < 0 ? app.io.com.GetRS232ErrorString(err) : std::string();
 }
 
-ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string& openError)
+RtuResult ExchangeWithSlave(App& app, const LinkCall& call, const std::string& openError)
 {
     LinkState& l = app.link;
     MasterIo io{app.io.com, app.io.clock};
-    const int sentBefore = l.pollCount;
     const double startedAt = WallNow(app);
-    const ExchangeOutcome outcome = Exchange(l, io, l.usPortNumber, replyWait);
-    if (!outcome.valid() && !openError.empty()) {
+    RtuResult r = call(l, io, l.usPortNumber);
+    if (!r.outcome.valid() && !openError.empty()) {
         // Nothing could answer through a port that is not open: say which and why, rather
         // than blame the transmitter.
         SetCommErrorText(l, openError);
     }
     // Only an exchange that sent a request has frames to show.
-    if (l.pollCount != sentBefore)
-        RecordExchange(app, startedAt, outcome, !openError.empty());
+    if (!r.request.empty())
+        RecordExchange(app, startedAt, r, !openError.empty());
     // A valid read of the 78 registers is the image the windows, backups and restores use.
-    if (const auto regs = ReplyRegisters(l, outcome); regs.size() == app.image.size() && l.usStartAddress == 0)
-        std::copy(regs.begin(), regs.end(), app.image.begin());
+    if (r.registers.size() == app.image.size() && r.request.size() > 3 && r.request[2] == 0 && r.request[3] == 0)
+        std::copy(r.registers.begin(), r.registers.end(), app.image.begin());
     // Every outcome but a valid reply lights the lamp, whatever its text says.
-    ShowLinkState(app, !outcome.valid(), l.commErrorText);
+    ShowLinkState(app, !r.outcome.valid(), l.commErrorText);
     // The statistics say how healthy the line is: a write's good echo and a set-up tool's good
     // read are valid replies as much as a poll's, so a clean line shows 100 %.
-    if (outcome.valid())
+    if (r.outcome.valid())
         ++app.st.validResponseCount;
     ShowStatistics(app);
-    return outcome;
+    return r;
+}
+
+ReplyWait ReplyWaitOf(const App& app, double limit, bool endsEarly)
+{
+    return {limit, endsEarly, BaudRateOf(app.link.ulBaudRate), app.link.usParity != 0};
 }
 
 void ShowStatistics(App& app)

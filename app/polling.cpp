@@ -3,6 +3,7 @@
 // decoders, the data logger and the statistics.
 #include "mb_rtu_master.h"
 #include "panel_ids.h"
+#include "register_map.h"
 #include "vek_app.h"
 
 namespace vek {
@@ -93,7 +94,14 @@ int Modbus_Communication(App& app)
             ShowLinkState(app, false, "");
             link.commError = 0;
         } else {
-            ExchangeWithSlave(app, kPollReplyWait, openError);
+            // The poll waits out its whole window and judges what waits at its end.
+            ExchangeWithSlave(
+                app,
+                [&app](LinkState& l, MasterIo& io, int port) {
+                    return ReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), 0, reg::kPolled,
+                                                ReplyWaitOf(app, kPollReplyWait, false));
+                },
+                openError);
             // Relay lamps of a transmitter without relays are greyed by the decoders; the
             // stale greying comes off first so theirs is the last word.
             showStale(app, link.responseValid != 1 && !st.lastValidTime.empty());

@@ -29,7 +29,7 @@ namespace vek {
 
 namespace {
 
-constexpr double kReadReplyWait = 1.0;  // the poll's wait: the read is the poll's request
+constexpr double kReadReplyWait = 1.0;  // the poll's window, as the most a read may wait
 constexpr const char* kFilter = "Set-up backups (*.json);;All files (*)";
 // A restore gives up after this many writes in a row that got no reply at all: a line that has
 // gone quiet would otherwise cost 2 s a register for nothing.
@@ -336,16 +336,19 @@ std::string listOf(const std::vector<const SetupRow*>& rows, bool withOutcome)
 
 ExchangeOutcome ReadAllRegisters(App& app)
 {
-    LinkState& l = app.link;
     if (!LinkPortReady(app))
         return ExchangeResult::NoResponse;
     const std::string openError = OpenLinkPort(app);
-    // The poll's own request: registers 1 to 78, so the buffer holds the whole image after it.
-    l.ucFuncCod = 3;
-    l.ucFuncCodReceived = 3;
-    l.usStartAddress = 0;
-    l.usNumCoilsRegs = reg::kPolled;
-    return ExchangeWithSlave(app, kReadReplyWait, openError);
+    // The poll's own request: registers 1 to 78, so the image is whole after it. It ends as
+    // soon as the reply is in, 1 s at most.
+    return ExchangeWithSlave(
+               app,
+               [&app](LinkState& l, MasterIo& io, int port) {
+                   return ReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), 0, reg::kPolled,
+                                               ReplyWaitOf(app, kReadReplyWait));
+               },
+               openError)
+        .outcome;
 }
 
 int Back_Up_Setup(App& app, int panel, int /*control*/, int event)

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "mb_crc.h"
 #include "traffic_record.h"
 #include "vek_app.h"
 
@@ -41,36 +40,25 @@ TrafficKind kindOf(const ExchangeOutcome& o, bool portFailed)
 
 }  // namespace
 
-void RecordExchange(App& app, double sentAt, const ExchangeOutcome& outcome, bool portFailed)
+void RecordExchange(App& app, double sentAt, const RtuResult& result, bool portFailed)
 {
-    LinkState& l = app.link;
+    const LinkState& l = app.link;
+    const ExchangeOutcome& outcome = result.outcome;
     TrafficRecorder& rec = app.traffic;
     const double takenAt = WallNow(app);
     const bool failed = !outcome.valid();
     // Through a port that could not be opened the request never reached the line: the row
     // shows what the program would have sent, and says so.
-    rec.Record(sentAt, true, l.ucTxBuffer, l.usTxFrameLen, TrafficKind::Request, failed,
+    rec.Record(sentAt, true, result.request.data(), result.request.size(), TrafficKind::Request, failed,
                portFailed ? kNotSentText : "sent", -1);
 
     const TrafficKind kind = kindOf(outcome, portFailed);
     std::string text = outcome.valid() ? std::string("valid") : l.commErrorText;
-    std::uint8_t bytes[kFrameBufferSize];
-    std::size_t count = 0;
+    std::vector<std::uint8_t> bytes = result.reply;
     switch (kind) {
     case TrafficKind::Valid:
-    case TrafficKind::FailedCheck:
-        count = l.usRxFrameLen;
-        std::copy(l.ucRxBuffer, l.ucRxBuffer + count, bytes);
-        break;
+    case TrafficKind::FailedCheck: break;
     case TrafficKind::Exception: {
-        // The link took these five bytes only after their CRC checked, so they are these.
-        bytes[0] = l.ucSlaveAddress;
-        bytes[1] = static_cast<std::uint8_t>(l.ucFuncCod | 0x80);
-        bytes[2] = outcome.exceptionCode;
-        const std::uint16_t crc = usMBCRC16(bytes, 3);
-        bytes[3] = static_cast<std::uint8_t>(crc & 0xFF);
-        bytes[4] = static_cast<std::uint8_t>(crc >> 8);
-        count = 5;
         const std::string name = ExceptionName(outcome.exceptionCode);
         if (!name.empty())
             text += " " + name;
@@ -79,19 +67,21 @@ void RecordExchange(App& app, double sentAt, const ExchangeOutcome& outcome, boo
     case TrafficKind::NoResponse: {
         // What waited stays queued for the port's reopening to discard; a peek shows it
         // without taking it.
+        bytes.clear();
         const int waiting = app.io.com.GetInQLen(l.usPortNumber);
         if (waiting > 0) {
-            const int n = app.io.com.ComPeek(l.usPortNumber, bytes, std::min<int>(waiting, kFrameBufferSize));
-            count = n > 0 ? static_cast<std::size_t>(n) : 0;
+            bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(waiting), kFrameBufferSize));
+            const int n = app.io.com.ComPeek(l.usPortNumber, bytes.data(), static_cast<int>(bytes.size()));
+            bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         }
-        if (count > 0)
-            text += " (" + std::to_string(count) + " bytes waited)";
+        if (!bytes.empty())
+            text += " (" + std::to_string(bytes.size()) + " bytes waited)";
         break;
     }
     case TrafficKind::SerialError:
-    case TrafficKind::Request: break;
+    case TrafficKind::Request: bytes.clear(); break;
     }
-    rec.Record(takenAt, false, bytes, count, kind, failed, text, (takenAt - sentAt) * 1000.0);
+    rec.Record(takenAt, false, bytes.data(), bytes.size(), kind, failed, text, (takenAt - sentAt) * 1000.0);
 }
 
 int Show_Traffic(App& app, int /*panel*/, int /*control*/, int event)

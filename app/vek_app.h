@@ -3,10 +3,12 @@
 // plus the App it works on, and returns 0.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app_state.h"
 #include "mb_outcome.h"
+#include "mb_rtu_master.h"
 
 namespace vek {
 
@@ -43,10 +45,15 @@ std::string DeviceTextOf(const platform::Rs232& com, int port);
 // --- the exchange with the transmitter ---
 // Opens the link's port as its settings say; "" or the port's own words when it failed.
 std::string OpenLinkPort(App& app);
-// Runs the link's current request (build, send, wait `replyWait` s, receive, check) and
-// shows its outcome in the main window's lamp and message. A failed reply through a port
-// that `openError` says could not be opened shows that error instead.
-ExchangeOutcome ExchangeWithSlave(App& app, double replyWait, const std::string& openError);
+// One request through the link (`call`: one of the one-call requests), recorded in the
+// traffic and shown in the main window's lamp, message and statistics; a valid read of all
+// 78 registers becomes the image. A failed reply through a port that `openError` says could
+// not be opened shows that error instead.
+using LinkCall = std::function<RtuResult(LinkState&, MasterIo&, int port)>;
+RtuResult ExchangeWithSlave(App& app, const LinkCall& call, const std::string& openError);
+// How long a request waits at the link's line setting: `limit` at most, ending early unless
+// told not to (the poll waits out its window).
+ReplyWait ReplyWaitOf(const App& app, double limit, bool endsEarly = true);
 void ShowLinkState(App& app, bool lamp, const std::string& text);
 // Polls sent, valid replies (to polls, writes and the set-up tools' reads alike) and their
 // percentage, on the main window.

@@ -10,6 +10,8 @@ namespace vek {
 
 namespace {
 
+constexpr double kWriteReplyLimit = 2.0;
+
 // The map's entry for `ctrl` of window `panelId` when the user writes it the way `how` says,
 // else nullptr.
 const RegisterEntry* writableBy(int panelId, int ctrl, WriteBy how)
@@ -92,21 +94,20 @@ bool LinkPortReady(App& app)
 // register, so no write can pick up another's target.
 ExchangeOutcome WriteRegister(App& app, int reg, std::uint16_t value)
 {
-    LinkState& l = app.link;
     if (!LinkPortReady(app))
         return ExchangeResult::NoResponse;
     // Reopening first, as before a poll, discards anything stale so it cannot pass for the echo.
     const std::string openError = OpenLinkPort(app);
     app.st.registerValue = value;
-    l.ucFuncCod = 6;
-    l.ucFuncCodReceived = 6;
-    l.usCoilRegAddress = static_cast<std::uint32_t>(reg);
-    l.usWriteValue = value;
-    // The echo is waited for inside the receive (2 s for every function but the poll's).
-    const ExchangeOutcome outcome = ExchangeWithSlave(app, 0.0, openError);
-    l.ucFuncCod = 3;
-    l.ucFuncCodReceived = 3;
-    return outcome;
+    // The echo ends the wait as soon as it is whole and the line has gone quiet; 2 s at most.
+    return ExchangeWithSlave(
+               app,
+               [&app, reg, value](LinkState& l, MasterIo& io, int port) {
+                   return WriteSingleRegister(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), reg, value,
+                                              ReplyWaitOf(app, kWriteReplyLimit));
+               },
+               openError)
+        .outcome;
 }
 
 int Write_Value(App& app, int panel, int control, int event)

@@ -192,6 +192,11 @@ ExchangeOutcome ReceiveDataMaster(LinkState& s, MasterIo& io, int port)
 {
     if (s.ucFuncCod != 3)
         io.clock.Delay(kNonPollReplyWait);
+    return TakeReply(s, io, port);
+}
+
+ExchangeOutcome TakeReply(LinkState& s, MasterIo& io, int port)
+{
     s.usRxFrameLen = expectedReplyLength(s);
     s.ucExceptionCode = 0;
     // Nothing was sent (a request too large to build): whatever waits answers nothing of ours.
@@ -248,6 +253,123 @@ ExchangeOutcome Exchange(LinkState& s, MasterIo& io, int port, double replyWait)
     SendDataMaster(s, io, port);
     io.clock.Delay(replyWait);
     return ReceiveDataMaster(s, io, port);
+}
+
+double QuietTime(long baud) { return 3.5 * 11.0 / static_cast<double>(baud > 0 ? baud : 9600); }
+
+namespace {
+
+// Waits for the reply of the request just sent: the whole window, or until the expected frame
+// (or an exception reply) is in and the line has been quiet since. A byte that follows within
+// the quiet time keeps the wait going, and the reply is then too long, as it would be at the
+// end of the window.
+void awaitReply(LinkState& s, MasterIo& io, int port, const ReplyWait& wait)
+{
+    if (!wait.endsEarly) {
+        io.clock.Delay(wait.limit);
+        return;
+    }
+    const double start = io.clock.now(), quiet = QuietTime(wait.baud);
+    const double deadline = start + wait.limit;
+    const double step = quiet / 4;
+    const std::uint32_t expected = expectedReplyLength(s);
+    int seen = -1;
+    double lastChange = start;
+    // A microsecond short of the limit counts as the limit: a clock that cannot step that
+    // finely would otherwise never get there.
+    constexpr double kResolution = 1e-6;
+    for (;;) {
+        const double now = io.clock.now();
+        if (deadline - now < kResolution)
+            return;
+        const int waiting = io.com.GetInQLen(port);
+        if (waiting < 0)
+            return;  // the port's trouble: the receive says what
+        if (waiting != seen) {
+            seen = waiting;
+            lastChange = now;
+        }
+        bool whole = static_cast<std::uint32_t>(waiting) >= expected;
+        if (waiting == 5 && expected != 5) {
+            std::uint8_t b[5] = {};
+            whole = io.com.ComPeek(port, b, 5) == 5 && isExceptionReply(s, b);
+        }
+        if (whole && now - lastChange >= quiet)
+            return;
+        io.clock.Delay(std::min(step, deadline - now));
+    }
+}
+
+// Puts the request fields back to rest (the poll's request), so nothing of one call is left
+// for the next.
+void rest(LinkState& s)
+{
+    s.ucFuncCod = 3;
+    s.ucFuncCodReceived = 3;
+    s.usStartAddress = 0;
+    s.usNumCoilsRegs = 78;
+    s.usCoilRegAddress = 0;
+    s.usWriteValue = 0;
+    s.us_BufferPtr = nullptr;
+}
+
+}  // namespace
+
+RtuResult RunLinkRequest(LinkState& s, MasterIo& io, int port, const ReplyWait& wait)
+{
+    RtuResult r;
+    ModBusMasterQuery(s);
+    const double sentAt = io.clock.now();
+    const int sent = SendDataMaster(s, io, port);
+    r.request.assign(s.ucTxBuffer, s.ucTxBuffer + sent);
+    awaitReply(s, io, port, wait);
+    r.waited = io.clock.now() - sentAt;
+    r.outcome = TakeReply(s, io, port);
+    switch (r.outcome.result) {
+    case ExchangeResult::Valid:
+    case ExchangeResult::FailedChecks: r.reply.assign(s.ucRxBuffer, s.ucRxBuffer + s.usRxFrameLen); break;
+    case ExchangeResult::Exception: {
+        // Taken only after its CRC checked, so these are its bytes.
+        r.reply = {s.ucSlaveAddress, static_cast<std::uint8_t>(s.ucFuncCod | 0x80), r.outcome.exceptionCode};
+        const std::uint16_t crc = usMBCRC16(r.reply.data(), 3);
+        r.reply.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+        r.reply.push_back(static_cast<std::uint8_t>(crc >> 8));
+        break;
+    }
+    default: break;
+    }
+    r.registers = ReplyRegisters(s, r.outcome);
+    return r;
+}
+
+RtuResult ReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
+                               std::uint16_t count, const ReplyWait& wait)
+{
+    const int address = s.slaveAddress;
+    s.slaveAddress = slave;
+    s.ucFuncCod = 3;
+    s.ucFuncCodReceived = 3;
+    s.usStartAddress = start;
+    s.usNumCoilsRegs = count;
+    RtuResult r = RunLinkRequest(s, io, port, wait);
+    s.slaveAddress = address;
+    rest(s);
+    return r;
+}
+
+RtuResult WriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg, std::uint16_t value,
+                              const ReplyWait& wait)
+{
+    const int address = s.slaveAddress;
+    s.slaveAddress = slave;
+    s.ucFuncCod = 6;
+    s.ucFuncCodReceived = 6;
+    s.usCoilRegAddress = static_cast<std::uint32_t>(reg);
+    s.usWriteValue = value;
+    RtuResult r = RunLinkRequest(s, io, port, wait);
+    s.slaveAddress = address;
+    rest(s);
+    return r;
 }
 
 long BaudRateOf(std::uint32_t baudSelector) { return baudSelector == 1 ? 19200 : 9600; }

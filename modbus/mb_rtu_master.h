@@ -33,8 +33,46 @@ int SendDataMaster(LinkState& s, MasterIo& io, int port);
 ExchangeOutcome ReceiveDataMaster(LinkState& s, MasterIo& io, int port);
 
 // The whole exchange of the request the link's fields describe: build, send, wait
-// `replyWait` seconds, receive. The one way the program talks to the slave.
+// `replyWait` seconds, receive.
 ExchangeOutcome Exchange(LinkState& s, MasterIo& io, int port, double replyWait);
+
+// ReceiveDataMaster without its own wait: judges what waits in the input queue now.
+ExchangeOutcome TakeReply(LinkState& s, MasterIo& io, int port);
+
+// --- one call per request: how the program talks to the slave ---
+
+// How long a request waits for its reply.
+struct ReplyWait {
+    double limit = 1.0;     // seconds from the send to the verdict at the latest
+    bool endsEarly = true;  // end once the whole expected frame (or an exception reply) has
+                            // arrived and the line has been quiet 3.5 characters; the poll
+                            // waits out its whole window instead
+    long baud = 9600;       // the line's speed, for the quiet time
+    bool parity = false;    // a parity bit makes a character 11 bits instead of 10
+};
+// 3.5 characters of 11 bits at `baud`: 4.0 ms at 9600, 2.0 ms at 19200. Counting the
+// longer character with or without parity keeps a slow slave's pause from splitting a reply.
+double QuietTime(long baud);
+
+// What one request came to.
+struct RtuResult {
+    ExchangeOutcome outcome;
+    std::vector<std::uint8_t> request;     // the frame as sent; empty when nothing was sent
+    std::vector<std::uint8_t> reply;       // the frame taken as the reply (valid, failed or an exception)
+    std::vector<std::uint16_t> registers;  // a valid read's registers
+    double waited = 0;                     // seconds from the send to the verdict
+};
+
+// Function 3: `count` registers from 0-based address `start` of `slave`.
+RtuResult ReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
+                               std::uint16_t count, const ReplyWait& wait);
+// Function 6: `value` into register number `reg` (counted from 1) of `slave`; valid only
+// when the echo is the request.
+RtuResult WriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg, std::uint16_t value,
+                              const ReplyWait& wait);
+// The request the link's fields describe (any function), as the calls above run theirs: for
+// the fuzzers and the tests of the older functions.
+RtuResult RunLinkRequest(LinkState& s, MasterIo& io, int port, const ReplyWait& wait);
 
 // The registers a valid read reply carried (function 3 or 4), high byte first on the wire;
 // empty after any other exchange or outcome.

@@ -328,7 +328,12 @@ void write(const Request& q, const Bytes& reply, bool readFails)
     l.us_BufferPtr = writeValues;
     g.com.peer = [&g, &reply](int port, const Bytes&) { g.com.inject(port, reply); };
     g.com.failNextRead = readFails ? kSerialError : 0;
-    const ExchangeOutcome outcome = ExchangeWithSlave(g.app, 0.0, "");
+    const ExchangeOutcome outcome =
+        ExchangeWithSlave(
+            g.app,
+            [&g](LinkState& s, MasterIo& io, int port) { return RunLinkRequest(s, io, port, ReplyWaitOf(g.app, 2.0)); },
+            "")
+            .outcome;
     g.com.peer = nullptr;
     if (q.frame.empty())
         check(g.com.frames.empty() && l.pollCount == 0, "an over-long request was sent or counted");

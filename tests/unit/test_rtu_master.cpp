@@ -31,14 +31,25 @@ struct LinkTest : ::testing::Test {
     {
         rig.com.peer = [this, reply, after](int port, const Bytes&) { rig.com.injectAfter(port, after, reply); };
     }
-    void poll() { last = ExchangeWithSlave(rig.app, 1.0, ""); }
-    void write(std::uint32_t reg, std::uint32_t value)
+    void poll()
     {
-        s.ucFuncCod = 6;
-        s.usCoilRegAddress = reg;
-        s.usWriteValue = value;
-        last = ExchangeWithSlave(rig.app, 0.0, "");
-        s.ucFuncCod = 3;
+        last = ExchangeWithSlave(
+                   rig.app,
+                   [this](LinkState& l, MasterIo& io, int port) {
+                       return ReadHoldingRegisters(l, io, port, 1, 0, 78, ReplyWaitOf(rig.app, 1.0, false));
+                   },
+                   "")
+                   .outcome;
+    }
+    void write(int reg, std::uint16_t value)
+    {
+        last = ExchangeWithSlave(
+                   rig.app,
+                   [this, reg, value](LinkState& l, MasterIo& io, int port) {
+                       return WriteSingleRegister(l, io, port, 1, reg, value, ReplyWaitOf(rig.app, 2.0));
+                   },
+                   "")
+                   .outcome;
     }
 };
 
@@ -61,13 +72,14 @@ TEST_F(LinkTest, ValidPollIsTakenWholeClearsTheMessageAndWaitsOnlyTheCallersSeco
     EXPECT_EQ(rig.com.queued(kPort), 0u);
 }
 
-TEST_F(LinkTest, WriteWaitsTwoSecondsInsideTheReceiveAndChecksTheEcho)
+TEST_F(LinkTest, AWriteEndsOnceItsWholeEchoIsInAndTheLineIsQuietAndChecksTheEcho)
 {
     rig.com.peer = [this](int port, const Bytes& f) { rig.com.injectAfter(port, 1.5, f); };  // a good echo
     write(12, 500);
     EXPECT_EQ(rig.com.frames.back(), (Bytes{0x01, 0x06, 0x00, 0x0B, 0x01, 0xF4, 0xF8, 0x1F}));
     EXPECT_EQ(s.usRxFrameLen, 8u);
-    EXPECT_DOUBLE_EQ(rig.clock.totalDelayed(), 2.0);
+    EXPECT_GE(rig.clock.totalDelayed(), 1.5 + QuietTime(9600)) << "the whole quiet time after the echo";
+    EXPECT_LE(rig.clock.totalDelayed(), 1.5 + 1.5 * QuietTime(9600)) << "not the old fixed 2 s";
     EXPECT_EQ(s.responseValid, 1);
     EXPECT_EQ(rig.message(), "");
 
@@ -80,6 +92,62 @@ TEST_F(LinkTest, WriteWaitsTwoSecondsInsideTheReceiveAndChecksTheEcho)
     EXPECT_EQ(rig.message(), "-BYTESNUM-");
     EXPECT_EQ(rig.led(), 1);
     EXPECT_EQ(s.ucFlagNumBytes, 1);
+}
+
+// When a write's wait ends: the reply's pieces arrive at the times given (seconds after the
+// send); the wait ends the quiet time after the whole frame, or at the 2 s limit.
+TEST_F(LinkTest, AWriteOrReadWaitsForItsWholeReplyAndTheQuietAfterItNoLongerAndNoShorter)
+{
+    const Bytes echo = {0x01, 0x06, 0x00, 0x0B, 0x01, 0xF4, 0xF8, 0x1F};
+    const Bytes refusal = withCrc({0x01, 0x86, 0x02});
+    struct Piece {
+        double at;
+        Bytes bytes;
+    };
+    struct Case {
+        const char* what;
+        long baud;
+        std::vector<Piece> pieces;
+        double endsAt;  // plus the quiet time, unless at the limit
+        const char* message;
+    };
+    const Case cases[] = {
+        {"a quick echo at 9600", 9600, {{0.020, echo}}, 0.020, ""},
+        {"a quick echo at 19200", 19200, {{0.010, echo}}, 0.010, ""},
+        {"an echo in two pieces",
+         9600,
+         {{0.010, Bytes(echo.begin(), echo.begin() + 3)}, {0.500, Bytes(echo.begin() + 3, echo.end())}},
+         0.500,
+         ""},
+        {"a byte inside the quiet time makes it long",
+         9600,
+         {{0.020, echo}, {0.0215, {0x00}}},
+         0.0215,
+         "-NO RESPONSE-"},
+        {"an exception", 9600, {{0.030, refusal}}, 0.030, "-EXCEPTION 2-"},
+        {"nothing", 9600, {}, 2.0, "-NO RESPONSE-"},
+        {"half an echo", 9600, {{0.020, Bytes(echo.begin(), echo.begin() + 4)}}, 2.0, "-NO RESPONSE-"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        s.ulBaudRate = c.baud == 19200 ? 1 : 9600;
+        rig.com.peer = [this, &c](int port, const Bytes&) {
+            for (const Piece& p : c.pieces)
+                rig.com.injectAfter(port, p.at, p.bytes);
+        };
+        const double before = rig.clock.totalDelayed();
+        write(12, 500);
+        const double waited = rig.clock.totalDelayed() - before;
+        if (c.endsAt >= 2.0) {
+            EXPECT_DOUBLE_EQ(waited, 2.0);
+        } else {
+            EXPECT_GE(waited, c.endsAt + QuietTime(c.baud) - 1e-9);
+            EXPECT_LE(waited, c.endsAt + 1.5 * QuietTime(c.baud) + 1e-9);
+        }
+        EXPECT_EQ(rig.message(), c.message);
+        OpenComConfig_Vek(s, rig.com, kPort, "", s.ulBaudRate, 0, 8, 1, 512, -1);  // empties the queue
+    }
+    EXPECT_DOUBLE_EQ(QuietTime(9600), 3.5 * 11 / 9600.0);
 }
 
 TEST_F(LinkTest, EachFailedCheckNamesItselfAndAllFourComeInOrder)

@@ -312,6 +312,8 @@ TEST_F(SetupTransfer, WhatTheUserDoesDuringARestoreWaitsForItAndThenHasTheLastWo
     changeTransmitter();
     // Inside the first write's echo wait the user picks "Solid" and presses Quit; the poll
     // timer falls due too.
+    r.replyDelay = 1.8;
+    r.clock.advanceTo(panels.nextTimerDue() - 0.5);
     const double t0 = r.clock.now();
     r.clock.schedule(t0 + 1.5, [&] {
         panels.UserSetValue(user, PANEL_4_MEDIUM, Value(6LL));

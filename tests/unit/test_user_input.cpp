@@ -103,12 +103,21 @@ TEST_F(UserInput, ARingChosenHalfWayThroughAPollsWaitIsWrittenOnceWithTheChosenV
     EXPECT_EQ(r.regs[43], 8);
 }
 
-TEST_F(UserInput, ASwitchFlippedDuringAnotherWritesEchoWaitIsWrittenAfterIt)
+TEST_F(UserInput, SwitchesFlippedDuringAnotherWritesEchoWaitAreWrittenAfterItOnceEachInOrder)
 {
     const int user = openUser();
-    r.clock.schedule(r.clock.now() + 1.0, [&] { panels.UserSetValue(user, PANEL_4_RL2_TH_ENABLE, Value(1LL)); });
+    r.replyDelay = 1.8;  // a slow echo: the user acts inside its wait
+    // Two in a row on one switch, then another switch: each flip is one write, in order, and
+    // the last value of each is what the transmitter holds.
+    r.clock.schedule(r.clock.now() + 0.5, [&] {
+        panels.UserSetValue(user, PANEL_4_RL2_TH_ENABLE, Value(1LL));
+        panels.UserSetValue(user, PANEL_4_RL2_TH_ENABLE, Value(0LL));
+        panels.UserSetValue(user, PANEL_4_RL1_TH_SAFETY, Value(1LL));
+    });
     ASSERT_EQ(panels.UserSetValue(user, PANEL_4_RL1_TH_ENABLE, Value(1LL)), 0);
-    EXPECT_EQ(writes(), (W{{47, 1}, {50, 1}}));
+    EXPECT_EQ(writes(), (W{{47, 1}, {50, 1}, {50, 0}, {46, 1}}));
+    EXPECT_EQ(number(user, PANEL_4_RL2_TH_ENABLE), 0);
+    EXPECT_EQ(r.regs[reg::kRl2ThEnable - 1], 0);
 }
 
 TEST_F(UserInput, ASlaveAddressAndALoggerIntervalSetDuringAPollsWaitAreKept)
