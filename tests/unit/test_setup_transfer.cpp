@@ -312,7 +312,11 @@ TEST_F(SetupTransfer, WhatTheUserDoesDuringARestoreWaitsForItAndThenHasTheLastWo
     changeTransmitter();
     // Inside the first write's echo wait the user picks "Solid" and presses Quit; the poll
     // timer falls due too.
-    r.replyDelay = 1.8;
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        r.replyDelay = f[1] == 6 ? 1.8 : 0.05;  // slow echoes, quick reads
+        answer(port, f);
+    };
     r.clock.advanceTo(panels.nextTimerDue() - 0.5);
     const double t0 = r.clock.now();
     r.clock.schedule(t0 + 1.5, [&] {
@@ -325,6 +329,7 @@ TEST_F(SetupTransfer, WhatTheUserDoesDuringARestoreWaitsForItAndThenHasTheLastWo
     panels.PostEvent(user, PANEL_4_RESTORE, EVENT_COMMIT);
     ASSERT_GT(r.clock.now(), panels.nextTimerDue()) << "the poll fell due during the restore";
     EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {44, 6}})) << "the restore's writes, then the user's choice";
+    ASSERT_GE(r.com.frames.size(), 3u);
     EXPECT_EQ(r.com.frames[2], expectedPoll(1)) << "the readback came right after its write";
     EXPECT_EQ(r.regs[reg::kMedium - 1], 6) << "the user's choice stands";
     EXPECT_EQ(panels.panel(user), nullptr) << "then the window closed";
