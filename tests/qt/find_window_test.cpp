@@ -1,6 +1,7 @@
 // The Find Transmitter window over the headless program (in-memory line, virtual clock),
 // offscreen: the button on the RS485 Settings window opens it; a scan lists what answered as
-// it goes; Cancel and closing the window stop it; "Use" is offered for transmitters only.
+// it goes and names the ports it skipped; Cancel and closing the window stop it; "Use" takes
+// a transmitter, asks about a slave that refused the read and says why it takes nothing else.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -190,4 +191,20 @@ TEST_F(FindWindowTest, UseOnASlaveThatRefusedTheReadAsksAndNoLetsTheScanGoOn)
     EXPECT_EQ(app.link.ulBaudRate, 1u);
     EXPECT_TRUE(w.status()->text().startsWith("The program now polls address 44 on COM1, 19200 baud, even parity"))
         << w.status()->text().toStdString();
+}
+
+TEST_F(FindWindowTest, APortAnotherProgramHoldsIsNamedUnderTheListAsSkipped)
+{
+    rig.com.busy.insert(1);
+    tools::FindWindow& w = openFromSettings();
+    EXPECT_FALSE(w.skippedPorts()->isVisibleTo(&w));
+    w.setPortChoice(1);
+    w.start();
+    runScan();
+    EXPECT_FALSE(app.scan.running());
+    EXPECT_EQ(probes, 0);
+    EXPECT_TRUE(w.skippedPorts()->isVisibleTo(&w));
+    EXPECT_EQ(w.skippedPorts()->text().toStdString(),
+              "COM1 (" + platform::ResolveComPort(1) + "): busy, in use by another program — skipped");
+    EXPECT_TRUE(w.status()->text().contains("0 transmitters found")) << w.status()->text().toStdString();
 }
