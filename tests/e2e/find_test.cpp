@@ -24,7 +24,8 @@ bool foundAt(const App& app, int address, int baud)
     return false;
 }
 
-tools::FindWindow* openFindWindow(RunningProgram& p)
+// Opens the window from the RS485 Settings window, with COM`port` chosen.
+tools::FindWindow* openFindWindow(RunningProgram& p, int port)
 {
     p.click(p.main(), "CONFIG_SER_PORT");
     const int ser = p.app().st.panelRs485;
@@ -34,6 +35,7 @@ tools::FindWindow* openFindWindow(RunningProgram& p)
     EXPECT_NE(w, nullptr);
     if (w) {
         EXPECT_TRUE(w->isVisible());
+        w->setPortChoice(port);
     }
     return w;
 }
@@ -59,9 +61,8 @@ TEST(FindTransmitter, FindsAddress1AtAnotherBaudRateAndUseMakesTheProgramPollItA
     ASSERT_TRUE(p.waitForPolls(1, 9000));
     EXPECT_EQ(p.message(), "-NO RESPONSE-");
 
-    tools::FindWindow* w = openFindWindow(p);
+    tools::FindWindow* w = openFindWindow(p, 1);
     ASSERT_NE(w, nullptr);
-    w->setPortChoice(1);
     QTest::mouseClick(w->startButton(), Qt::LeftButton);
     ASSERT_TRUE(runEventsUntil([&] { return foundAt(p.app(), 1, 1); }, 20000)) << w->status()->text().toStdString();
     EXPECT_TRUE(p.app().scan.running());
@@ -98,9 +99,8 @@ TEST(FindTransmitter, FindsTwoTransmittersOnOneLineAndNoPollInterleavesWithThePr
     ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
     sim.expectIgnoredFrames();
     RunningProgram p;
-    tools::FindWindow* w = openFindWindow(p);
+    tools::FindWindow* w = openFindWindow(p, 1);
     ASSERT_NE(w, nullptr);
-    w->setPortChoice(1);
     const std::size_t pollsBefore = pollsIn(sim.log().requests());
     QTest::mouseClick(w->startButton(), Qt::LeftButton);
     ASSERT_TRUE(runEventsUntil([&] { return foundAt(p.app(), 5, 1) && foundAt(p.app(), 12, 1); }, 30000))
@@ -130,9 +130,8 @@ TEST(FindTransmitter, ASlaveThatRefusesTheReadIsListedAsSomethingThatAnsweredAnd
     ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
     sim.expectIgnoredFrames();
     RunningProgram p;
-    tools::FindWindow* w = openFindWindow(p);
+    tools::FindWindow* w = openFindWindow(p, 1);
     ASSERT_NE(w, nullptr);
-    w->setPortChoice(1);
     QTest::mouseClick(w->startButton(), Qt::LeftButton);
     // Address 1 at the three parities of 9600 baud (a pseudo-terminal carries none) and at
     // the three of 19200, which the simulator does not hear.

@@ -105,9 +105,12 @@ void runScan(App& app, const std::vector<const Pty*>& ptys)
     FAIL() << "the scan never ended";
 }
 
+// How another program holds a port, and how a scan ends.
 enum class Hold { Exclusive, Locked };
+enum class Ending { Done, Cancelled };
 
 class HeldPty : public ::testing::TestWithParam<Hold> {};
+class ScannedPty : public ::testing::TestWithParam<Ending> {};
 
 }  // namespace
 
@@ -173,14 +176,6 @@ TEST(HeldPtyUnprivileged, TheOpenFailingWithEbusyIsRefusedAsBusy)
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: not refused as busy; 2: could not become an ordinary user";
     ::close(holder);
 }
-
-namespace {
-
-enum class Ending { Done, Cancelled };
-
-class ScannedPty : public ::testing::TestWithParam<Ending> {};
-
-}  // namespace
 
 TEST_P(ScannedPty, GetsItsLineSettingsBackAndTheProgramsOwnPortIsPolledWithoutExclusiveUse)
 {
