@@ -42,7 +42,6 @@ int MemoryRs232::CloseCom(int port)
 
 int MemoryRs232::ClaimCom(int port)
 {
-    claims.push_back(port);
     if (port < 1 || port > 99)
         return fail(RS_ERR_INVALID_PORT);
     if (claimed_.count(port))
@@ -77,7 +76,6 @@ void MemoryRs232::release(int port)
     else
         lines_.erase(port);
     claimed_.erase(it);
-    releases.push_back(port);
 }
 
 std::optional<MemoryRs232::OpenCall> MemoryRs232::line(int port) const

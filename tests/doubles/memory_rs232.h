@@ -58,7 +58,6 @@ public:
     std::vector<Bytes> frames;           // every frame the master wrote, in order
     std::vector<OpenCall> opens;         // every OpenComConfig call
     std::vector<int> closes;             // every CloseCom call
-    std::vector<int> claims, releases;   // every ClaimCom and every release (ReleaseCom, or CloseCom of a claimed port)
     std::set<int> absent;                // ports whose device is missing: opening them fails
     std::set<int> busy;                  // ports another program holds: claiming them fails
     std::map<int, std::string> devices;  // the device a port opens on; else what ResolveComPort says
