@@ -11,46 +11,42 @@ using vek::test::Slave;
 namespace {
 
 struct AnswerCase {
-    const char* name;
+    std::string name;
     Slave::Fault fault;
     std::uint8_t exception;
     ScanFindKind kind;
-    const char* listed;      // the row's "Model / what answered"
-    const char* counted;     // the scan's summary
+    std::string listed;      // the row's "Model / what answered"
+    std::string counted;     // the scan's summary
     ScanUseOutcome outcome;  // of "Use", answered No if it asks
-    const char* told;        // in the question or message "Use" shows
+    std::string told;        // in the question or message "Use" shows
 };
 
 void PrintTo(const AnswerCase& c, std::ostream* os) { *os << c.name; }
 
-constexpr const char* kOne = "1 transmitter found";
-constexpr const char* kNone = "0 transmitters found, and something else answered 1 time: see the orange rows";
-constexpr auto kAsks = ScanUseOutcome::Declined;
-constexpr auto kRefuses = ScanUseOutcome::Refused;
-
-const AnswerCase kAnswers[] = {
-    {"ModelReply", Slave::Fault::None, 0, ScanFindKind::Transmitter, "Gauge 5m (model code 17)", kOne,
-     ScanUseOutcome::Used, ""},
-    {"Exception1", Slave::Fault::Exception, 1, ScanFindKind::Refused,
-     "something answered: exception 1 (Illegal function) to the read of the model register", kNone, kAsks,
-     "The slave at address 5, COM1, 9600 baud, no parity, refused the read with exception 1 (Illegal function)."},
-    {"Exception2", Slave::Fault::Exception, 2, ScanFindKind::Refused,
-     "something answered: exception 2 (Illegal data address) to the read of the model register", kNone, kAsks,
-     "refused the read with exception 2 (Illegal data address). "},
-    {"Exception3", Slave::Fault::Exception, 3, ScanFindKind::Refused,
-     "something answered: exception 3 (Illegal data value) to the read of the model register", kNone, kAsks,
-     "refused the read with exception 3 (Illegal data value). "},
-    {"Exception4", Slave::Fault::Exception, 4, ScanFindKind::Refused,
-     "something answered: exception 4 (Slave device failure) to the read of the model register", kNone, kAsks,
-     "refused the read with exception 4 (Slave device failure). "},
-    {"WrongAddress", Slave::Fault::OtherAddress, 0, ScanFindKind::OtherAddress,
-     "something answered: a frame from address 6 to the probe of address 5", kNone, kRefuses,
-     "The probe of address 5 on COM1, 9600 baud, no parity was answered from address 6: nothing answers as "
-     "address 5 there"},
-    {"Damaged", Slave::Fault::BadCrc, 0, ScanFindKind::Damaged,
-     "something answered: 7 bytes that make no frame (bad CRC or wrong length)", kNone, kRefuses,
-     "The answer to the probe of address 5 on COM1, 9600 baud, no parity was damaged"},
-};
+std::vector<AnswerCase> answerCases()
+{
+    const std::string none = "0 transmitters found, and something else answered 1 time: see the orange rows";
+    std::vector<AnswerCase> cases = {
+        {"ModelReply", Slave::Fault::None, 0, ScanFindKind::Transmitter, "Gauge 5m (model code 17)",
+         "1 transmitter found", ScanUseOutcome::Used, ""},
+        {"WrongAddress", Slave::Fault::OtherAddress, 0, ScanFindKind::OtherAddress,
+         "something answered: a frame from address 6 to the probe of address 5", none, ScanUseOutcome::Refused,
+         "The probe of address 5 on COM1, 9600 baud, no parity was answered from address 6: nothing answers as "
+         "address 5 there"},
+        {"Damaged", Slave::Fault::BadCrc, 0, ScanFindKind::Damaged,
+         "something answered: 7 bytes that make no frame (bad CRC or wrong length)", none, ScanUseOutcome::Refused,
+         "The answer to the probe of address 5 on COM1, 9600 baud, no parity was damaged"},
+    };
+    const char* names[] = {"Illegal function", "Illegal data address", "Illegal data value", "Slave device failure"};
+    for (std::uint8_t code = 1; code <= 4; ++code) {
+        const std::string exception = "exception " + std::to_string(code) + " (" + names[code - 1] + ")";
+        cases.push_back(
+            {"Exception" + std::to_string(code), Slave::Fault::Exception, code, ScanFindKind::Refused,
+             "something answered: " + exception + " to the read of the model register", none, ScanUseOutcome::Declined,
+             "The slave at address 5, COM1, 9600 baud, no parity, refused the read with " + exception + "."});
+    }
+    return cases;
+}
 
 }  // namespace
 
@@ -82,8 +78,8 @@ TEST_P(ScanAnswers, EachAnswerIsCountedListedAndUsedByItsKind)
     EXPECT_NE(rig.popupText(0).find(c.told), std::string::npos) << rig.popupText(0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ScanAnswers, ::testing::ValuesIn(kAnswers),
-                         [](const ::testing::TestParamInfo<AnswerCase>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Kinds, ScanAnswers, ::testing::ValuesIn(answerCases()),
+                         [](const ::testing::TestParamInfo<AnswerCase>& i) { return i.param.name; });
 
 TEST_F(ScanAnswers, UseOnASlaveThatRefusedTheReadTakesItAfterAYesAndNoReopensNothing)
 {
