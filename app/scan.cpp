@@ -35,6 +35,13 @@ std::string modelText(int code)
     return name == "----" ? "model code " + std::to_string(code) : name + " (model code " + std::to_string(code) + ")";
 }
 
+// "exception 2 (Illegal data address)"
+std::string exceptionText(int code)
+{
+    const std::string name = ExceptionName(code);
+    return "exception " + std::to_string(code) + (name.empty() ? std::string() : " (" + name + ")");
+}
+
 }  // namespace
 
 std::string BaudText(int baud) { return std::to_string(BaudRateOf(static_cast<std::uint32_t>(baud))); }
@@ -46,6 +53,12 @@ std::string ParityText(int parity)
     case 2: return "odd";
     default: return "none";
     }
+}
+
+std::string LineText(const ScanProbe& at)
+{
+    return "COM" + std::to_string(at.port) + ", " + BaudText(at.baud) + " baud, " +
+           (at.parity == 0 ? std::string("no") : ParityText(at.parity)) + " parity";
 }
 
 double ProbeWait(int baud)
@@ -128,9 +141,8 @@ std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::ui
     }
     if (n == 5 && b[1] == (3 | 0x80)) {
         f.kind = ScanFindKind::Refused;
-        const std::string name = ExceptionName(b[2]);
-        f.what = "a slave that refused the read: exception " + std::to_string(b[2]) +
-                 (name.empty() ? std::string() : " (" + name + ")");
+        f.exceptionCode = b[2];
+        f.what = "something answered: " + exceptionText(b[2]) + " to the read of the model register";
         return f;
     }
     f.kind = ScanFindKind::Damaged;
@@ -149,9 +161,11 @@ bool TransmitterScan::Start(App& app, const std::vector<int>& ports)
     const ScanProbe saved{l.ucMBFlag ? l.usPortNumber : 0, l.ulBaudRate == 1 ? 1 : 0, l.usParity <= 2 ? l.usParity : 0,
                           l.slaveAddress};
     plan_ = ScanPlan(ports, saved);
+    indexLastProbes();
     ports_ = ports;
     finds_.clear();
-    portErrors_.clear();
+    skipped_.clear();
+    claimed_.clear();
     next_ = 0;
     overhead_ = 0;
     cancelled_ = false;
@@ -178,16 +192,23 @@ TransmitterScan::StepResult TransmitterScan::Step(App& app)
     const ScanProbe p = plan_[next_];
     inStep_ = true;
     const double startedAt = clock.now();
-    // Opening an open port reconfigures it and discards both queues, so a late answer to the
-    // previous probe cannot pass for this one's.
-    com.OpenComConfig(p.port, "", BaudRateOf(static_cast<std::uint32_t>(p.baud)),
-                      ParityCodeOf(static_cast<std::uint16_t>(p.parity)), 8, 1, 512, -1);
-    if (const int err = com.ReturnRS232Err(); err < 0) {
-        // A port that cannot be opened answers nothing: its other probes go too.
-        portErrors_.push_back("COM" + std::to_string(p.port) + ": " + com.GetRS232ErrorString(err));
-        const auto rest = std::remove_if(plan_.begin() + static_cast<std::ptrdiff_t>(next_), plan_.end(),
-                                         [&](const ScanProbe& q) { return q.port == p.port; });
-        plan_.erase(rest, plan_.end());
+    // A port another program holds is left alone; one the scan takes gets its line settings
+    // back when the scan leaves it.
+    int err = 0;
+    if (!claimed_.count(p.port)) {
+        err = com.ClaimCom(p.port);
+        if (err == 0)
+            claimed_.insert(p.port);
+    }
+    if (err == 0) {
+        // Opening an open port reconfigures it and discards both queues, so a late answer to
+        // the previous probe cannot pass for this one's.
+        com.OpenComConfig(p.port, "", BaudRateOf(static_cast<std::uint32_t>(p.baud)),
+                          ParityCodeOf(static_cast<std::uint16_t>(p.parity)), 8, 1, 512, -1);
+        err = com.ReturnRS232Err();
+    }
+    if (err < 0) {
+        skip(app, p.port, err);
     } else {
         link_.slaveAddress = p.address;
         link_.ucFuncCod = 3;
@@ -209,6 +230,8 @@ TransmitterScan::StepResult TransmitterScan::Step(App& app)
         }
         overhead_ += std::max(0.0, clock.now() - startedAt - wait);
         ++next_;
+        if (lastProbe_[p.port] < next_)
+            leave(app, p.port);
     }
     inStep_ = false;
     if (cancelled_ || next_ >= plan_.size()) {
@@ -228,9 +251,43 @@ void TransmitterScan::Cancel(App& app)
         finish(app);
 }
 
+void TransmitterScan::skip(App& app, int port, int error)
+{
+    platform::Rs232& com = app.io.com;
+    skipped_.push_back(error == platform::RS_ERR_BUSY
+                           ? "COM" + std::to_string(port) + " (" + platform::ResolveComPort(port) +
+                                 "): busy, in use by another program — skipped"
+                           : "COM" + std::to_string(port) + ": " + com.GetRS232ErrorString(error) + " — skipped");
+    // A port that cannot be probed answers nothing: its other probes go too.
+    const auto rest = std::remove_if(plan_.begin() + static_cast<std::ptrdiff_t>(next_), plan_.end(),
+                                     [&](const ScanProbe& q) { return q.port == port; });
+    plan_.erase(rest, plan_.end());
+    indexLastProbes();
+    if (claimed_.count(port))
+        leave(app, port);
+}
+
+void TransmitterScan::leave(App& app, int port)
+{
+    app.io.com.ReleaseCom(port);
+    claimed_.erase(port);
+    const LinkState& l = app.link;
+    if (!(l.ucMBFlag && port == l.usPortNumber))
+        app.io.com.CloseCom(port);
+}
+
+void TransmitterScan::indexLastProbes()
+{
+    lastProbe_.clear();
+    for (std::size_t i = 0; i < plan_.size(); ++i)
+        lastProbe_[plan_[i].port] = i;
+}
+
 void TransmitterScan::finish(App& app)
 {
     running_ = false;
+    while (!claimed_.empty())
+        leave(app, *claimed_.begin());
     LinkState& l = app.link;
     // The ports go back as they were: the program's own reopened with its settings (the
     // next poll would do it anyway), the others closed.
@@ -248,8 +305,23 @@ std::string TransmitterScan::TryingText() const
     if (plan_.empty())
         return {};
     const ScanProbe& p = plan_[std::min(next_, plan_.size() - 1)];
-    return "COM" + std::to_string(p.port) + ", " + BaudText(p.baud) + " baud, " + ParityText(p.parity) +
-           " parity, address " + std::to_string(p.address);
+    return LineText(p) + ", address " + std::to_string(p.address);
+}
+
+int TransmitterScan::transmitters() const
+{
+    return static_cast<int>(std::count_if(finds_.begin(), finds_.end(),
+                                          [](const ScanFind& f) { return f.kind == ScanFindKind::Transmitter; }));
+}
+
+std::string TransmitterScan::FoundText() const
+{
+    const int found = transmitters();
+    std::string text = found == 1 ? "1 transmitter found" : std::to_string(found) + " transmitters found";
+    if (const std::size_t other = finds_.size() - static_cast<std::size_t>(found); other > 0)
+        text += ", and something else answered " + std::to_string(other) + (other == 1 ? " time" : " times") +
+                ": see the orange rows";
+    return text;
 }
 
 double TransmitterScan::SecondsLeft() const
@@ -295,6 +367,49 @@ bool UseScanFind(App& app, const ScanFind& find)
         return false;
     }
     return true;
+}
+
+ScanUse ScanUseOf(const ScanFind& find)
+{
+    switch (find.kind) {
+    case ScanFindKind::Transmitter: return ScanUse::Take;
+    case ScanFindKind::Refused: return ScanUse::Ask;
+    default: return ScanUse::Refuse;
+    }
+}
+
+std::string ScanUseText(const ScanFind& find)
+{
+    const std::string address = std::to_string(find.at.address);
+    switch (find.kind) {
+    case ScanFindKind::Transmitter: return {};
+    case ScanFindKind::Refused:
+        return "The slave at address " + address + ", " + LineText(find.at) + ", refused the read with " +
+               exceptionText(find.exceptionCode) +
+               ". It may be another kind of device; the program's polls would be refused the same way. Use it "
+               "anyway?";
+    case ScanFindKind::OtherAddress:
+        return "The probe of address " + address + " on " + LineText(find.at) + " was answered from address " +
+               std::to_string(find.answeredAddress) + ": nothing answers as address " + address +
+               " there, so there is nothing to poll. Two slaves may share an address, or one answers for another.";
+    case ScanFindKind::Damaged: break;
+    }
+    return "The answer to the probe of address " + address + " on " + LineText(find.at) +
+           " was damaged (bad CRC or wrong length): no slave can be polled reliably there. Check the wiring, its "
+           "termination, and the baud rate.";
+}
+
+ScanUseOutcome UseScanFindAsked(App& app, const ScanFind& find)
+{
+    switch (ScanUseOf(find)) {
+    case ScanUse::Take: break;
+    case ScanUse::Ask:
+        if (!app.io.ConfirmPopup("Find Transmitter", ScanUseText(find)))
+            return ScanUseOutcome::Declined;
+        break;
+    case ScanUse::Refuse: app.io.MessagePopup("Find Transmitter", ScanUseText(find)); return ScanUseOutcome::Refused;
+    }
+    return UseScanFind(app, find) ? ScanUseOutcome::Used : ScanUseOutcome::NotSaved;
 }
 
 int Find_Transmitter(App& app, int /*panel*/, int /*control*/, int event)

@@ -8,7 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,9 +35,11 @@ struct ScanProbe {
     bool operator==(const ScanProbe&) const = default;
 };
 
+// Only a Transmitter find is a transmitter; the others are "something answered".
 enum class ScanFindKind {
     Transmitter,   // the probed address answered the read: its model code is known
-    Refused,       // the probed address answered with an exception: a slave is there
+    Refused,       // the probed address answered with an exception: a slave is there, but it
+                   // does not give the model register as a transmitter does
     OtherAddress,  // a whole frame came back from another address than the one probed
     Damaged,       // bytes came back that make no frame: bad CRC, wrong length, noise
 };
@@ -46,15 +50,15 @@ struct ScanFind {
     std::string device;       // the device the port was open on
     int answeredAddress = 0;  // the reply's address byte; 0 when it had none
     int modelCode = -1;       // register 68 of a Transmitter find
+    int exceptionCode = 0;    // the exception code of a Refused find
     std::string what;         // the model, or what answered, as the list shows it
     std::vector<std::uint8_t> bytes;
-    // A slave answered at exactly these settings: "Use" can hand them to the program. The
-    // others only point at a wiring or line-setting problem.
-    bool usable() const { return kind == ScanFindKind::Transmitter || kind == ScanFindKind::Refused; }
 };
 
 std::string BaudText(int baud);
 std::string ParityText(int parity);
+// "COM1, 9600 baud, no parity" (or "even parity", "odd parity").
+std::string LineText(const ScanProbe& at);
 
 // Seconds a probe waits for its reply at this line setting: the wire time of the 8-byte
 // request, the 3.5-character silence that ends it, and the 7-byte reply, at 11 bits a
@@ -76,7 +80,7 @@ std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::ui
 class TransmitterScan {
 public:
     enum class StepResult {
-        Probed,   // one probe ran (or a port that cannot be opened was skipped)
+        Probed,   // one probe ran (or a port that is busy or cannot be opened was skipped)
         NotNow,   // another exchange is waiting for its reply: try again shortly
         Finished  // the scan is over (done or cancelled); the port is the program's again
     };
@@ -85,7 +89,10 @@ public:
     // `ports` is empty or a scan runs already.
     bool Start(App& app, const std::vector<int>& ports);
     // Runs the next probe. Never while another exchange waits for its reply: a probe never
-    // lands inside it.
+    // lands inside it. The first probe on a port claims it (Rs232::ClaimCom): held for the
+    // scan alone, its line settings remembered; a port another program holds is skipped. The
+    // port is released, its line settings given back, once its last probe has run, and at the
+    // end of the scan however it ends.
     StepResult Step(App& app);
     // Stops the scan: at once between probes, at the end of the probe when called inside
     // one. The port goes back to the program's settings and the polling resumes.
@@ -102,16 +109,30 @@ public:
     // Seconds the probes still to come should take: their waits, plus what each probe
     // has cost so far beyond its wait.
     double SecondsLeft() const;
-    // Ports that could not be opened, with the port's own words; their probes were dropped.
-    const std::vector<std::string>& portErrors() const { return portErrors_; }
+    // The ports skipped and why, one line each: "COM3 (/dev/ttyUSB2): busy, in use by another
+    // program — skipped", or the port's own words on why it could not be opened. Their
+    // probes were dropped.
+    const std::vector<std::string>& skipped() const { return skipped_; }
+    // The finds that are transmitters (the others are "something answered").
+    int transmitters() const;
+    // "1 transmitter found" or "N transmitters found", and how many times something else
+    // answered.
+    std::string FoundText() const;
 
 private:
     void finish(App& app);
+    // Drops the rest of `port`'s probes, saying why (an RS_ERR_ code).
+    void skip(App& app, int port, int error);
+    // Gives a claimed port back: released, and closed unless it is the program's own.
+    void leave(App& app, int port);
+    void indexLastProbes();
 
     std::vector<ScanProbe> plan_;
     std::vector<ScanFind> finds_;
-    std::vector<std::string> portErrors_;
+    std::vector<std::string> skipped_;
     std::vector<int> ports_;
+    std::set<int> claimed_;                 // ports the scan holds now
+    std::map<int, std::size_t> lastProbe_;  // each port's last probe in plan_
     std::size_t next_ = 0;
     bool running_ = false;
     bool inStep_ = false;
@@ -120,12 +141,36 @@ private:
     LinkState link_;       // the probes' own request and buffers: the program's stay as they are
 };
 
-// Hands a usable find to the program: its port, baud rate, parity and slave address become
-// the link's and the RS485 Settings window's, the port is reopened with them, and the port,
-// baud rate and parity are saved to the settings file as "Save Settings" saves them. A
-// running scan is cancelled first. False when the settings could not be saved (the user has
-// been told).
+// Hands a find to the program: its port, baud rate, parity and slave address become the
+// link's and the RS485 Settings window's, the port is reopened with them, and the port, baud
+// rate and parity are saved to the settings file as "Save Settings" saves them. A running
+// scan is cancelled first. False when the settings could not be saved (the user has been
+// told). Asks nothing: "Use" goes through UseScanFindAsked.
 bool UseScanFind(App& app, const ScanFind& find);
+
+// What "Use" does with a find of each kind.
+enum class ScanUse {
+    Take,    // a transmitter: its settings become the program's at once
+    Ask,     // a slave that refused the read: taken only after a Yes to a question that
+             // names the exception, since the polls would be refused the same way
+    Refuse,  // no slave answered as the probed address (another address, damaged bytes):
+             // there is nothing to poll at those settings; the user is told why
+};
+ScanUse ScanUseOf(const ScanFind& find);
+
+// The question asked before a Refused find is taken, or the reason another is not.
+std::string ScanUseText(const ScanFind& find);
+
+enum class ScanUseOutcome {
+    Used,      // the program polls the find's settings, saved
+    NotSaved,  // it polls them, but the settings file could not be written (the user was told)
+    Declined,  // the user answered No: nothing changed
+    Refused,   // nothing to use there: nothing changed, the user was told why
+};
+
+// "Use" on a find: takes it, asks first, or refuses it with a reason, as ScanUseOf says.
+// A find not taken changes nothing, and a running scan goes on.
+ScanUseOutcome UseScanFindAsked(App& app, const ScanFind& find);
 
 // "Find Transmitter..." on the RS485 Settings window.
 int Find_Transmitter(App& app, int panel, int control, int event);

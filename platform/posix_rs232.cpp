@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -59,6 +60,7 @@ std::string Rs232ErrorText(int code)
     case RS_ERR_CANNOT_OPEN: return "Cannot open port";
     case RS_ERR_DEVICE_GONE: return "Serial device disconnected";
     case RS_ERR_BAD_SETTINGS: return "Unsupported port settings";
+    case RS_ERR_BUSY: return "Port busy, in use by another program";
     case RS_ERR_TIMEOUT: return "Timeout error";
     default: return "Unknown serial port error " + std::to_string(code);
     }
@@ -132,9 +134,8 @@ std::optional<termios> LineTermios(termios base, long baud, int parity, int data
 
 PosixRs232::~PosixRs232()
 {
-    for (auto& [n, p] : ports_)
-        if (p.fd >= 0)
-            ::close(p.fd);
+    while (!ports_.empty())
+        closePort(ports_.begin()->first);
 }
 
 int PosixRs232::ok(int result)
@@ -189,9 +190,101 @@ void PosixRs232::closePort(int port)
     auto it = ports_.find(port);
     if (it == ports_.end())
         return;
+    releaseDevice(it->second);
     if (it->second.fd >= 0)
         ::close(it->second.fd);
     ports_.erase(it);
+}
+
+int PosixRs232::openDevice(int port, const std::string& path, int busyCode)
+{
+    Port p;
+    p.path = path;
+    // Non-blocking, so a device that waits for a modem-control line (carrier detect) opens at once.
+    p.fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (p.fd < 0) {
+        const int err = errno;
+        return failErrno(err == EBUSY ? busyCode : RS_ERR_CANNOT_OPEN, p, err);
+    }
+    if (!::isatty(p.fd)) {
+        ::close(p.fd);
+        return fail(RS_ERR_CANNOT_OPEN, Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": " + p.path + " is not a serial device");
+    }
+    ports_.emplace(port, p);
+    return ok();
+}
+
+int PosixRs232::claimDevice(Port& p)
+{
+    // Exclusive use makes other opens fail with EBUSY, but not a process allowed to override
+    // it (root): that one sees it only by asking the device.
+    int exclusive = 0;
+    if (::ioctl(p.fd, TIOCGEXCL, &exclusive) == 0 && exclusive)
+        return fail(RS_ERR_BUSY, Rs232ErrorText(RS_ERR_BUSY) + ": " + p.path + " (set for exclusive use)");
+    if (::flock(p.fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return fail(RS_ERR_BUSY, Rs232ErrorText(RS_ERR_BUSY) + ": " + p.path + " (locked)");
+    termios before{};
+    if (::tcgetattr(p.fd, &before) != 0) {
+        const int err = errno;
+        ::flock(p.fd, LOCK_UN);
+        return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+    }
+    if (::ioctl(p.fd, TIOCEXCL) != 0) {
+        const int err = errno;
+        ::flock(p.fd, LOCK_UN);
+        return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, p, err);
+    }
+    p.claimedFrom = before;
+    return ok();
+}
+
+int PosixRs232::releaseDevice(Port& p)
+{
+    if (!p.claimedFrom)
+        return 0;
+    // What the visit left queued is nobody else's business; then the settings go back. Now,
+    // not after the output drains: a line that never drains must not hold the release.
+    ::tcflush(p.fd, TCIOFLUSH);
+    p.ahead.clear();
+    const int err = ::tcsetattr(p.fd, TCSANOW, &*p.claimedFrom) == 0 ? 0 : errno;
+    ::ioctl(p.fd, TIOCNXCL);
+    ::flock(p.fd, LOCK_UN);
+    p.claimedFrom.reset();
+    return err;
+}
+
+int PosixRs232::ClaimCom(int port)
+{
+    if (port < 1 || port > 99)
+        return fail(RS_ERR_INVALID_PORT, "Invalid port number: COM" + std::to_string(port));
+    const std::string path = ResolveComPort(port);
+    auto it = ports_.find(port);
+    if (it != ports_.end() && it->second.claimedFrom)
+        return ok();
+    // A device gone or replaced behind the name is dropped, as a reopening drops it.
+    if (it != ports_.end() && (hungUp(it->second) || namesAnotherDevice(it->second, path)))
+        closePort(port);
+    const bool wasOpen = ports_.count(port) != 0;
+    if (!wasOpen) {
+        if (const int rc = openDevice(port, path, RS_ERR_BUSY); rc < 0)
+            return rc;
+    }
+    if (const int rc = claimDevice(ports_.at(port)); rc < 0) {
+        if (!wasOpen)
+            closePort(port);  // leaves the error as claimDevice recorded it
+        return rc;
+    }
+    return ok();
+}
+
+int PosixRs232::ReleaseCom(int port)
+{
+    auto it = ports_.find(port);
+    if (it == ports_.end())
+        return fail(RS_ERR_NOT_OPEN, Rs232ErrorText(RS_ERR_NOT_OPEN) + ": COM" + std::to_string(port));
+    if (const int err = releaseDevice(it->second); err != 0)
+        return failErrno(deviceGoneErrno(err) ? RS_ERR_DEVICE_GONE : RS_ERR_SYSTEM, it->second, err);
+    return ok();
 }
 
 std::string PosixRs232::DevicePath(int port) const
@@ -215,29 +308,31 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
     // dropped and the device COMn names now is opened.
     const std::string path = ResolveComPort(port);
     auto it = ports_.find(port);
+    // A claim goes with the port to the device it is reopened on.
+    bool claimed = it != ports_.end() && it->second.claimedFrom;
     if (it != ports_.end() && (hungUp(it->second) || namesAnotherDevice(it->second, path)))
         closePort(port);
 
     for (int attempt = 0; attempt < 2; ++attempt) {
         it = ports_.find(port);
         if (it == ports_.end()) {
-            Port p;
-            p.path = path;
-            p.fd = ::open(p.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-            if (p.fd < 0)
-                return failErrno(RS_ERR_CANNOT_OPEN, p, errno);
-            if (!::isatty(p.fd)) {
-                ::close(p.fd);
-                return fail(RS_ERR_CANNOT_OPEN,
-                            Rs232ErrorText(RS_ERR_CANNOT_OPEN) + ": " + p.path + " is not a serial device");
+            if (const int rc = openDevice(port, path, claimed ? RS_ERR_BUSY : RS_ERR_CANNOT_OPEN); rc < 0)
+                return rc;
+            it = ports_.find(port);
+            if (claimed) {
+                if (const int rc = claimDevice(it->second); rc < 0) {
+                    ::close(it->second.fd);
+                    ports_.erase(it);
+                    return rc;
+                }
             }
-            it = ports_.emplace(port, p).first;
         }
         Port& p = it->second;
         termios tio{};
         if (::tcgetattr(p.fd, &tio) != 0) {
             const int err = errno;
             if (deviceGoneErrno(err) && attempt == 0) {
+                claimed = claimed || p.claimedFrom;
                 closePort(port);
                 continue;
             }
@@ -253,6 +348,7 @@ int PosixRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long 
         if (::tcsetattr(p.fd, TCSANOW, &tio) != 0) {
             const int err = errno;
             if (deviceGoneErrno(err) && attempt == 0) {
+                claimed = claimed || p.claimedFrom;
                 closePort(port);
                 continue;
             }

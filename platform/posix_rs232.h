@@ -27,6 +27,8 @@ public:
     int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits, int stopBits,
                       int inputQueueSize, int outputQueueSize) override;
     int CloseCom(int port) override;
+    int ClaimCom(int port) override;
+    int ReleaseCom(int port) override;
     int ComWrtByte(int port, int byte) override;
     int ComWrt(int port, const std::uint8_t* buffer, int count) override;
     int ComRd(int port, std::uint8_t* buffer, int count) override;
@@ -45,6 +47,8 @@ private:
         // Bytes taken from the device by ComPeek and not yet by ComRd: a terminal cannot be
         // read without consuming, so they wait here, first in the queue.
         std::vector<std::uint8_t> ahead;
+        // While claimed: the line settings the device had when ClaimCom took it.
+        std::optional<termios> claimedFrom;
     };
     int ok(int result = 0);
     int fail(int code, const std::string& detail);
@@ -52,6 +56,15 @@ private:
     bool hungUp(const Port& p) const;
     // True when `path` (what COMn resolves to now) is not the device open in `p`.
     bool namesAnotherDevice(const Port& p, const std::string& path) const;
+    // Opens COM`port`'s device `path` into ports_; EBUSY gives `busyCode`.
+    int openDevice(int port, const std::string& path, int busyCode);
+    // The claim's steps on an open device: refuse one another program holds, remember its
+    // line settings, set exclusive use and take the lock.
+    int claimDevice(Port& p);
+    // Gives a claimed device its remembered line settings back and lifts exclusive use and
+    // the lock; 0, or the errno of a device that would not take the settings.
+    int releaseDevice(Port& p);
+    // Closes the port, releasing it first when claimed.
     void closePort(int port);
 
     std::map<int, Port> ports_;

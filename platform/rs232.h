@@ -18,6 +18,7 @@ inline constexpr int RS_ERR_NOT_OPEN = -3;      // the port is not open
 inline constexpr int RS_ERR_CANNOT_OPEN = -4;   // the device could not be opened
 inline constexpr int RS_ERR_DEVICE_GONE = -5;   // the device went away (unplugged adapter)
 inline constexpr int RS_ERR_BAD_SETTINGS = -6;  // baud, parity, data or stop bits not supported
+inline constexpr int RS_ERR_BUSY = -7;          // another program holds the device (ClaimCom)
 inline constexpr int RS_ERR_TIMEOUT = -99;      // fewer bytes than asked within the time-out
 
 class Rs232 {
@@ -29,8 +30,26 @@ public:
     // closed and the resolved path opened afresh. 0 or a negative RS_ERR_ code.
     virtual int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits,
                               int stopBits, int inputQueueSize, int outputQueueSize) = 0;
-    // Closes the port; closing a port that is not open is harmless (RS_ERR_NOT_OPEN).
+    // Closes the port; closing a port that is not open is harmless (RS_ERR_NOT_OPEN). A
+    // claimed port is released first (ReleaseCom), and so is one a reopening drops.
     virtual int CloseCom(int port) = 0;
+    // Takes COM`port` for this program alone until ReleaseCom, for a visit that must leave
+    // the device as it found it (Find Transmitter probing every port):
+    // - opens the device when the port is not open, without waiting for a modem-control line;
+    // - refuses it with RS_ERR_BUSY, touching nothing, when another program holds it: it
+    //   set exclusive use on the device (the open fails with EBUSY, or, for a process that
+    //   may override that, the device reports it), or holds a lock on it (flock);
+    // - remembers the device's line settings as they are now, before anything changes them;
+    // - sets exclusive use and takes the lock, so no other program opens it meanwhile.
+    // OpenComConfig on a claimed port reconfigures it and keeps the claim. Claiming a port
+    // claimed already changes nothing. 0 or a negative RS_ERR_ code; after an error the
+    // port is open or closed as it was before the call, and unclaimed.
+    virtual int ClaimCom(int port) = 0;
+    // Ends the claim: gives the device back the line settings ClaimCom remembered, lifts
+    // exclusive use and the lock, so other programs, and this one's own polling, open the
+    // device as before. The port stays open. Releasing a port that is not claimed changes
+    // nothing and returns 0 (RS_ERR_NOT_OPEN when it is not open either).
+    virtual int ReleaseCom(int port) = 0;
     // Queues one byte for sending; returns the byte or a negative code.
     virtual int ComWrtByte(int port, int byte) = 0;
     // Sends `count` bytes as one piece, so no gap a slave could take for the end of a frame

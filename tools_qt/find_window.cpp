@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <optional>
 
 #include "vek_app.h"
 
@@ -52,6 +53,9 @@ FindWindow::FindWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
     trying_ = new QLabel(this);
     status_ = new QLabel(this);
     status_->setWordWrap(true);
+    skipped_ = new QLabel(this);
+    skipped_->setWordWrap(true);
+    skipped_->setVisible(false);
     table_ = new QTableWidget(0, kColumns, this);
     table_->setHorizontalHeaderLabels({QStringLiteral("COM"), QStringLiteral("Device"), QStringLiteral("Baud"),
                                        QStringLiteral("Parity"), QStringLiteral("Address"),
@@ -67,7 +71,9 @@ FindWindow::FindWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
     use_ = new QPushButton(QStringLiteral("Use"), this);
     use_->setToolTip(
         QStringLiteral("Poll the selected transmitter: its port, baud rate, parity and address become "
-                       "the program's, and the port, baud rate and parity are saved"));
+                       "the program's, and the port, baud rate and parity are saved. A slave that refused "
+                       "the read is taken only after a Yes; an orange row of another address or damaged "
+                       "bytes says why there is nothing to poll."));
     use_->setEnabled(false);
     auto* quit = new QPushButton(QStringLiteral("Quit"), this);
 
@@ -96,12 +102,14 @@ FindWindow::FindWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
     layout->addWidget(progress_);
     layout->addWidget(trying_);
     layout->addWidget(table_, 1);
+    layout->addWidget(skipped_);
     layout->addWidget(status_);
     layout->addLayout(buttons);
     fillPorts();
     status_->setText(
         QStringLiteral("Probes addresses 1 to 247 at 9600 and 19200 baud with no, even and odd parity, "
-                       "the saved settings and address 1 first. Polling pauses while it runs."));
+                       "the saved settings and address 1 first. Polling pauses while it runs. A port another "
+                       "program holds is skipped; every port scanned gets its line settings back."));
     resize(820, 440);
 }
 
@@ -195,6 +203,11 @@ void FindWindow::refresh()
 {
     const TransmitterScan& scan = app_.scan;
     addRows();
+    QStringList skipped;
+    for (const std::string& line : scan.skipped())
+        skipped << QString::fromStdString(line);
+    skipped_->setText(skipped.join(QLatin1Char('\n')));
+    skipped_->setVisible(!skipped.isEmpty());
     progress_->setMaximum(std::max<int>(1, static_cast<int>(scan.total())));
     progress_->setValue(static_cast<int>(scan.done()));
     if (scan.running()) {
@@ -214,19 +227,10 @@ void FindWindow::refresh()
     ports_->setEnabled(true);
     cancel_->setEnabled(false);
     trying_->clear();
-    int transmitters = 0;
-    for (const ScanFind& f : scan.finds())
-        transmitters += f.usable() ? 1 : 0;
     QString text = scan.cancelled()
                        ? QStringLiteral("Cancelled after %1 of %2 probes. ").arg(scan.done()).arg(scan.total())
                        : QStringLiteral("Done: %1 probes. ").arg(scan.done());
-    text += transmitters == 1 ? QStringLiteral("1 transmitter found")
-                              : QStringLiteral("%1 transmitters found").arg(transmitters);
-    if (const int other = static_cast<int>(scan.finds().size()) - transmitters; other > 0)
-        text += QStringLiteral(", and something else answered %1 time(s): see the orange rows").arg(other);
-    text += QStringLiteral(". Polling resumes.");
-    for (const std::string& e : scan.portErrors())
-        text += QStringLiteral("\nNot scanned: ") + QString::fromStdString(e);
+    text += QString::fromStdString(scan.FoundText()) + QStringLiteral(". Polling resumes.");
     status_->setText(text);
     updateUse();
 }
@@ -246,7 +250,7 @@ void FindWindow::addRows()
                                          QString::fromStdString(f.what)};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
-            if (!f.usable())
+            if (f.kind != ScanFindKind::Transmitter)
                 item->setBackground(kSomethingColour);
             if (c == kCom)
                 item->setData(Qt::UserRole, static_cast<int>(rowsShown_));
@@ -261,29 +265,36 @@ void FindWindow::updateUse()
     const QTableWidgetItem* item = row >= 0 ? table_->item(row, kCom) : nullptr;
     const auto& finds = app_.scan.finds();
     const int i = item ? item->data(Qt::UserRole).toInt() : -1;
-    use_->setEnabled(item && i >= 0 && static_cast<std::size_t>(i) < finds.size() && finds[i].usable());
+    // Every row has its Use: it takes a transmitter, asks about a slave that refused the read,
+    // and says why another row has nothing to poll.
+    use_->setEnabled(item && i >= 0 && static_cast<std::size_t>(i) < finds.size());
 }
 
-bool FindWindow::use(int row)
+std::optional<ScanUseOutcome> FindWindow::use(int row)
 {
     const QTableWidgetItem* item = row >= 0 ? table_->item(row, kCom) : nullptr;
     if (!item)
-        return false;
+        return std::nullopt;
     const int i = item->data(Qt::UserRole).toInt();
     const auto& finds = app_.scan.finds();
-    if (i < 0 || static_cast<std::size_t>(i) >= finds.size() || !finds[i].usable())
-        return false;
+    if (i < 0 || static_cast<std::size_t>(i) >= finds.size())
+        return std::nullopt;
     const ScanFind f = finds[i];  // a copy: Use cancels the scan, which keeps its finds
+    // No probe while the question or the reason is up: the scan waits for the answer.
     stepper_.stop();
-    const bool saved = UseScanFind(app_, f);
+    const ScanUseOutcome outcome = UseScanFindAsked(app_, f);
+    if (outcome == ScanUseOutcome::Declined || outcome == ScanUseOutcome::Refused) {
+        if (scanning_)
+            stepper_.start(0);
+        return outcome;
+    }
     refresh();
-    status_->setText(QStringLiteral("The program now polls address %1 on COM%2 at %3 baud, %4 parity%5.")
+    status_->setText(QStringLiteral("The program now polls address %1 on %2%3.")
                          .arg(f.at.address)
-                         .arg(f.at.port)
-                         .arg(QString::fromStdString(BaudText(f.at.baud)))
-                         .arg(QString::fromStdString(ParityText(f.at.parity)))
-                         .arg(saved ? QStringLiteral("; port, baud rate and parity are saved") : QString()));
-    return true;
+                         .arg(QString::fromStdString(LineText(f.at)))
+                         .arg(outcome == ScanUseOutcome::Used ? QStringLiteral("; port, baud rate and parity are saved")
+                                                              : QString()));
+    return outcome;
 }
 
 void FindWindow::closeEvent(QCloseEvent* e)

@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <optional>
+
 #include "app_state.h"
 
 class QComboBox;
@@ -25,12 +27,14 @@ public:
     void setPortChoice(int port);
     void start();
     void cancel();
-    // Hands the find shown in table row `row` to the program; false when it is no transmitter.
-    bool use(int row);
+    // "Use" on table row `row` (UseScanFindAsked): what came of it, nothing for no row.
+    std::optional<ScanUseOutcome> use(int row);
 
     QTableWidget* table() const { return table_; }
     QProgressBar* progress() const { return progress_; }
     QLabel* status() const { return status_; }
+    // The ports skipped and why, one a line (hidden while there are none).
+    QLabel* skippedPorts() const { return skipped_; }
     QPushButton* startButton() const { return start_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* useButton() const { return use_; }
@@ -56,6 +60,7 @@ private:
     QTableWidget* table_ = nullptr;
     QLabel* trying_ = nullptr;
     QLabel* status_ = nullptr;
+    QLabel* skipped_ = nullptr;
     std::size_t rowsShown_ = 0;
     bool scanning_ = false;  // this window started the scan that runs
 };

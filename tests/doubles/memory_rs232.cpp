@@ -16,11 +16,13 @@ int MemoryRs232::OpenComConfig(int port, const std::string&, long baud, int pari
     if (port < 1 || port > 99)
         return fail(RS_ERR_INVALID_PORT);
     if (absent.count(port)) {
+        release(port);  // a reopening that drops the device ends its claim, as the real port does
         open_.erase(port);
         return fail(RS_ERR_CANNOT_OPEN);
     }
     auto named = devices.find(port);
     open_[port] = named != devices.end() ? named->second : ResolveComPort(port);
+    lines_[port] = opens.back();
     // Reconfiguring discards both queues, as the real port does.
     in_[port].clear();
     pending_[port].clear();
@@ -30,11 +32,56 @@ int MemoryRs232::OpenComConfig(int port, const std::string&, long baud, int pari
 int MemoryRs232::CloseCom(int port)
 {
     closes.push_back(port);
+    release(port);
     if (!open_.erase(port))
         return fail(RS_ERR_NOT_OPEN);
     in_[port].clear();
     pending_[port].clear();
     return lastError_ = 0;
+}
+
+int MemoryRs232::ClaimCom(int port)
+{
+    if (port < 1 || port > 99)
+        return fail(RS_ERR_INVALID_PORT);
+    if (claimed_.count(port))
+        return lastError_ = 0;
+    if (absent.count(port))
+        return fail(RS_ERR_CANNOT_OPEN);
+    if (busy.count(port))
+        return fail(RS_ERR_BUSY);
+    if (!open_.count(port)) {
+        auto named = devices.find(port);
+        open_[port] = named != devices.end() ? named->second : ResolveComPort(port);
+    }
+    claimed_[port] = line(port);
+    return lastError_ = 0;
+}
+
+int MemoryRs232::ReleaseCom(int port)
+{
+    if (!open_.count(port))
+        return fail(RS_ERR_NOT_OPEN);
+    release(port);
+    return lastError_ = 0;
+}
+
+void MemoryRs232::release(int port)
+{
+    auto it = claimed_.find(port);
+    if (it == claimed_.end())
+        return;
+    if (it->second)
+        lines_[port] = *it->second;
+    else
+        lines_.erase(port);
+    claimed_.erase(it);
+}
+
+std::optional<MemoryRs232::OpenCall> MemoryRs232::line(int port) const
+{
+    auto it = lines_.find(port);
+    return it == lines_.end() ? std::nullopt : std::optional<OpenCall>(it->second);
 }
 
 int MemoryRs232::ComWrtByte(int port, int byte)

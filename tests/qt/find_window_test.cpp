@@ -1,6 +1,7 @@
 // The Find Transmitter window over the headless program (in-memory line, virtual clock),
 // offscreen: the button on the RS485 Settings window opens it; a scan lists what answered as
-// it goes; Cancel and closing the window stop it; "Use" is offered for transmitters only.
+// it goes and names the ports it skipped; Cancel and closing the window stop it; "Use" takes
+// a transmitter, asks about a slave that refused the read and says why it takes nothing else.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -28,7 +29,8 @@ struct FindWindowTest : ::testing::Test {
     int probes = 0;
 
     // A transmitter at 19200 baud, even parity, address 42 (model 0x11) answers the reads;
-    // slave 43 at that setting answers with a damaged CRC.
+    // slave 43 at that setting answers with a damaged CRC, and slave 44 refuses the read
+    // with exception 2.
     void SetUp() override
     {
         app.windows = &windows;
@@ -48,6 +50,8 @@ struct FindWindowTest : ::testing::Test {
                 r.back() ^= 1;
                 rig.com.injectAfter(port, 0.01, r);
             }
+            if (f[0] == 44)
+                rig.com.injectAfter(port, 0.01, AppRig::withCrc({44, 0x83, 2}));
         };
     }
     void TearDown() override { app.windows = nullptr; }
@@ -83,7 +87,7 @@ TEST_F(FindWindowTest, TheSettingsWindowsButtonOpensItAndAScanListsWhatAnswered)
     ASSERT_FALSE(app.scan.running());
     EXPECT_EQ(probes, 6 * 247);
     EXPECT_EQ(w.progress()->value(), w.progress()->maximum());
-    ASSERT_EQ(w.table()->rowCount(), 2);
+    ASSERT_EQ(w.table()->rowCount(), 3);
     EXPECT_EQ(cell(w, 0, 0), "COM1");
     EXPECT_EQ(cell(w, 0, 2), "19200");
     EXPECT_EQ(cell(w, 0, 3), "even");
@@ -91,13 +95,20 @@ TEST_F(FindWindowTest, TheSettingsWindowsButtonOpensItAndAScanListsWhatAnswered)
     EXPECT_EQ(cell(w, 0, 5), "Gauge 5m (model code 17)");
     EXPECT_EQ(cell(w, 1, 4), "43");
     EXPECT_TRUE(cell(w, 1, 5).startsWith("something answered"));
-    EXPECT_TRUE(w.status()->text().contains("1 transmitter found")) << w.status()->text().toStdString();
+    EXPECT_EQ(cell(w, 2, 4), "44");
+    EXPECT_TRUE(cell(w, 2, 5).contains("exception 2 (Illegal data address)")) << cell(w, 2, 5).toStdString();
+    EXPECT_NE(w.table()->item(2, 5)->background(), w.table()->item(0, 5)->background()) << "an orange row";
+    EXPECT_TRUE(w.status()->text().contains("1 transmitter found, and something else answered 2 times"))
+        << w.status()->text().toStdString();
     EXPECT_TRUE(w.startButton()->isEnabled());
 
-    // "Use" is for the transmitter, not for the damaged reply.
+    // "Use" on the damaged reply says why there is nothing to poll there, and takes nothing.
     w.table()->selectRow(1);
-    EXPECT_FALSE(w.useButton()->isEnabled());
-    EXPECT_FALSE(w.use(1));
+    EXPECT_TRUE(w.useButton()->isEnabled());
+    EXPECT_EQ(w.use(1), ScanUseOutcome::Refused);
+    ASSERT_EQ(rig.popups.popups.size(), 1u);
+    EXPECT_NE(rig.popupText(0).find("was damaged"), std::string::npos) << rig.popupText(0);
+    EXPECT_NE(app.link.slaveAddress, 43);
     w.table()->selectRow(0);
     EXPECT_TRUE(w.useButton()->isEnabled());
     w.useButton()->click();
@@ -143,4 +154,49 @@ TEST_F(FindWindowTest, ClosingTheWindowDuringTheScanEndsIt)
     for (int i = 0; i < 50; ++i)
         QCoreApplication::processEvents();
     EXPECT_EQ(probes, sent);
+}
+
+TEST_F(FindWindowTest, UseOnASlaveThatRefusedTheReadAsksAndNoLetsTheScanGoOn)
+{
+    rig.configurePort(1);
+    tools::FindWindow& w = openFromSettings();
+    w.setPortChoice(1);
+    w.start();
+    for (int i = 0; i < 20000 && app.scan.running() && w.table()->rowCount() < 3; ++i)
+        QCoreApplication::processEvents();
+    ASSERT_EQ(w.table()->rowCount(), 3);
+    ASSERT_TRUE(app.scan.running());
+    rig.popups.confirmAnswer = false;
+    w.table()->selectRow(2);
+    ASSERT_TRUE(w.useButton()->isEnabled());
+    w.useButton()->click();
+    EXPECT_EQ(rig.popups.popups.size(), 1u) << "the question";
+    EXPECT_EQ(app.link.slaveAddress, 1);
+    const int sent = probes;
+    runScan(sent + 5);
+    EXPECT_EQ(probes, sent + 5) << "after No the scan goes on";
+
+    rig.popups.confirmAnswer = true;
+    w.table()->selectRow(2);
+    w.useButton()->click();
+    EXPECT_FALSE(app.scan.running());
+    EXPECT_EQ(app.link.slaveAddress, 44);
+    EXPECT_TRUE(w.status()->text().startsWith("The program now polls address 44 on COM1, 19200 baud, even parity"))
+        << w.status()->text().toStdString();
+}
+
+TEST_F(FindWindowTest, APortAnotherProgramHoldsIsNamedUnderTheListAsSkipped)
+{
+    rig.com.busy.insert(1);
+    tools::FindWindow& w = openFromSettings();
+    EXPECT_FALSE(w.skippedPorts()->isVisibleTo(&w));
+    w.setPortChoice(1);
+    w.start();
+    runScan();
+    EXPECT_FALSE(app.scan.running());
+    EXPECT_EQ(probes, 0);
+    EXPECT_TRUE(w.skippedPorts()->isVisibleTo(&w));
+    EXPECT_EQ(w.skippedPorts()->text().toStdString(),
+              "COM1 (" + platform::ResolveComPort(1) + "): busy, in use by another program — skipped");
+    EXPECT_TRUE(w.status()->text().contains("0 transmitters found")) << w.status()->text().toStdString();
 }

@@ -45,7 +45,10 @@ struct AppRig {
     // Registers whose writes it echoes without keeping the value.
     std::set<int> forgets;
 
-    explicit AppRig(std::time_t wallAtZero = 1458000000) : clock(wallAtZero)
+    // `port`, when given, is the program's serial line instead of `com` (a real port, for
+    // the integration tests).
+    explicit AppRig(std::time_t wallAtZero = 1458000000, platform::Rs232* port = nullptr)
+        : clock(wallAtZero), io{panels, port ? *port : com, clock, files, popups}
     {
         // The callbacks need the App, which needs the panels: bind them once both exist.
         panels.setCallbacks(MakeCallbackRegistry(app));

@@ -25,6 +25,7 @@ struct Slave {
     int address = 1;
     std::uint16_t model = 0x11;
     enum class Fault { None, BadCrc, OtherAddress, Exception } fault = Fault::None;
+    std::uint8_t exception = 2;  // the code of Fault::Exception
 };
 
 // The request a probe of `address` must put on the wire: read one register, register 68
@@ -84,7 +85,7 @@ struct ScanRig : ::testing::Test {
             case Slave::Fault::OtherAddress:
                 reply = AppRig::withCrc({static_cast<std::uint8_t>(f[0] + 1), 3, 2, 0, 17});
                 break;
-            case Slave::Fault::Exception: reply = AppRig::withCrc({f[0], 0x83, 2}); break;
+            case Slave::Fault::Exception: reply = AppRig::withCrc({f[0], 0x83, s.exception}); break;
             }
             ++answered;
             // The reply starts after the request's 3.5-character silence and takes its wire time.

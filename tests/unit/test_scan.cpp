@@ -1,6 +1,7 @@
 // Find Transmitter's scan on the in-memory line and the virtual clock: the order of the
 // probes and what a reply means; transmitters that only answer at their own line setting and
-// address, found where they are; "something answered"; a port that cannot be opened.
+// address, found where they are; "something answered"; a port that cannot be opened or that
+// another program holds; every port given back as the scan found it.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -95,7 +96,6 @@ TEST(ScanClassify, WhatCameBackDecidesTheRow)
     EXPECT_EQ(f->kind, ScanFindKind::Transmitter);
     EXPECT_EQ(f->modelCode, 0x12);
     EXPECT_EQ(f->what, "Gauge 8m (model code 18)");
-    EXPECT_TRUE(f->usable());
 
     Bytes big = AppRig::withCrc({5, 3, 2, 0x01, 0x02});
     f = ClassifyProbeReply(at, big.data(), big.size());
@@ -106,19 +106,17 @@ TEST(ScanClassify, WhatCameBackDecidesTheRow)
     bad[4] ^= 1;
     f = ClassifyProbeReply(at, bad.data(), bad.size());
     EXPECT_EQ(f->kind, ScanFindKind::Damaged);
-    EXPECT_FALSE(f->usable());
 
     Bytes other = AppRig::withCrc({6, 3, 2, 0, 0x11});
     f = ClassifyProbeReply(at, other.data(), other.size());
     EXPECT_EQ(f->kind, ScanFindKind::OtherAddress);
     EXPECT_EQ(f->answeredAddress, 6);
-    EXPECT_FALSE(f->usable());
 
     Bytes refused = AppRig::withCrc({5, 0x83, 2});
     f = ClassifyProbeReply(at, refused.data(), refused.size());
     EXPECT_EQ(f->kind, ScanFindKind::Refused);
+    EXPECT_EQ(f->exceptionCode, 2);
     EXPECT_NE(f->what.find("Illegal data address"), std::string::npos);
-    EXPECT_TRUE(f->usable());
 
     Bytes wrongCount = AppRig::withCrc({5, 3, 4, 0, 1, 0, 2});
     EXPECT_EQ(ClassifyProbeReply(at, wrongCount.data(), wrongCount.size())->kind, ScanFindKind::Damaged);
@@ -196,19 +194,89 @@ TEST_F(Scan, ABadCrcOrAnotherAddressIsListedAsSomethingAnsweredWithItsSettings)
     EXPECT_EQ(refused[0].at, (ScanProbe{1, 0, 0, 60}));
 }
 
-TEST_F(Scan, APortThatCannotBeOpenedIsNamedAndSkippedAndTheOthersAreScanned)
+TEST_F(Scan, APortThatCannotBeOpenedOrThatAnotherProgramHoldsIsNamedAndSkippedAndTheOthersAreScanned)
 {
     rig.com.absent.insert(2);
+    rig.com.busy.insert(4);
     slaves.push_back({3, 0, 1, 7});
-    ASSERT_TRUE(app.scan.Start(app, {2, 3}));
+    ASSERT_TRUE(app.scan.Start(app, {2, 3, 4}));
     runToEnd();
-    ASSERT_EQ(app.scan.portErrors().size(), 1u);
-    EXPECT_EQ(app.scan.portErrors()[0].rfind("COM2: ", 0), 0u);
+    EXPECT_EQ(app.scan.skipped(), (std::vector<std::string>{"COM2: Cannot open port — skipped",
+                                                            "COM4 (" + platform::ResolveComPort(4) +
+                                                                "): busy, in use by another program — skipped"}));
+    EXPECT_TRUE(std::none_of(rig.com.opens.begin(), rig.com.opens.end(), [](const platform::MemoryRs232::OpenCall& o) {
+        return o.port == 4;
+    })) << "the busy port's line settings are never touched";
     EXPECT_EQ(app.scan.total(), 6u * 247u);
     EXPECT_EQ(app.scan.done(), 6u * 247u);
     ASSERT_EQ(app.scan.finds().size(), 1u);
     EXPECT_EQ(app.scan.finds()[0].at.port, 3);
     EXPECT_FALSE(rig.com.isOpen(3)) << "a port the program does not use is closed after the scan";
+}
+
+// How a scan ends; each way, every port it took must be given back.
+enum class Ending { Done, Cancelled, PortFailed };
+std::string NameOf(Ending e)
+{
+    return e == Ending::Done ? "Done" : e == Ending::Cancelled ? "Cancelled" : "PortFailed";
+}
+void PrintTo(Ending e, std::ostream* os) { *os << NameOf(e); }
+
+class ScanGivesPortsBack : public test::ScanRig, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(ScanGivesPortsBack, WithTheLineSettingsTheyHadAndNoLongerHeld)
+{
+    using Line = platform::MemoryRs232::OpenCall;
+    // COM3 was left at 9600 baud, 7 data bits, even parity, 2 stop bits by another program.
+    rig.com.OpenComConfig(3, "", 9600, platform::RS_PARITY_EVEN, 7, 2, 512, -1);
+    rig.com.CloseCom(3);
+    const Line before{3, 9600, platform::RS_PARITY_EVEN, 7, 2};
+    rig.configurePort(1);  // the program polls COM1 at 19200 baud, odd parity
+    app.link.ulBaudRate = 1;
+    app.link.usParity = 2;
+    rig.tick();
+    ASSERT_TRUE(app.scan.Start(app, {1, 3}));
+    for (int i = 0; i < 20; ++i)
+        app.scan.Step(app);
+    EXPECT_TRUE(rig.com.isClaimed(1) && rig.com.isClaimed(3)) << "both taken by their first probe";
+    switch (GetParam()) {
+    case Ending::Done: runToEnd(); break;
+    case Ending::Cancelled: app.scan.Cancel(app); break;
+    case Ending::PortFailed:
+        rig.com.absent.insert(3);  // the adapter is pulled out during the scan
+        runToEnd();
+        EXPECT_EQ(app.scan.skipped().size(), 1u);
+        break;
+    }
+    EXPECT_FALSE(rig.com.isClaimed(1));
+    EXPECT_FALSE(rig.com.isClaimed(3));
+    EXPECT_EQ(rig.com.line(3), before);
+    EXPECT_FALSE(rig.com.isOpen(3));
+    EXPECT_TRUE(rig.com.isOpen(1)) << "the program's own port is the program's again";
+    EXPECT_EQ(rig.com.line(1), (Line{1, 19200, platform::RS_PARITY_ODD, 8, 1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, ScanGivesPortsBack,
+                         ::testing::Values(Ending::Done, Ending::Cancelled, Ending::PortFailed),
+                         [](const ::testing::TestParamInfo<Ending>& i) { return NameOf(i.param); });
+
+TEST_F(Scan, APortIsGivenBackOnceItsLastProbeHasRunWhileOthersAreStillScanned)
+{
+    rig.com.OpenComConfig(2, "", 19200, platform::RS_PARITY_ODD, 8, 2, 512, -1);
+    rig.com.CloseCom(2);
+    ASSERT_TRUE(app.scan.Start(app, {2, 3}));
+    const auto& plan = app.scan.plan();
+    const auto lastOn2 = std::find_if(plan.rbegin(), plan.rend(), [](const ScanProbe& p) { return p.port == 2; });
+    const std::size_t steps = static_cast<std::size_t>(plan.rend() - lastOn2);
+    for (std::size_t i = 0; i + 1 < steps; ++i)
+        app.scan.Step(app);
+    EXPECT_TRUE(rig.com.isClaimed(2)) << "held up to its last probe";
+    app.scan.Step(app);
+    EXPECT_FALSE(rig.com.isClaimed(2));
+    EXPECT_FALSE(rig.com.isOpen(2));
+    EXPECT_EQ(rig.com.line(2), (platform::MemoryRs232::OpenCall{2, 19200, platform::RS_PARITY_ODD, 8, 2}));
+    EXPECT_TRUE(rig.com.isClaimed(3));
+    EXPECT_TRUE(app.scan.running());
 }
 
 TEST_F(Scan, TimeLeftIsTheWaitsStillToComeAndReachesZero)
