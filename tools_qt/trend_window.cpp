@@ -373,17 +373,10 @@ QString TrendWindow::valuesAt(double t) const
 
 bool TrendWindow::openLog(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = "\"" + path + "\": " + file.errorString();
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    LogReadResult r = ReadLogText(bytes.toStdString());
+    LogReadResult r = ReadLogFile(QFile::encodeName(path).toStdString());
     if (!r.ok) {
         if (error)
-            *error = "\"" + path + "\": " + QString::fromStdString(r.error);
+            *error = QString::fromLocal8Bit(r.error.data(), static_cast<qsizetype>(r.error.size()));
         return false;
     }
     log_ = std::move(r.points);
