@@ -109,7 +109,7 @@ std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::ui
     const bool whole = n >= 4 && usMBCRC16(b, n) == 0;
     if (!whole) {
         f.kind = ScanFindKind::Damaged;
-        f.what = "something answered: " + std::to_string(n) + (n == 1 ? " byte" : " bytes") +
+        f.what = "something answered: " + CountOf(static_cast<long long>(n), "byte", "bytes") +
                  " that make no frame (bad CRC or wrong length)";
         return f;
     }

@@ -386,9 +386,9 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         return 0;
     }
     const bool lineSettings = isLineSetting(plan.back().e->reg);
-    if (!app.io.ConfirmPopup(title, "Write " + std::to_string(plan.size()) + " register" +
-                                        (plan.size() == 1 ? "" : "s") + " of the " + SetupDescription(*now) + " from " +
-                                        inQuotes(path) + "?" + listOf(planned, false) + leftText +
+    if (!app.io.ConfirmPopup(title, "Write " + CountOf(static_cast<long long>(plan.size()), "register", "registers") +
+                                        " of the " + SetupDescription(*now) + " from " + inQuotes(path) + "?" +
+                                        listOf(planned, false) + leftText +
                                         (lineSettings ? "\n\nThe line settings go last; the program then talks to "
                                                         "the transmitter at its new setting (not saved)."
                                                       : ""))) {
@@ -412,8 +412,9 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         else
             failed.push_back(s.row);
     }
-    c.summary = std::to_string(written) + " of " + std::to_string(plan.size()) + " register" +
-                (plan.size() == 1 ? "" : "s") + " restored (echoed and read back).";
+    c.summary = std::to_string(written) + " of " +
+                CountOf(static_cast<long long>(plan.size()), "register", "registers") +
+                " restored (echoed and read back).";
     if (!failed.empty())
         c.summary += " Not restored: " + std::to_string(failed.size()) + ".";
     app.io.MessagePopup(title,

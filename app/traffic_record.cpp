@@ -85,7 +85,7 @@ void RecordExchange(App& app, double sentAt, const ExchangeOutcome& outcome, boo
             count = n > 0 ? static_cast<std::size_t>(n) : 0;
         }
         if (count > 0)
-            text += " (" + std::to_string(count) + " bytes waited)";
+            text += " (" + CountOf(static_cast<long long>(count), "byte", "bytes") + " waited)";
         break;
     }
     case TrafficKind::SerialError:

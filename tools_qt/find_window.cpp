@@ -217,13 +217,15 @@ void FindWindow::refresh()
     int transmitters = 0;
     for (const ScanFind& f : scan.finds())
         transmitters += f.usable() ? 1 : 0;
-    QString text = scan.cancelled()
-                       ? QStringLiteral("Cancelled after %1 of %2 probes. ").arg(scan.done()).arg(scan.total())
-                       : QStringLiteral("Done: %1 probes. ").arg(scan.done());
-    text += transmitters == 1 ? QStringLiteral("1 transmitter found")
-                              : QStringLiteral("%1 transmitters found").arg(transmitters);
+    QString text =
+        scan.cancelled()
+            ? QStringLiteral("Cancelled after %1 of %2 probes. ").arg(scan.done()).arg(scan.total())
+            : QStringLiteral("Done: %1. ")
+                  .arg(QString::fromStdString(CountOf(static_cast<long long>(scan.done()), "probe", "probes")));
+    text += QString::fromStdString(CountOf(transmitters, "transmitter", "transmitters")) + QStringLiteral(" found");
     if (const int other = static_cast<int>(scan.finds().size()) - transmitters; other > 0)
-        text += QStringLiteral(", and something else answered %1 time(s): see the orange rows").arg(other);
+        text += QStringLiteral(", and something else answered %1: see the orange rows")
+                    .arg(QString::fromStdString(CountOf(other, "time", "times")));
     text += QStringLiteral(". Polling resumes.");
     for (const std::string& e : scan.portErrors())
         text += QStringLiteral("\nNot scanned: ") + QString::fromStdString(e);

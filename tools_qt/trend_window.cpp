@@ -22,6 +22,7 @@
 #include <cmath>
 
 #include "catch_up.h"
+#include "vek_app.h"
 
 namespace vek::tools {
 
@@ -403,7 +404,9 @@ bool TrendWindow::exportPng(const QString& path) const { return view_->grab().sa
 
 QString TrendWindow::status() const
 {
-    return QString::number(count()) + (showingLog_ ? " rows of the log" : " polls of this session");
+    const auto n = static_cast<long long>(count());
+    return QString::fromStdString(showingLog_ ? CountOf(n, "row of the log", "rows of the log")
+                                              : CountOf(n, "poll of this session", "polls of this session"));
 }
 
 void TrendWindow::openLogDialog()
