@@ -122,7 +122,7 @@ std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::ui
     const bool whole = n >= 4 && usMBCRC16(b, n) == 0;
     if (!whole) {
         f.kind = ScanFindKind::Damaged;
-        f.what = "something answered: " + std::to_string(n) + (n == 1 ? " byte" : " bytes") +
+        f.what = "something answered: " + CountOf(static_cast<long long>(n), "byte", "bytes") +
                  " that make no frame (bad CRC or wrong length)";
         return f;
     }
@@ -317,9 +317,9 @@ int TransmitterScan::transmitters() const
 std::string TransmitterScan::FoundText() const
 {
     const int found = transmitters();
-    std::string text = found == 1 ? "1 transmitter found" : std::to_string(found) + " transmitters found";
+    std::string text = CountOf(found, "transmitter", "transmitters") + " found";
     if (const std::size_t other = finds_.size() - static_cast<std::size_t>(found); other > 0)
-        text += ", and something else answered " + std::to_string(other) + (other == 1 ? " time" : " times") +
+        text += ", and something else answered " + CountOf(static_cast<long long>(other), "time", "times") +
                 ": see the orange rows";
     return text;
 }

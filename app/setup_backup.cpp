@@ -9,7 +9,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <set>
+#include <type_traits>
 
 #include <nlohmann/json.hpp>
 
@@ -20,6 +22,9 @@ namespace vek {
 
 // Members stay in the order written, so the file reads top-down: what, when, where, then the values.
 using Json = nlohmann::ordered_json;
+
+// Far more than a backup's four levels, far less than could trouble a parser or a message.
+constexpr int kDeepestNesting = 64;
 
 std::vector<const RegisterEntry*> SetupEntries()
 {
@@ -85,6 +90,134 @@ Json floatJson(float f)
 
 bool isWord(const Json& j) { return j.is_number_unsigned() && j.get<std::uint64_t>() <= 0xFFFF; }
 
+// A value quoted in a message, in a short form: a long text or number is cut, an object or a
+// list is only named, so no file can make a message huge.
+std::string quoted(const Json& v)
+{
+    if (v.is_object())
+        return "an object";
+    if (v.is_array())
+        return "a list";
+    constexpr std::size_t kLongest = 40;
+    std::string text = v.dump(-1, ' ', false, Json::error_handler_t::replace);
+    if (text.size() > kLongest) {
+        text.resize(kLongest);
+        // Not in the middle of a character.
+        while (!text.empty() && (static_cast<unsigned char>(text.back()) & 0xC0) == 0x80)
+            text.pop_back();
+        if (!text.empty() && static_cast<unsigned char>(text.back()) >= 0xC0)
+            text.pop_back();
+        text += "...";
+    }
+    return text;
+}
+
+// The whole number `v` holds when it holds one from lo to hi.
+std::optional<long long> wholeIn(const Json& v, long long lo, long long hi)
+{
+    long long n = 0;
+    if (v.is_number_unsigned()) {
+        const std::uint64_t u = v.get<std::uint64_t>();
+        if (u > static_cast<std::uint64_t>(std::max(hi, 0LL)))
+            return std::nullopt;
+        n = static_cast<long long>(u);
+    } else if (v.is_number_integer()) {
+        n = v.get<std::int64_t>();
+    } else {
+        return std::nullopt;
+    }
+    return n >= lo && n <= hi ? std::optional(n) : std::nullopt;
+}
+
+// The members of one object of the file, read one after another. The first one missing or of
+// the wrong kind is what is wrong with the file; the reads after it take nothing.
+class Members {
+public:
+    // `path` names the object in messages: "" for the file itself, else "port." and the like.
+    Members(const Json& object, std::string path) : o_(object), path_(std::move(path)) {}
+    const std::string& error() const { return error_; }
+
+    void text(const char* key, std::string& out)
+    {
+        if (const Json* v = find(key); v && !v->is_string())
+            fail(key, "text");
+        else if (v)
+            out = v->get<std::string>();
+    }
+    // One of `allowed` (text).
+    void text(const char* key, std::initializer_list<const char*> allowed, std::string& out)
+    {
+        const Json* v = find(key);
+        if (!v)
+            return;
+        for (const char* a : allowed)
+            if (v->is_string() && v->get<std::string>() == a) {
+                out = a;
+                return;
+            }
+        fail(key, listed(allowed, true));
+    }
+    template <class T>
+    void whole(const char* key, long long lo, long long hi, T& out)
+    {
+        if (const Json* v = find(key); v && !wholeIn(*v, lo, hi))
+            fail(key, "a whole number from " + std::to_string(lo) + " to " + std::to_string(hi));
+        else if (v)
+            out = static_cast<T>(*wholeIn(*v, lo, hi));
+    }
+    // One of `allowed` (whole numbers).
+    template <class T>
+    void whole(const char* key, std::initializer_list<long long> allowed, T& out)
+    {
+        const Json* v = find(key);
+        if (!v)
+            return;
+        if (const auto n = wholeIn(*v, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max()))
+            for (long long a : allowed)
+                if (*n == a) {
+                    out = static_cast<T>(a);
+                    return;
+                }
+        fail(key, listed(allowed, false));
+    }
+
+private:
+    const Json* find(const char* key)
+    {
+        if (!error_.empty())
+            return nullptr;
+        const auto it = o_.find(key);
+        if (it == o_.end()) {
+            error_ = "\"" + path_ + key + "\" is missing";
+            return nullptr;
+        }
+        return &*it;
+    }
+    void fail(const char* key, const std::string& wanted)
+    {
+        error_ = "\"" + path_ + key + "\" should be " + wanted + ", not " + quoted(o_.at(key));
+    }
+    template <class T>
+    static std::string listed(std::initializer_list<T> items, bool asText)
+    {
+        std::string out;
+        std::size_t i = 0;
+        for (const T& item : items) {
+            out += i == 0 ? "" : i + 1 == items.size() ? " or " : ", ";
+            if constexpr (std::is_arithmetic_v<T>)
+                out += std::to_string(item);
+            else
+                out += asText ? "\"" + std::string(item) + "\"" : std::string(item);
+            ++i;
+        }
+        return out;
+    }
+
+    const Json& o_;
+    std::string path_;
+    std::string error_;
+};
+
 const RegisterEntry* setupEntry(int reg)
 {
     for (const RegisterEntry* e : SetupEntries())
@@ -98,24 +231,25 @@ std::string readRegister(const Json& r, SetupBackup& b, std::set<int>& seen)
 {
     if (!r.is_object() || !r.contains("register") || !r["register"].is_number_integer())
         return "an entry of \"registers\" has no register number";
-    const int reg = r["register"].get<int>();
-    const std::string where = "register " + std::to_string(reg);
-    const RegisterEntry* e = setupEntry(reg);
+    const auto number = wholeIn(r["register"], 1, 0xFFFF);
+    const RegisterEntry* e = number ? setupEntry(static_cast<int>(*number)) : nullptr;
     if (!e)
-        return where + " is not a set-up register";
+        return "register " + quoted(r["register"]) + " is not a set-up register";
+    const int reg = e->reg;
+    const std::string where = "register " + std::to_string(reg);
     if (!seen.insert(reg).second)
         return where + " is there twice";
     if (!r.contains("type") || r["type"] != typeName(e->type))
         return where + " should be of type \"" + typeName(e->type) + "\"";
-    if (r.contains("name") && !r["name"].is_string())
-        return where + " has a name that is not text";
+    if (!r.contains("name") || !r["name"].is_string())
+        return where + " has no name, or one that is not text";
     if (!r.contains("value"))
         return where + " has no value";
     const Json& value = r["value"];
     std::vector<std::uint16_t> w;
     if (e->type == RegType::Word) {
         if (!isWord(value))
-            return where + " holds " + value.dump() + ", not a whole number from 0 to 65535";
+            return where + " holds " + quoted(value) + ", not a whole number from 0 to 65535";
         w.push_back(value.get<std::uint16_t>());
     } else {
         const Json* words = r.contains("words") ? &r["words"] : nullptr;
@@ -132,9 +266,9 @@ std::string readRegister(const Json& r, SetupBackup& b, std::set<int>& seen)
             const bool agrees =
                 std::isfinite(f) ? value.is_number() && static_cast<float>(value.get<double>()) == f : value.is_null();
             if (!agrees)
-                return where + ": its value " + value.dump() + " is not what its words hold";
+                return where + ": its value " + quoted(value) + " is not what its words hold";
         } else if (!value.is_string() || value.get<std::string>() != ConfigIndexText(w[0])) {
-            return where + ": its value " + value.dump() + " is not what its word holds";
+            return where + ": its value " + quoted(value) + " is not what its word holds";
         }
     }
     for (std::size_t i = 0; i < w.size(); ++i)
@@ -142,39 +276,53 @@ std::string readRegister(const Json& r, SetupBackup& b, std::set<int>& seen)
     return {};
 }
 
+// Where and from what the backup was read. Every member the program writes must be there
+// and of its kind: a file without them was not written by it, or was damaged since.
+std::string readPort(const Json& j, SetupBackup::Port& port)
+{
+    const auto p = j.find("port");
+    if (p == j.end())
+        return "\"port\" is missing";
+    if (!p->is_object())
+        return "\"port\" should be an object, not " + quoted(*p);
+    Members m(*p, "port.");
+    m.whole("com", 1, 99, port.com);
+    m.text("device", port.device);
+    m.whole("baud", {9600, 19200}, port.baud);
+    m.text("parity", {"none", "even", "odd"}, port.parity);
+    m.whole("dataBits", {7, 8}, port.dataBits);
+    m.whole("stopBits", {1, 2}, port.stopBits);
+    return m.error();
+}
+
 std::string readBackup(const Json& j, SetupBackup& b)
 {
     if (!j.contains("formatVersion") || !j["formatVersion"].is_number_integer())
         return "it has no format version";
-    const int version = j["formatVersion"].get<int>();
-    if (version > kBackupFormatVersion)
-        return "it was made by a newer version of the program (backup format " + std::to_string(version) + ")";
-    if (version < 1)
-        return "its format version " + std::to_string(version) + " is not one this program wrote";
-    auto text = [&](const Json& o, const char* key, std::string& out) {
-        if (o.contains(key) && o[key].is_string())
-            out = o[key].get<std::string>();
-    };
-    text(j, "programVersion", b.programVersion);
-    text(j, "date", b.date);
-    text(j, "time", b.time);
-    if (j.contains("port") && j["port"].is_object()) {
-        const Json& p = j["port"];
-        b.port.com = p.value("com", 0);
-        text(p, "device", b.port.device);
-        b.port.baud = p.value("baud", 9600L);
-        text(p, "parity", b.port.parity);
-        b.port.dataBits = p.value("dataBits", 8);
-        b.port.stopBits = p.value("stopBits", 1);
-    }
-    if (!j.contains("slaveAddress") || !j["slaveAddress"].is_number_unsigned() || j["slaveAddress"] < 1 ||
-        j["slaveAddress"] > 247)
+    const Json& version = j["formatVersion"];
+    if (!wholeIn(version, std::numeric_limits<long long>::min(), kBackupFormatVersion))
+        return "it was made by a newer version of the program (backup format " + quoted(version) + ")";
+    if (!wholeIn(version, 1, kBackupFormatVersion))
+        return "its format version " + quoted(version) + " is not one this program wrote";
+    b.formatVersion = static_cast<int>(*wholeIn(version, 1, kBackupFormatVersion));
+    Members top(j, "");
+    top.text("programVersion", b.programVersion);
+    top.text("date", b.date);
+    top.text("time", b.time);
+    if (!top.error().empty())
+        return top.error();
+    if (std::string why = readPort(j, b.port); !why.empty())
+        return why;
+    if (!j.contains("slaveAddress") || !wholeIn(j["slaveAddress"], 1, 247))
         return "its slave address is missing or not 1 to 247";
-    b.slaveAddress = j["slaveAddress"].get<int>();
-    if (!j.contains("model") || !j["model"].is_object() || !isWord(j["model"].value("code", Json())))
+    b.slaveAddress = static_cast<int>(*wholeIn(j["slaveAddress"], 1, 247));
+    if (!j.contains("model") || !j["model"].is_object())
         return "it does not say which model it was made for";
-    b.modelCode = j["model"]["code"].get<int>();
-    text(j["model"], "text", b.modelText);
+    Members model(j["model"], "model.");
+    model.whole("code", 0, 0xFFFF, b.modelCode);
+    model.text("text", b.modelText);
+    if (!model.error().empty())
+        return model.error();
     if (!j.contains("registers") || !j["registers"].is_array())
         return "it holds no registers";
     std::set<int> seen;
@@ -182,9 +330,36 @@ std::string readBackup(const Json& j, SetupBackup& b)
         if (std::string why = readRegister(r, b, seen); !why.empty())
             return why;
     for (const RegisterEntry* e : SetupEntries())
-        if (!seen.count(e->reg) && InBackupFormat(*e, version))
+        if (!seen.count(e->reg) && InBackupFormat(*e, b.formatVersion))
             return "register " + std::to_string(e->reg) + " (" + e->name + ") is missing";
     return {};
+}
+
+// Whether the text's arrays and objects nest deeper than `limit`, found by counting brackets
+// outside strings before anything is parsed: so a file nested a million levels deep costs
+// neither the parser nor a message any depth. A backup nests four levels.
+bool nestsDeeperThan(const std::string& text, int limit)
+{
+    int depth = 0;
+    bool inString = false, escaped = false;
+    for (const char c : text) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit)
+                return true;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -209,7 +384,7 @@ std::string SetupBackupJson(const SetupBackup& b)
     }
     Json j = {
         {"format", kBackupFormat},
-        {"formatVersion", kBackupFormatVersion},
+        {"formatVersion", b.formatVersion},
         {"programVersion", b.programVersion},
         {"date", b.date},
         {"time", b.time},
@@ -231,6 +406,10 @@ std::string SetupBackupJson(const SetupBackup& b)
 
 std::optional<SetupBackup> ParseSetupBackup(const std::string& text, std::string& why)
 {
+    if (nestsDeeperThan(text, kDeepestNesting)) {
+        why = "it is not a set-up backup (it nests deeper than " + std::to_string(kDeepestNesting) + " levels)";
+        return std::nullopt;
+    }
     Json j = Json::parse(text, nullptr, false);
     if (j.is_discarded()) {
         // Cut short or garbled: say so, rather than that it is not a backup at all.

@@ -24,6 +24,7 @@ bool InBackupFormat(const RegisterEntry& e, int formatVersion);
 int RegisterSpan(const RegisterEntry& e);
 
 struct SetupBackup {
+    int formatVersion = 2;  // kBackupFormatVersion for a new backup; what a file read says
     std::string programVersion;
     std::string date, time;  // local, "YYYY-MM-DD" and "HH:MM:SS"
     struct Port {

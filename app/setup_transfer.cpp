@@ -121,18 +121,18 @@ std::optional<SetupBackup> readTransmitter(App& app, const std::string& title, c
 // Reads and checks the backup file `path`; nullopt after telling the user why it is not used.
 std::optional<SetupBackup> loadBackup(App& app, const std::string& title, const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    using Result = platform::WholeFile::Result;
+    // A pipe or a device is refused before it is opened: reading one to its end could wait forever.
+    const platform::WholeFile file = platform::ReadWholeFile(path, kLargestBackup);
     std::string why;
     std::optional<SetupBackup> b;
-    long long size = 0;
-    if (!in) {
-        why = "it cannot be read";
-    } else if (app.io.files.GetFileInfo(path, &size) == 1 && size > kLargestBackup) {
-        why = "it is far too large to be a set-up backup (" + std::to_string(size) + " bytes)";
-    } else {
-        std::ostringstream text;
-        text << in.rdbuf();
-        b = ParseSetupBackup(text.str(), why);
+    switch (file.result) {
+    case Result::Read: b = ParseSetupBackup(file.text, why); break;
+    case Result::NotRegular: why = "it is " + file.why + ", not a backup file"; break;
+    case Result::TooLarge:
+        why = "it is far too large to be a set-up backup (" + std::to_string(file.size) + " bytes)";
+        break;
+    case Result::Unreadable: why = "it cannot be read (" + file.why + ")"; break;
     }
     if (!b)
         app.io.MessagePopup(title, inQuotes(path) + " was not used: " + why + ". Nothing was written.");
@@ -479,7 +479,7 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         std::any_of(plan.begin(), plan.end(), [](const Step& s) { return isLineSetting(s.e->reg); });
     const std::string question =
         (plan.empty() ? "Nothing of the application's set-up differs."
-                      : "Write " + std::to_string(plan.size()) + " register" + (plan.size() == 1 ? "" : "s") +
+                      : "Write " + CountOf(static_cast<long long>(plan.size()), "register", "registers") +
                             " of the " + SetupDescription(*now) + " from " + inQuotes(path) + "?") +
         listOf(planned, false) + leftText +
         (lineSettings ? "\n\nThe line settings go last; the program then talks to the transmitter at its new "
@@ -546,8 +546,9 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         else
             failed.push_back(&c.rows[s.row]);
     }
-    c.summary = std::to_string(written) + " of " + std::to_string(plan.size()) + " register" +
-                (plan.size() == 1 ? "" : "s") + " restored (echoed and read back).";
+    c.summary = std::to_string(written) + " of " +
+                CountOf(static_cast<long long>(plan.size()), "register", "registers") +
+                " restored (echoed and read back).";
     if (!failed.empty())
         c.summary += " Not restored: " + std::to_string(failed.size()) + ".";
     const std::string leftAfter = left.empty() ? "" : "\n\nLeft alone:" + listOf(left, true);

@@ -1,8 +1,11 @@
 // The traffic recorder, and the words and columns a frame is shown with.
 #include "traffic.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+
+#include "vek_app.h"
 
 namespace vek {
 
@@ -113,9 +116,9 @@ std::string DescribeFrame(const std::uint8_t* b, std::size_t n, bool sent)
     if ((f >= 1 && f <= 4) && !sent && n >= 3) {
         text += ", byte count " + std::to_string(b[2]);
         if (f >= 3)
-            text += " (" + std::to_string(b[2] / 2) + " registers)";
+            text += " (" + CountOf(b[2] / 2, "register", "registers") + ")";
         if (data != static_cast<std::size_t>(b[2]) + 1)
-            text += ", " + std::to_string(n) + " bytes on the line";
+            text += ", " + CountOf(static_cast<long long>(n), "byte", "bytes") + " on the line";
         return text;
     }
     if ((f == 5 || f == 6) && n >= 8) {
@@ -137,7 +140,7 @@ std::string DescribeFrame(const std::uint8_t* b, std::size_t n, bool sent)
         }
         return text;
     }
-    return text + ", " + std::to_string(n) + " bytes";
+    return text + ", " + CountOf(static_cast<long long>(n), "byte", "bytes");
 }
 
 std::string HexText(const std::vector<std::uint8_t>& bytes)
@@ -183,6 +186,11 @@ std::array<std::string, kTrafficColumns> TrafficRow(const TrafficFrame& f)
 
 std::string TrafficText(const TrafficRecorder& r, bool errorsOnly)
 {
+    return TrafficText(r, errorsOnly, r.firstSeq(), r.endSeq());
+}
+
+std::string TrafficText(const TrafficRecorder& r, bool errorsOnly, std::uint64_t from, std::uint64_t end)
+{
     std::string out;
     auto line = [&out](const std::array<std::string, kTrafficColumns>& cols) {
         for (int i = 0; i < kTrafficColumns; ++i) {
@@ -191,7 +199,7 @@ std::string TrafficText(const TrafficRecorder& r, bool errorsOnly)
         }
     };
     line(TrafficHeader());
-    for (std::uint64_t s = r.firstSeq(); s < r.endSeq(); ++s)
+    for (std::uint64_t s = std::max(from, r.firstSeq()); s < std::min(end, r.endSeq()); ++s)
         if (!errorsOnly || r.at(s).failedExchange)
             line(TrafficRow(r.at(s)));
     return out;

@@ -85,7 +85,9 @@ std::array<std::string, kTrafficColumns> TrafficRow(const TrafficFrame& f);
 std::array<std::string, kTrafficColumns> TrafficHeader();
 
 // The frames kept, one tab-separated line each under a header line; `errorsOnly` keeps the
-// frames of failed exchanges only.
+// frames of failed exchanges only. With a range, only the frames [from, end) of it that are
+// still kept: what a paused window shows.
 std::string TrafficText(const TrafficRecorder& r, bool errorsOnly);
+std::string TrafficText(const TrafficRecorder& r, bool errorsOnly, std::uint64_t from, std::uint64_t end);
 
 }  // namespace vek

@@ -75,7 +75,7 @@ void RecordExchange(App& app, double sentAt, const RtuResult& result, bool portF
             bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
         }
         if (!bytes.empty())
-            text += " (" + std::to_string(bytes.size()) + " bytes waited)";
+            text += " (" + CountOf(static_cast<long long>(bytes.size()), "byte", "bytes") + " waited)";
         break;
     }
     case TrafficKind::SerialError:

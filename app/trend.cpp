@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app_state.h"
+#include "files.h"
 #include "vek_app.h"
 
 namespace vek {
@@ -128,6 +129,26 @@ LogReadResult ReadLogText(const std::string& text)
         r.points.push_back(p);
     }
     r.ok = true;
+    return r;
+}
+
+LogReadResult ReadLogFile(const std::string& path)
+{
+    using Result = platform::WholeFile::Result;
+    const platform::WholeFile file = platform::ReadWholeFile(path, kLargestLog);
+    LogReadResult r;
+    switch (file.result) {
+    case Result::Read: r = ReadLogText(file.text); break;
+    case Result::NotRegular: r.error = "it is " + file.why + ", not a log file."; break;
+    case Result::TooLarge:
+        r.error = "it is " + std::to_string(file.size) + " bytes: larger than the " +
+                  std::to_string(kLargestLog >> 20) + " MiB (" + std::to_string(kLargestLog) +
+                  " bytes) Open Log reads.";
+        break;
+    case Result::Unreadable: r.error = "it cannot be read (" + file.why + ")."; break;
+    }
+    if (!r.ok)
+        r.error = "\"" + path + "\": " + r.error;
     return r;
 }
 

@@ -58,5 +58,12 @@ struct LogReadResult {
 // Reads the text of a log written by the data logger (LogHeader, then FormatLogRow rows).
 // Dates and times are local time, as the logger wrote them.
 LogReadResult ReadLogText(const std::string& text);
+// The largest log "Open Log..." reads: far above the 2 MB at which the logger ends a log, far
+// below what would strain the chart (some 1.1 million rows).
+inline constexpr long long kLargestLog = 64LL << 20;
+// Reads the log file `path` as ReadLogText does. Anything that is not a regular file (a
+// pipe, a device, a folder) and a file larger than kLargestLog are refused unread; every
+// error names the file.
+LogReadResult ReadLogFile(const std::string& path);
 
 }  // namespace vek

@@ -113,6 +113,12 @@ int Read_File_Size(App& app);
 std::string LogHeader();
 std::string FormatLogRow(const std::string& date, const std::string& time, const Measurements& m);
 
+// "1 row", "2 rows": a count and its noun, singular or plural as the count wants.
+inline std::string CountOf(long long n, const std::string& one, const std::string& many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 // Messages the program shows.
 inline constexpr const char* kMsgNoPort = "Insert a valid com port !";
 inline constexpr const char* kPassword = "tundo";

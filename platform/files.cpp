@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -113,6 +114,91 @@ int PosixFiles::CVI_CloseFile(int handle)
     if (handle < 0)
         return -1;
     return ::close(handle) == 0 ? 0 : -1;
+}
+
+namespace {
+
+const char* kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a folder";
+    if (S_ISFIFO(mode))
+        return "a named pipe";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "a special file";
+}
+
+}  // namespace
+
+WholeFile ReadWholeFile(const std::string& name, long long limit)
+{
+    limit = std::max(limit, 0LL);
+    WholeFile f;
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) != 0) {
+        f.why = std::strerror(name.empty() ? ENOENT : errno);
+        return f;
+    }
+    const auto refuse = [&f](WholeFile::Result r, const struct stat& s) {
+        f.result = r;
+        if (r == WholeFile::Result::TooLarge)
+            f.size = static_cast<long long>(s.st_size);
+        else
+            f.why = kindOf(s.st_mode);
+        return f;
+    };
+    if (!S_ISREG(st.st_mode))
+        return refuse(WholeFile::Result::NotRegular, st);
+    if (st.st_size > limit)
+        return refuse(WholeFile::Result::TooLarge, st);
+    // Non-blocking, so that a pipe put in the file's place since the look is not waited on.
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        f.why = std::strerror(errno);
+        return f;
+    }
+    struct stat now {};
+    if (::fstat(fd, &now) != 0 || !S_ISREG(now.st_mode)) {
+        ::close(fd);
+        return refuse(WholeFile::Result::NotRegular, now);
+    }
+    // A file that grew past the limit since the look is too large as well.
+    std::string text(static_cast<std::size_t>(std::min<long long>(now.st_size, limit)) + 1, '\0');
+    std::size_t done = 0;
+    for (;;) {
+        if (done == text.size()) {
+            if (static_cast<long long>(done) > limit)
+                break;
+            text.resize(std::min<std::size_t>(2 * done, static_cast<std::size_t>(limit) + 1));
+        }
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            f.why = std::strerror(errno);
+            ::close(fd);
+            return f;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (static_cast<long long>(done) > limit) {
+        f.result = WholeFile::Result::TooLarge;
+        f.size = std::max<long long>(static_cast<long long>(done), now.st_size);
+        return f;
+    }
+    text.resize(done);
+    f.result = WholeFile::Result::Read;
+    f.size = static_cast<long long>(done);
+    f.text = std::move(text);
+    return f;
 }
 
 namespace {

@@ -51,6 +51,21 @@ private:
     int lastErrno_ = 0;
 };
 
+// A file the user chose to open, read whole. Only a regular file is read, and only up to a
+// size: a named pipe's open waits for a writer and its reading for the writer's end, and a
+// device may never end, so either would hold the program; such a file is refused from a
+// look at it (stat) before it is opened, and the open cannot wait should a pipe take the
+// file's place meanwhile.
+struct WholeFile {
+    enum class Result { Read, NotRegular, TooLarge, Unreadable };
+    Result result = Result::Unreadable;
+    std::string text;    // the contents, when read
+    long long size = 0;  // the file's size in bytes (when too large, the size found)
+    // NotRegular: what it is instead ("a named pipe"); Unreadable: the system's reason.
+    std::string why;
+};
+WholeFile ReadWholeFile(const std::string& name, long long limit);
+
 // "MM-DD-YYYY" and "HH:MM:SS" (24 h) of the clock's local wall time.
 std::string DateStr(const Clock& clock);
 std::string TimeStr(const Clock& clock);

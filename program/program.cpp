@@ -31,6 +31,7 @@ Program::Program(std::string resourceDir, ui::Presenter* popups)
     // The callbacks need the App and the App needs the panels: bind them once both exist.
     panels_.setCallbacks(MakeCallbackRegistry(*app_));
     view_.setPresenter(&popups_);
+    panels_.setPresenter(&popups_);
     app_->quit = [](int code) { ui::qt::QuitUserInterface(code); };
 }
 

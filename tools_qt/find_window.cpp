@@ -227,9 +227,11 @@ void FindWindow::refresh()
     ports_->setEnabled(true);
     cancel_->setEnabled(false);
     trying_->clear();
-    QString text = scan.cancelled()
-                       ? QStringLiteral("Cancelled after %1 of %2 probes. ").arg(scan.done()).arg(scan.total())
-                       : QStringLiteral("Done: %1 probes. ").arg(scan.done());
+    QString text =
+        scan.cancelled()
+            ? QStringLiteral("Cancelled after %1 of %2 probes. ").arg(scan.done()).arg(scan.total())
+            : QStringLiteral("Done: %1. ")
+                  .arg(QString::fromStdString(CountOf(static_cast<long long>(scan.done()), "probe", "probes")));
     text += QString::fromStdString(scan.FoundText()) + QStringLiteral(". Polling resumes.");
     status_->setText(text);
     updateUse();

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "catch_up.h"
+#include "vek_app.h"
 
 namespace vek::tools {
 
@@ -68,7 +69,7 @@ QVariant TrafficModel::data(const QModelIndex& index, int role) const
         return c.isValid() ? QVariant(c) : QVariant();
     }
     if (role == Qt::ToolTipRole && f && index.column() == 2)
-        return QString::number(f->bytes.size()) + " bytes";
+        return QString::fromStdString(CountOf(static_cast<long long>(f->bytes.size()), "byte", "bytes"));
     return {};
 }
 
@@ -197,7 +198,7 @@ void TrafficWindow::follow()
     model_.sync();
     if (atEnd)
         table_->scrollToBottom();
-    status_->setText(QString::number(rec_.size()) + " frames kept");
+    status_->setText(QString::fromStdString(CountOf(static_cast<long long>(rec_.size()), "frame kept", "frames kept")));
 }
 
 void TrafficWindow::setPaused(bool paused)
@@ -226,7 +227,7 @@ void TrafficWindow::clear()
 bool TrafficWindow::saveTo(const QString& path, QString* error) const
 {
     QFile file(path);
-    const std::string text = TrafficText(rec_, filter_.errorsOnly());
+    const std::string text = TrafficText(rec_, filter_.errorsOnly(), model_.firstSeq(), model_.endSeq());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
         if (error)

@@ -28,6 +28,9 @@ public:
     void sync();
     // The frame shown in `row`, or null once the recorder has dropped it.
     const TrafficFrame* frameAt(int row) const;
+    // The recorder's frames the rows stand for: [firstSeq, endSeq).
+    std::uint64_t firstSeq() const { return first_; }
+    std::uint64_t endSeq() const { return end_; }
 
 private:
     const TrafficRecorder& rec_;
@@ -57,8 +60,9 @@ public:
     bool paused() const { return paused_; }
     void setErrorsOnly(bool on);
     void clear();
-    // Writes the rows kept (all, or the errors only when that filter is on) as tab-separated
-    // text; false with the reason in `error` when the file cannot be written.
+    // Writes the rows the table shows (all, or the errors only when that filter is on; while
+    // paused, none that came after the pause) as tab-separated text; false with the reason in
+    // `error` when the file cannot be written.
     bool saveTo(const QString& path, QString* error) const;
 
     TrafficModel& model() { return model_; }

@@ -22,6 +22,7 @@
 #include <cmath>
 
 #include "catch_up.h"
+#include "vek_app.h"
 
 namespace vek::tools {
 
@@ -373,17 +374,10 @@ QString TrendWindow::valuesAt(double t) const
 
 bool TrendWindow::openLog(const QString& path, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = "\"" + path + "\": " + file.errorString();
-        return false;
-    }
-    const QByteArray bytes = file.readAll();
-    LogReadResult r = ReadLogText(bytes.toStdString());
+    LogReadResult r = ReadLogFile(QFile::encodeName(path).toStdString());
     if (!r.ok) {
         if (error)
-            *error = "\"" + path + "\": " + QString::fromStdString(r.error);
+            *error = QString::fromLocal8Bit(r.error.data(), static_cast<qsizetype>(r.error.size()));
         return false;
     }
     log_ = std::move(r.points);
@@ -410,7 +404,9 @@ bool TrendWindow::exportPng(const QString& path) const { return view_->grab().sa
 
 QString TrendWindow::status() const
 {
-    return QString::number(count()) + (showingLog_ ? " rows of the log" : " polls of this session");
+    const auto n = static_cast<long long>(count());
+    return QString::fromStdString(showingLog_ ? CountOf(n, "row of the log", "rows of the log")
+                                              : CountOf(n, "poll of this session", "polls of this session"));
 }
 
 void TrendWindow::openLogDialog()

@@ -12,6 +12,7 @@
 
 #include "trend.h"
 
+class QChart;
 class QCheckBox;
 class QDateTimeAxis;
 class QLabel;
@@ -64,6 +65,9 @@ public:
     void showTimeRange(double from, double to, bool byUser);
     std::pair<double, double> timeRange() const;
     int pointsShown(int s) const;
+    // The chart and the line of series `s`: where its points are drawn.
+    QChart* chart() const { return view_->chart(); }
+    QLineSeries* series(int s) const { return series_[static_cast<std::size_t>(s)]; }
     // The text the pointer line shows for time `t`: the nearest point's values.
     QString valuesAt(double t) const;
     bool exportPng(const QString& path) const;

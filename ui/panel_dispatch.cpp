@@ -2,9 +2,12 @@
 // the event queue, and timer ticks.
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <iostream>
 #include <limits>
 
 #include "panel_model.h"
+#include "presenter.h"
 
 namespace vek::ui {
 
@@ -65,14 +68,40 @@ void PanelModel::invoke(Panel& p, Control& c, int event, int data1, int data2)
     // Copy the callback: the panel (and the control with it) may be discarded inside it.
     CtrlCallback cb = c.callback;
     const int handle = p.handle, id = c.id;
+    const std::string where = p.constant + "/" + c.constant;
     ++depth_;
+    // The last defence: a callback that throws has a fault, and it is reported, but one fault
+    // must not end the program or stop the polling. Faults the program knows of are handled
+    // where they happen, never here.
     try {
         cb(handle, id, event, nullptr, data1, data2);
+    } catch (const std::exception& e) {
+        --depth_;
+        reportInternalError(e.what(), where);
+        return;
     } catch (...) {
         --depth_;
-        throw;
+        reportInternalError("an exception of unknown type", where);
+        return;
     }
     --depth_;
+}
+
+void PanelModel::reportInternalError(const std::string& what, const std::string& where)
+{
+    const std::string text = "internal error: " + what + " (in " + where +
+                             "). The program goes on; please report this with what was being done.";
+    if (!presenter_) {
+        std::cerr << "Internal Error: " << text << '\n';
+        return;
+    }
+    // A notice, not a box that waits: the polling goes on while it is shown. Should showing it
+    // fail too, the program still goes on.
+    try {
+        presenter_->NoticePopup("Internal Error", text);
+    } catch (...) {
+        std::cerr << "Internal Error: " << text << '\n';
+    }
 }
 
 void PanelModel::ProcessEvents()

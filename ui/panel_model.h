@@ -8,7 +8,9 @@
 //
 // Dispatch: callbacks and timer ticks run one at a time, each to its end. An event raised
 // while a callback runs (including during its Delay) is queued and dispatched after it,
-// in order. A programmatic SetCtrlVal never raises a callback.
+// in order. A programmatic SetCtrlVal never raises a callback. A callback that throws is a
+// fault of the program: the dispatch catches it as a last defence, tells the user through
+// the presenter, and goes on with the next event and tick.
 #pragma once
 
 #include <cstdint>
@@ -122,6 +124,8 @@ struct Panel {
 };
 
 // What a view needs to know; every call happens after the model has changed.
+class Presenter;
+
 class PanelObserver {
 public:
     virtual ~PanelObserver() = default;
@@ -147,6 +151,9 @@ public:
     PanelModel& operator=(const PanelModel&) = delete;
 
     void setObserver(PanelObserver* observer) { observer_ = observer; }
+    // Where an exception that escaped a callback is shown ("internal error: ..."), as a
+    // notice that does not wait; without one it goes to standard error.
+    void setPresenter(Presenter* presenter) { presenter_ = presenter; }
     void setCallbacks(CallbackRegistry callbacks) { callbacks_ = std::move(callbacks); }
 
     // Loads a fresh copy of panel `panelId` and returns its new handle (never reused), or a
@@ -259,12 +266,14 @@ private:
     Panel* find(int handle);
     Control* findCtrl(int handle, int ctrl);
     void invoke(Panel& p, Control& c, int event, int data1, int data2);
+    void reportInternalError(const std::string& what, const std::string& where);
 
     Clock& clock_;
     CallbackRegistry callbacks_;
     std::string resourceDir_;
     std::string loadError_;
     PanelObserver* observer_ = nullptr;
+    Presenter* presenter_ = nullptr;
     std::map<int, std::unique_ptr<Panel>> panels_;
     std::map<int, int> focus_;
     int nextHandle_ = 1;

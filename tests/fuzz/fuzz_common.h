@@ -1,11 +1,14 @@
 // What the fuzz targets share: how a broken promise is reported (an abort, which libFuzzer
-// records with the input that caused it), value comparison, and the rule that a control
-// only ever holds a value of its own data type.
+// records with the input that caused it), value comparison, the rule that a control only
+// ever holds a value of its own data type, and a scratch folder for the files they write.
 #pragma once
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "panel_model.h"
@@ -63,5 +66,27 @@ inline void checkTyped(const ui::Control& c)
     }
     check(n >= lo && n <= hi, "value outside its type's width:", c.constant + "=" + std::to_string(n));
 }
+
+// A folder of the target's own for the files it writes, in memory (/dev/shm) where there is
+// one, named after the target and the process; removed with everything in it at the end.
+struct ScratchDir {
+    explicit ScratchDir(const std::string& target)
+    {
+        namespace fs = std::filesystem;
+        const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        path = base / ("vek-fuzz-" + target + "-" + std::to_string(::getpid()));
+        fs::create_directories(path);
+    }
+    ~ScratchDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string file(const std::string& name) const { return (path / name).string(); }
+
+    std::filesystem::path path;
+};
 
 }  // namespace vek::fuzz

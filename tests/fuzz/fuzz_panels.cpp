@@ -7,9 +7,6 @@
 // their kind fits), that the window's layout plan places every control exactly once, that
 // LoadPanel agrees with the parser, and that loading, showing, ticking and discarding
 // leaves nothing behind.
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -23,7 +20,6 @@ using namespace vek;
 using vek::fuzz::check;
 using vek::fuzz::checkTyped;
 using vek::fuzz::same;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -31,21 +27,8 @@ struct Fixture {
     platform::VirtualClock clock;
     std::vector<test::CallRecord> calls;
     ui::PanelModel panels{clock, test::recordingRegistry(&calls)};
-    fs::path dir;
-    std::string file;
-
-    Fixture()
-    {
-        const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        dir = base / ("vek-fuzz-panels-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        file = (dir / "Panel_def.uir").string();
-    }
-    ~Fixture()
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+    fuzz::ScratchDir dir{"panels"};
+    std::string file = dir.file("Panel_def.uir");
 };
 
 Fixture& fx()

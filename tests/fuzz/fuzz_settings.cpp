@@ -4,9 +4,6 @@
 // must hold whatever the file says: every control keeps a value of its own data type, a
 // saved-then-recalled window comes back identical, and settings are only ever taken
 // when they are ones the settings window could have chosen.
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -19,34 +16,23 @@ using vek::fuzz::check;
 using vek::fuzz::checkTyped;
 using vek::fuzz::same;
 using vek::test::AppRig;
-namespace fs = std::filesystem;
 
 namespace {
 
 struct Fixture {
     AppRig rig;
-    fs::path dir;
-    std::string input, saved;
+    fuzz::ScratchDir dir{"settings"};
+    std::string input = dir.file("RS_Settings"), saved = dir.file("RS_Settings.saved");
     std::vector<ui::Value> defaults;  // the settings window as loaded
     int copy = 0;                     // a second settings window, for the save-and-recall check
     std::size_t windows = 0;          // panels loaded after start-up, the copy included
 
     Fixture()
     {
-        const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-        dir = base / ("vek-fuzz-settings-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-        input = (dir / "RS_Settings").string();
-        saved = (dir / "RS_Settings.saved").string();
         for (const ui::Control& c : rig.panels.panel(rig.app.st.panelRs485)->controls)
             defaults.push_back(c.value);
         copy = rig.panels.LoadPanel(0, kResourceFile, PANEL_2);
         windows = rig.panels.handles().size();
-    }
-    ~Fixture()
-    {
-        std::error_code ec;
-        fs::remove_all(dir, ec);
     }
 };
 

@@ -6,6 +6,8 @@ Run it again after changing an input layout; the files it writes are committed.
   settings/  RS_Settings files as the program saves them, and a few damaged ones
   panels/    1 byte panel id + the real ui/Panel_def.uir, and small resources (with and
              without layout hints)
+The backup target's seeds (backup/) are backups the program itself writes, so its own
+writer makes them: build/vek_fuzz_backup_seeds tests/fuzz/corpus/backup (backup_seeds.cpp).
 """
 import pathlib
 import struct

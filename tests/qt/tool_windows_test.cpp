@@ -7,7 +7,13 @@
 #include <QFile>
 #include <QImage>
 #include <QTableView>
+#include <QLineSeries>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "traffic_window.h"
 #include "trend_window.h"
@@ -132,6 +138,25 @@ TEST(TrafficWindowTest, SavesTheColumnsAsTabSeparatedText)
     QString why;
     EXPECT_FALSE(w.saveTo(dir.filePath("no/such/dir/x.txt"), &why));
     EXPECT_TRUE(why.contains("x.txt"));
+
+    // Paused, the table stands still and what is saved is what it shows, not the frames
+    // recorded since.
+    const QString paused = dir.filePath("paused.txt");
+    w.setPaused(true);
+    recordExchange(rec, 110, false);
+    settle();
+    ASSERT_TRUE(w.saveTo(paused, nullptr));
+    EXPECT_EQ(readAll(paused), readAll(errors));
+    w.setErrorsOnly(false);
+    ASSERT_TRUE(w.saveTo(paused, nullptr));
+    const std::string shown = readAll(paused);
+    EXPECT_EQ(shown, readAll(all));
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 1 + w.filter().rowCount())
+        << "the header and one line a row shown";
+    w.setPaused(false);
+    ASSERT_TRUE(w.saveTo(paused, nullptr));
+    EXPECT_EQ(readAll(paused), TrafficText(rec, false)) << "resumed, the table shows every frame again";
+    EXPECT_NE(readAll(paused), readAll(all));
 }
 
 TEST(TrendWindowTest, FollowsThePollsUntilTheUserLooksBack)
@@ -180,13 +205,17 @@ TEST(TrendWindowTest, OpensALogAndRefusesAForeignFile)
     settle();
     TrendWindow w(rec);
     w.show();
+    EXPECT_EQ(w.status(), "1 poll of this session");
     QTemporaryDir dir;
-    const QString log = dir.filePath("run.xls"), other = dir.filePath("notes.txt");
+    const QString log = dir.filePath("run.xls"), other = dir.filePath("notes.txt"), pipe = dir.filePath("pipe.xls");
     {
         QFile f(log);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const std::string text = LogHeader() + "03-14-2016\t17:05:09\t 1234\t  766\t38.3\t21.5\t10.1\t   0\tON\tOFF\n" +
-                                 "03-14-2016\t17:05:14\t 1230\t  770\t38.5\t21.5\t10.2\t   0\tON\tOFF\n";
+        // Uneven steps in time, and level % and mm going opposite ways: a point drawn at its
+        // neighbour's time, a second or a month off, or on the other series' axis lands elsewhere.
+        const std::string text = LogHeader() + "03-14-2016\t17:05:09\t 1234\t 3000\t20.0\t21.5\t10.1\t   0\tON\tOFF\n" +
+                                 "03-14-2016\t17:05:14\t 1230\t 1000\t80.0\t21.5\t10.2\t   0\tON\tOFF\n" +
+                                 "03-14-2016\t17:06:09\t 1232\t 2500\t50.0\t21.5\t10.2\t   0\tON\tOFF\n";
         f.write(text.data(), static_cast<qint64>(text.size()));
         QFile g(other);
         ASSERT_TRUE(g.open(QIODevice::WriteOnly));
@@ -195,16 +224,54 @@ TEST(TrendWindowTest, OpensALogAndRefusesAForeignFile)
     QString why;
     EXPECT_FALSE(w.openLog(other, &why));
     EXPECT_TRUE(why.contains("notes.txt") && why.contains("not a measurement log")) << why.toStdString();
+    // Neither a pipe nor a device is read (a watchdog ends the test should one be waited on).
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0644), 0);
+    ::alarm(10);
+    EXPECT_FALSE(w.openLog(pipe, &why));
+    EXPECT_EQ(why, "\"" + pipe + "\": it is a named pipe, not a log file.");
+    EXPECT_FALSE(w.openLog("/dev/zero", &why));
+    EXPECT_EQ(why, "\"/dev/zero\": it is a character device, not a log file.");
+    ::alarm(0);
     EXPECT_FALSE(w.showingLog());
     EXPECT_EQ(w.pointsShown(kLevelPercent), 1);
     ASSERT_TRUE(w.openLog(log, &why)) << why.toStdString();
     EXPECT_TRUE(w.showingLog());
-    EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 3);
+    EXPECT_EQ(w.status(), "3 rows of the log");
+
+    // 17:05:09 UTC on 14 March 2016 is 1457975109 s after the epoch; the series holds
+    // milliseconds. Shown from 10 s before it over 100 s, the three rows fall at 10 %, 15 %
+    // and 70 % of the plot's width.
+    const double t0 = 1457975109;
+    EXPECT_EQ(w.series(kLevelPercent)->at(0), QPointF(t0 * 1000, 20.0));
+    EXPECT_EQ(w.series(kLevelMm)->at(2), QPointF((t0 + 60) * 1000, 2500.0));
+    w.showTimeRange(t0 - 10, t0 + 90, true);
+    settle();
+    // Each unit's axis spans its values with 5 % to spare: % over 17 to 83, mm over 900 to 3100.
+    const struct {
+        int series, row;
+        double across, up;  // fractions of the plot area from its left and bottom edges
+    } places[] = {
+        {kLevelPercent, 0, 0.10, 3.0 / 66}, {kLevelPercent, 1, 0.15, 63.0 / 66}, {kLevelPercent, 2, 0.70, 0.5},
+        {kLevelMm, 0, 0.10, 2100.0 / 2200}, {kLevelMm, 1, 0.15, 100.0 / 2200},   {kLevelMm, 2, 0.70, 1600.0 / 2200},
+    };
+    const QRectF area = w.chart()->plotArea();
+    ASSERT_GT(area.width(), 100);
+    for (const auto& p : places) {
+        QLineSeries* s = w.series(p.series);
+        const QPointF at = w.chart()->mapToPosition(s->at(p.row), s);
+        EXPECT_NEAR((at.x() - area.left()) / area.width(), p.across, 1.5 / area.width())
+            << "series " << p.series << " row " << p.row;
+        EXPECT_NEAR((area.bottom() - at.y()) / area.height(), p.up, 1.5 / area.height())
+            << "series " << p.series << " row " << p.row;
+    }
+
     rec.Add(point(5005, 2, 2));
     settle();
-    EXPECT_EQ(w.pointsShown(kLevelPercent), 2) << "a poll does not land in the log's chart";
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 3) << "a poll does not land in the log's chart";
     w.showSession();
     EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
+    EXPECT_EQ(w.status(), "2 polls of this session");
     EXPECT_FALSE(w.showingLog());
 
     const QString png = dir.filePath("trend.png");

@@ -52,6 +52,7 @@ struct AppRig {
     {
         // The callbacks need the App, which needs the panels: bind them once both exist.
         panels.setCallbacks(MakeCallbackRegistry(app));
+        panels.setPresenter(&popups);
         app.quit = [this](int s) { quitStatus = s; };
         StartUp(app);
     }

@@ -26,8 +26,7 @@ inline ui::CallbackRegistry recordingRegistry(std::vector<CallRecord>* calls)
     for (const char* name :
          {"Get_Buttons", "Get_Buttons_2", "Get_Buttons_3", "Open_Write_File", "Write_Value", "Slave_Add", "MB_COM",
           "Set_Value", "Write_Value_1", "Write_Value_2", "Write_Value_3", "Write_Ascii", "Write_Single_Register",
-          "Show_Traffic", "Show_Trend", "Find_Transmitter", "Back_Up_Setup", "Compare_Setup",
-          "Restore_Setup"}) {
+          "Show_Traffic", "Show_Trend", "Find_Transmitter", "Back_Up_Setup", "Compare_Setup", "Restore_Setup"}) {
         std::string n = name;
         r[n] = [calls, n](int panel, int control, int event, void*, int, int) {
             if (calls)
@@ -70,6 +69,7 @@ struct Rig {
         : panels(clock, std::move(callbacks), VEK_BINARY_DIR)
     {
         Init_Vars(app);
+        panels.setPresenter(&popups);
         const int main = panels.LoadPanel(0, kResourceFile, PANEL);
         app.st.panelMain = main;
     }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "app_rig.h"
+#include "in_child.h"
 
 using namespace vek;
 using namespace vek::test;
@@ -77,23 +78,6 @@ int descriptorsOn(const fs::path& p)
     return n;
 }
 
-// Runs `body` in a forked child and reports how it ended. The child's own failed checks
-// are printed by the child; it exits 1 when any failed, or with `body`'s code.
-int inChild(const std::function<int()>& body)
-{
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int code = body();
-        if (code == 0 && ::testing::Test::HasFailure())
-            code = 1;
-        std::fflush(nullptr);
-        ::_exit(code);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 constexpr int kChildSkipped = 77;
 
 struct DataLog : ::testing::Test {
@@ -495,12 +479,10 @@ TEST_F(DataLog, ANameThatIsNoRegularFileIsRefusedWithoutWaitingOnIt)
     const fs::path pipe = dir / "pipe.xls";
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
     openLogger();
-    const int status = inChild([&]() -> int {
-        ::alarm(10);
+    const int status = inChildWithin(10, [&] {
         openCreate(pipe);
         EXPECT_EQ(ioErrors(), 1u);
         EXPECT_FALSE(app.st.logFileOpen);
-        return 0;
     });
     EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "Open/Create hung on a pipe" : "see the child's failures above");
     EXPECT_EQ(fs::status(pipe).type(), fs::file_type::fifo);

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "files.h"
+#include "in_child.h"
 
 using namespace vek::platform;
 
@@ -117,4 +118,43 @@ TEST(Files, AWriteTheDiskCutsShortIsTakenBackWhole)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(contents(p), "row 1\n") << "no half row is left at the end";
+}
+
+TEST(Files, OnlyARegularFileWithinTheLimitIsReadWholeAndNothingElseIsWaitedOn)
+{
+    const std::string d = dir();
+    const std::string text = "0123456789", small = d + "/ten.txt", pipe = d + "/pipe.json";
+    std::ofstream(small) << text;
+    ::unlink(pipe.c_str());
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+    using R = WholeFile::Result;
+    const struct {
+        const char* what;
+        std::string path;
+        long long limit;
+        R result;
+        const char* why;
+        long long size;
+    } cases[] = {
+        {"a file at the limit", small, 10, R::Read, "", 10},
+        {"a file one byte over", small, 9, R::TooLarge, "", 10},
+        {"a named pipe nobody writes to", pipe, 1000, R::NotRegular, "a named pipe", 0},
+        {"a device without end", "/dev/zero", 1000, R::NotRegular, "a character device", 0},
+        {"an empty device", "/dev/null", 1000, R::NotRegular, "a character device", 0},
+        {"a folder", d, 1000, R::NotRegular, "a folder", 0},
+        {"nothing", d + "/missing.json", 1000, R::Unreadable, "No such file or directory", 0},
+        {"no name", "", 1000, R::Unreadable, "No such file or directory", 0},
+    };
+    // A reader that opened the pipe would wait for a writer: the watchdog ends that.
+    const int status = vek::test::inChildWithin(10, [&] {
+        for (const auto& c : cases) {
+            const WholeFile f = ReadWholeFile(c.path, c.limit);
+            EXPECT_EQ(f.result, c.result) << c.what;
+            EXPECT_EQ(f.why, c.why) << c.what;
+            EXPECT_EQ(f.size, c.size) << c.what;
+            EXPECT_EQ(f.text, c.result == R::Read ? text : "") << c.what;
+        }
+    });
+    EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "a read waited on a pipe or device"
+                                                     : "see the child's failures");
 }

@@ -2,7 +2,9 @@
 // dispatch order, timers, and pictures.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -156,6 +158,58 @@ TEST(Dispatch, TimerTicksFollowResetTimerAndStopWithThePanel)
     EXPECT_EQ(ticks, (std::vector<double>{5.0, 11.0, 17.0})) << "5 s from the end of one cycle to the next tick";
     model.DiscardPanel(main);
     EXPECT_EQ(model.nextTimerDue(), std::numeric_limits<double>::infinity());
+}
+
+TEST(Dispatch, ACallbackThatThrowsIsReportedAndTheQueueAndTheTimerGoOn)
+{
+    const struct {
+        const char* what;
+        std::function<void()> fault;
+        const char* said;
+    } faults[] = {
+        {"a standard exception", [] { throw std::runtime_error("boom"); }, "internal error: boom (in PANEL/"},
+        {"anything else", [] { throw 42; }, "internal error: an exception of unknown type (in PANEL/"},
+    };
+    for (const auto& f : faults) {
+        platform::VirtualClock clock;
+        ui::RecordingPresenter popups;
+        std::vector<std::string> log;
+        ui::PanelModel* self = nullptr;
+        ui::CallbackRegistry r = recordingRegistry(nullptr);
+        r["Get_Buttons"] = [&](int panel, int ctrl, int, void*, int, int) {
+            log.push_back("button " + std::to_string(ctrl));
+            if (ctrl == PANEL_INFO) {
+                self->PostEvent(panel, PANEL_LOGGER, EVENT_COMMIT);
+                f.fault();
+            }
+            return 0;
+        };
+        r["MB_COM"] = [&](int, int, int, void*, int, int) {
+            log.push_back("tick " + std::to_string(static_cast<int>(clock.now())));
+            if (log.size() == 3)
+                f.fault();  // the first tick
+            return 0;
+        };
+        ui::PanelModel model(clock, r, VEK_BINARY_DIR);
+        model.setPresenter(&popups);
+        self = &model;
+        const int main = model.LoadPanel(0, kResourceFile, PANEL);
+        model.PostEvent(main, PANEL_INFO, EVENT_COMMIT);
+        EXPECT_FALSE(model.busy()) << f.what;
+        while (clock.now() < 12.0) {
+            clock.advanceTo(std::min(model.nextTimerDue(), 12.0));
+            model.FireDueTimers();
+        }
+        EXPECT_EQ(log, (std::vector<std::string>{"button 24", "button 41", "tick 5", "tick 10"}))
+            << f.what << ": the event queued behind the fault and the ticks after it still run";
+        ASSERT_EQ(popups.popups.size(), 2u) << f.what;
+        for (const auto& p : popups.popups) {
+            EXPECT_EQ(p.title, "Internal Error");
+            EXPECT_EQ(p.text.rfind(f.said, 0), 0u) << p.text;
+            EXPECT_FALSE(p.modal) << "a notice: the polling does not wait for the user";
+        }
+        EXPECT_NE(popups.popups[0].text.find("PANEL/INFO"), std::string::npos) << popups.popups[0].text;
+    }
 }
 
 TEST_F(ModelTest, EventsForADiscardedPanelOrADimmedControlGoNowhere)

@@ -15,6 +15,23 @@ using namespace vek;
 
 namespace {
 
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    const auto at = text.find(from);
+    return at == std::string::npos ? std::string() : text.replace(at, from.size(), to);
+}
+
+// The backup with the Medium register's value, three levels in, nested `levels` lists deep
+// around `inner`.
+std::string nested(const std::string& good, int levels, const std::string& inner = "4")
+{
+    const std::string key = "\"value\": ";
+    const auto value = good.find(key, good.find("\"register\": 44,")) + key.size();
+    const auto end = good.find_first_of(",\n}", value);
+    const auto n = static_cast<std::size_t>(levels);
+    return good.substr(0, value) + std::string(n, '[') + inner + std::string(n, ']') + good.substr(end);
+}
+
 SetupBackup sample()
 {
     SetupBackup b;
@@ -165,6 +182,13 @@ TEST(SetupBackupFile, FilesThatAreNotWholeBackupsAreRefusedSayingWhy)
         change(doc);
         return QJsonDocument(doc).toJson().toStdString();
     };
+    auto port = [&](auto change) {
+        return edited([&](QJsonObject& doc) {
+            QJsonObject p = doc["port"].toObject();
+            change(p);
+            doc["port"] = p;
+        });
+    };
     auto editRegister = [&](int reg, auto change) {
         return edited([&](QJsonObject& doc) {
             QJsonArray regs = doc["registers"].toArray();
@@ -181,7 +205,7 @@ TEST(SetupBackupFile, FilesThatAreNotWholeBackupsAreRefusedSayingWhy)
     const struct {
         const char* what;
         std::string text;
-        const char* why;
+        std::string why;
     } cases[] = {
         {"plain text", "Distance\tLevel\n", "not a set-up backup"},
         {"a simulator image", R"({"registers": {"11": 4500}})", "not a set-up backup"},
@@ -216,11 +240,73 @@ TEST(SetupBackupFile, FilesThatAreNotWholeBackupsAreRefusedSayingWhy)
         {"a float with one word", editRegister(reg::kAlpha, [](QJsonObject& o) { o["words"] = QJsonArray{0}; }),
          "words"},
         {"the wrong type", editRegister(reg::kMedium, [](QJsonObject& o) { o["type"] = "float"; }), "type"},
+        // Every member of the wrong kind, or missing, is named; none may end the program.
+        {"a port named as text", port([](QJsonObject& p) { p["com"] = "COM1"; }),
+         "\"port.com\" should be a whole number from 1 to 99, not \"COM1\""},
+        {"a baud rate as text", port([](QJsonObject& p) { p["baud"] = "9600"; }),
+         "\"port.baud\" should be 9600 or 19200, not \"9600\""},
+        {"data bits as text", port([](QJsonObject& p) { p["dataBits"] = "8"; }),
+         "\"port.dataBits\" should be 7 or 8, not \"8\""},
+        {"stop bits out of range", port([](QJsonObject& p) { p["stopBits"] = 3; }),
+         "\"port.stopBits\" should be 1 or 2"},
+        {"an unknown parity", port([](QJsonObject& p) { p["parity"] = "mark"; }),
+         "\"port.parity\" should be \"none\", \"even\" or \"odd\", not \"mark\""},
+        {"a device as a number", port([](QJsonObject& p) { p["device"] = 0; }), "\"port.device\" should be text"},
+        {"port 0", port([](QJsonObject& p) { p["com"] = 0; }), "\"port.com\" should be a whole number from 1"},
+        {"a port beyond any whole number", edited([](QJsonObject& d) {
+             d["port"] = QJsonObject{{"com", 1e300}};
+         }),
+         "\"port.com\" should be a whole number from 1 to 99, not 1e+300"},
+        {"no baud rate", port([](QJsonObject& p) { p.remove("baud"); }), "\"port.baud\" is missing"},
+        {"the port null", edited([](QJsonObject& d) { d["port"] = QJsonValue(); }),
+         "\"port\" should be an object, not null"},
+        {"no port", edited([](QJsonObject& d) { d.remove("port"); }), "\"port\" is missing"},
+        {"the port a list", edited([](QJsonObject& d) { d["port"] = QJsonArray{1}; }), "not a list"},
+        {"a date as a number", edited([](QJsonObject& d) { d["date"] = 20261207; }),
+         "\"date\" should be text, not 20261207"},
+        {"no program version", edited([](QJsonObject& d) { d.remove("programVersion"); }),
+         "\"programVersion\" is missing"},
+        {"a slave address as text", edited([](QJsonObject& d) { d["slaveAddress"] = "17"; }), "slave address"},
+        {"a model code as text", edited([](QJsonObject& d) {
+             d["model"] = QJsonObject{{"code", "17"}, {"text", "x"}};
+         }),
+         "\"model.code\" should be a whole number from 0 to 65535, not \"17\""},
+        {"a model name as a number", edited([](QJsonObject& d) {
+             d["model"] = QJsonObject{{"code", 17}, {"text", 5}};
+         }),
+         "\"model.text\" should be text"},
+        {"a format version beyond any whole number", edited([](QJsonObject& d) { d["formatVersion"] = 1e19; }),
+         "no format version"},
+        {"a register number as text", editRegister(reg::kMedium, [](QJsonObject& o) { o["register"] = "44"; }),
+         "has no register number"},
+        {"a register number that wraps to a set-up register",
+         replaced(good, "\"register\": 44,", "\"register\": 4294967340,"),
+         "register 4294967340 is not a set-up register"},
+        {"a name as a number", editRegister(reg::kMedium, [](QJsonObject& o) { o["name"] = 7; }), "name"},
+        {"a word as text", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = "4"; }),
+         "register 44 holds \"4\", not a whole number"},
+        {"a float's words as text",
+         editRegister(reg::kV0,
+                      [](QJsonObject& o) {
+                          o["words"] = QJsonArray{"1", "2"};
+                      }),
+         "not a whole number from 0 to 65535"},
+        {"a long text where a word belongs",
+         editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = QString(200000, QChar('x')); }),
+         "register 44 holds \"" + std::string(39, 'x') + "..., not"},
+        {"a list where a word belongs", editRegister(reg::kMedium, [](QJsonObject& o) { o["value"] = QJsonArray{4}; }),
+         "register 44 holds a list, not"},
+        // Nesting is bounded before anything is parsed or quoted.
+        {"a value nested 300000 deep", nested(good, 300000), "nests deeper than 64 levels"},
+        {"65 levels in all", nested(good, 62), "nests deeper than 64 levels"},
+        {"64 levels in all", nested(good, 61), "register 44 holds a list, not"},
+        {"brackets in text do not count", nested(good, 60, "\"[[[[[[[[[[\""), "register 44 holds a list, not"},
     };
     for (const auto& c : cases) {
         std::string why;
         EXPECT_FALSE(ParseSetupBackup(c.text, why)) << c.what;
         EXPECT_NE(why.find(c.why), std::string::npos) << c.what << ": " << why;
+        EXPECT_LT(why.size(), 200u) << c.what << ": a message quotes a short form only";
     }
 }
 

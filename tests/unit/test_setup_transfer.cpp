@@ -2,12 +2,15 @@
 // lands in the transmitter, what the technician is told, and what nothing must do.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "app_rig.h"
 #include "cwd_guard.h"
+#include "in_child.h"
 #include "setup_backup.h"
 
 using namespace vek;
@@ -252,25 +255,59 @@ TEST_F(SetupTransfer, ForeignDamagedOrOtherModelFilesAndADeclinedConfirmationWri
     backUpFrom(adv, PANEL_3_BACKUP);
     const std::string good = fileText();
     changeTransmitter();
+    const auto typed = [&](const std::string& from, const std::string& to) {
+        const auto at = good.find(from);
+        return at == std::string::npos ? std::string() : std::string(good).replace(at, from.size(), to);
+    };
+    enum Kind { Text, Missing, Pipe, Folder, Device };
     const struct {
         const char* what;
+        Kind kind;
         std::string text;
         const char* said;
     } files[] = {
-        {"foreign", "{\"registers\": {\"11\": 4500}}", "not a set-up backup"},
-        {"damaged", good.substr(0, good.size() - 40), "damaged"},
-        {"missing", "", "cannot be read"},
-        {"huge", std::string(2 << 20, ' '), "far too large"},
+        {"foreign", Text, "{\"registers\": {\"11\": 4500}}", "not a set-up backup"},
+        {"damaged", Text, good.substr(0, good.size() - 40), "damaged"},
+        {"missing", Missing, "", "cannot be read (No such file or directory)"},
+        {"huge", Text, std::string(2 << 20, ' '), "far too large"},
+        {"a port as text", Text, typed("\"com\": 1,", "\"com\": \"COM1\","), "\"port.com\" should be a whole number"},
+        {"a baud rate as text", Text, typed("\"baud\": 9600,", "\"baud\": \"9600\","), "\"port.baud\" should be"},
+        {"data bits as text", Text, typed("\"dataBits\": 8,", "\"dataBits\": \"8\","), "\"port.dataBits\" should"},
+        {"no port", Text, typed("\"port\": {", "\"harbour\": {"), "\"port\" is missing"},
+        {"nested 300000 deep", Text, "{\"format\": " + std::string(300000, '[') + std::string(300000, ']') + "}",
+         "nests deeper than 64 levels"},
+        {"a named pipe", Pipe, "", "it is a named pipe, not a backup file"},
+        {"a folder", Folder, "", "it is a folder, not a backup file"},
+        {"a device", Device, "", "it is a character device, not a backup file"},
     };
-    for (const auto& f : files) {
-        std::filesystem::remove(file);
-        if (std::string(f.what) != "missing")
-            std::ofstream(file) << f.text;
-        restoreFrom(adv, PANEL_3_RESTORE);
-        EXPECT_TRUE(r.com.frames.empty()) << f.what << ": not even a read";
-        EXPECT_NE(r.popupText(1).find(f.said), std::string::npos) << f.what << ": " << allPopups();
-        EXPECT_NE(r.popupText(1).find("Nothing was written."), std::string::npos) << f.what;
-    }
+    // Compare and Restore each: a reader that waited on the pipe or the device would hang, so
+    // a watchdog ends the child that runs them.
+    const int status = inChildWithin(20, [&] {
+        for (const auto& f : files) {
+            std::filesystem::remove(file);
+            if (f.kind == Text)
+                std::ofstream(file) << f.text;
+            else if (f.kind == Pipe)
+                ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);
+            else if (f.kind == Folder)
+                std::filesystem::create_directory(file);
+            const std::string path = f.kind == Device ? "/dev/zero" : file;
+            for (int button : {PANEL_3_COMPARE, PANEL_3_RESTORE}) {
+                r.popups.fileAnswer = path;
+                r.popups.confirmAnswer = true;
+                press(adv, button);
+                EXPECT_TRUE(r.com.frames.empty()) << f.what << ": not even a read";
+                ASSERT_EQ(r.popups.popups.size(), 2u) << f.what << ": " << allPopups();
+                EXPECT_EQ(r.popupText(1).rfind("\"" + path + "\" was not used: ", 0), 0u) << allPopups();
+                EXPECT_NE(r.popupText(1).find(f.said), std::string::npos) << f.what << ": " << allPopups();
+                EXPECT_NE(r.popupText(1).find(". Nothing was written."), std::string::npos) << f.what;
+            }
+            std::filesystem::remove(file);
+        }
+        EXPECT_TRUE(windows.comparisons.empty()) << "nothing was compared";
+    });
+    EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "Compare or Restore waited on a file" : "see above");
+    EXPECT_EQ(r.regs[reg::kMedium - 1], 8) << "nothing was written";
 
     std::ofstream(file) << good;
     r.regs[reg::kSensorType - 1] = 0x12;

@@ -2,12 +2,16 @@
 // of them at most; and a log written by the data logger read back into the same numbers.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "app_rig.h"
 #include "cwd_guard.h"
+#include "in_child.h"
 #include "trend.h"
 
 using namespace vek;
@@ -141,4 +145,35 @@ TEST(TrendLog, AFileThatIsNoLogIsRefused)
     EXPECT_EQ(broken.error, "Line 3 is not a row of a measurement log.");
     EXPECT_FALSE(ReadLogText(good + "13-40-2016\t17:05:14\t 1\t 1\t1.0\t1.0\t1.0\t0\tON\tOFF\n").ok);
     EXPECT_TRUE(ReadLogText(LogHeader()).ok) << "a log without rows yet is a log";
+}
+
+TEST(TrendLog, OpenLogReadsOnlyARegularFileOfUpTo64MiBAndNamesTheFileWhenItRefuses)
+{
+    CwdGuard cwd;
+    const std::string row = "03-14-2016\t17:05:09\t 1234\t  766\t38.3\t21.5\t10.1\t   0\tON\tOFF\n";
+    std::ofstream("run.xls") << LogHeader() << row;
+    ASSERT_EQ(::mkfifo("pipe.xls", 0644), 0);
+    // Over the limit by one byte; sparse, so it costs no disk.
+    std::ofstream("huge.xls") << LogHeader();
+    std::filesystem::resize_file("huge.xls", kLargestLog + 1);
+    const struct {
+        std::string path;
+        const char* said;  // "" when it is read
+    } cases[] = {
+        {"run.xls", ""},
+        {"pipe.xls", "\"pipe.xls\": it is a named pipe, not a log file."},
+        {"/dev/zero", "\"/dev/zero\": it is a character device, not a log file."},
+        {".", "\".\": it is a folder, not a log file."},
+        {"huge.xls", "\"huge.xls\": it is 67108865 bytes: larger than the 64 MiB (67108864 bytes) Open Log reads."},
+        {"missing.xls", "\"missing.xls\": it cannot be read (No such file or directory)."},
+    };
+    const int status = inChildWithin(10, [&] {
+        for (const auto& c : cases) {
+            const LogReadResult r = ReadLogFile(c.path);
+            EXPECT_EQ(r.ok, *c.said == '\0') << c.path;
+            EXPECT_EQ(r.error, c.said) << c.path;
+            EXPECT_EQ(r.points.size(), r.ok ? 1u : 0u) << c.path;
+        }
+    });
+    EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "Open Log waited on a pipe or device" : "see above");
 }
