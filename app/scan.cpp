@@ -210,21 +210,25 @@ TransmitterScan::StepResult TransmitterScan::Step(App& app)
     if (err < 0) {
         skip(app, p.port, err);
     } else {
-        link_.slaveAddress = p.address;
-        link_.ucFuncCod = 3;
-        link_.usStartAddress = reg::kSensorType - 1;  // the wire counts registers from 0
-        link_.usNumCoilsRegs = 1;
-        ModBusMasterQuery(link_);
+        // One read of the model register, through the link's one call; it ends as soon as a
+        // whole reply is in, at the probe's wait at the latest.
         MasterIo io{com, clock};
-        SendDataMaster(link_, io, p.port);
         const double wait = ProbeWait(p.baud);
-        clock.Delay(wait);
-        std::uint8_t bytes[kFrameBufferSize];
-        const int waiting = com.GetInQLen(p.port);
-        int n = 0;
-        if (waiting > 0)
-            n = com.ComRd(p.port, bytes, std::min<int>(waiting, static_cast<int>(kFrameBufferSize)));
-        if (auto f = ClassifyProbeReply(p, bytes, n > 0 ? static_cast<std::size_t>(n) : 0)) {
+        const long baud = BaudRateOf(static_cast<std::uint32_t>(p.baud));
+        const RtuResult r = ReadHoldingRegisters(link_, io, p.port, static_cast<std::uint8_t>(p.address),
+                                                 reg::kSensorType - 1,  // the wire counts registers from 0
+                                                 1, ReplyWait{wait, true, baud, p.parity != 0});
+        // Whatever answered is classified: the reply taken, or else the bytes that waited.
+        std::vector<std::uint8_t> bytes = r.reply;
+        if (bytes.empty()) {
+            const int waiting = com.GetInQLen(p.port);
+            if (waiting > 0) {
+                bytes.resize(std::min<std::size_t>(static_cast<std::size_t>(waiting), kFrameBufferSize));
+                const int n = com.ComRd(p.port, bytes.data(), static_cast<int>(bytes.size()));
+                bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            }
+        }
+        if (auto f = ClassifyProbeReply(p, bytes.data(), bytes.size())) {
             f->device = com.DevicePath(p.port);
             finds_.push_back(std::move(*f));
         }
