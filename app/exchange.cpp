@@ -37,9 +37,12 @@ RtuResult ExchangeWithSlave(App& app, const LinkCall& call, const std::string& o
     // Only an exchange that sent a request has frames to show.
     if (!r.request.empty())
         RecordExchange(app, startedAt, r, !openError.empty());
-    // A valid read of the 78 registers is the image the windows, backups and restores use.
-    if (r.registers.size() == app.image.size() && r.request.size() > 3 && r.request[2] == 0 && r.request[3] == 0)
-        std::copy(r.registers.begin(), r.registers.end(), app.image.begin());
+    // A valid read lands in the image the windows, backups and restores use, at its registers.
+    if (!r.registers.empty() && r.request.size() >= 6) {
+        const std::size_t start = static_cast<std::size_t>(r.request[2] << 8 | r.request[3]);
+        for (std::size_t i = 0; i < r.registers.size() && start + i < app.image.size(); ++i)
+            app.image[start + i] = r.registers[i];
+    }
     // Every outcome but a valid reply lights the lamp, whatever its text says.
     ShowLinkState(app, !r.outcome.valid(), l.commErrorText);
     // The statistics say how healthy the line is: a write's good echo and a set-up tool's good

@@ -259,29 +259,34 @@ struct Restore {
     const ItemLabels& items;
     SetupComparison& c;
 
-    // Reads the image back; on success every row shows what the transmitter holds now.
-    bool readBack()
+    // Reads registers back (all 78, or the `count` from register `first`) into the image; on
+    // success every row shows what the transmitter held at its latest read.
+    bool readBack(int first = 1, int count = reg::kPolled)
     {
-        if (!ReadAllRegisters(app).valid())
+        if (!ReadRegisters(app, first, count).valid())
             return false;
         showReadback(app);
         const SetupComparison fresh = CompareSetups(backup, imageNow(app), path, items);
-        for (std::size_t i = 0; i < c.rows.size() && i < fresh.rows.size(); ++i) {
+        const auto entries = SetupEntries();
+        for (std::size_t i = 0; i < c.rows.size() && i < fresh.rows.size() && i < entries.size(); ++i) {
+            // Only the rows this read covered: the others keep what they last showed, which may
+            // be "not read back".
+            const int reg = entries[i]->reg, span = RegisterSpan(*entries[i]);
+            if (reg + span <= first || reg >= first + count)
+                continue;
             c.rows[i].transmitter = fresh.rows[i].transmitter;
             sameNow[i] = fresh.rows[i].state == SetupRow::State::Same;
         }
-        readSinceLastWrite = true;
         return true;
     }
 
-    // One register: the write, checked by its echo, then a readback of the image. Returns
+    // One register: the write, checked by its echo, then a readback of that register. Returns
     // false when the write got no reply at all.
     bool restoreOne(const Step& s)
     {
         SetupRow& row = c.rows[s.row];
         row.state = SetupRow::State::Failed;
         const ExchangeOutcome w = WriteRegister(app, s.e->reg, s.value);
-        readSinceLastWrite = readSinceLastWrite && w.result == ExchangeResult::Exception;
         if (w.result == ExchangeResult::Exception) {
             const std::string name = ExceptionName(w.exceptionCode);
             row.outcome =
@@ -295,7 +300,7 @@ struct Restore {
             return w.result == ExchangeResult::FailedChecks;
         }
         followTransmitter(app, s.e->reg, s.value);
-        if (!readBack()) {
+        if (!readBack(s.e->reg, RegisterSpan(*s.e))) {
             row.transmitter = kNotReadBack;
             row.outcome = "echoed, but the readback failed (" + linkWords(app) + ")";
             return true;
@@ -309,19 +314,17 @@ struct Restore {
         return true;
     }
 
-    // After the last write: unless the last readback already followed it, one more read, so
-    // each row shows what the transmitter holds after the restore, not what it held before. A
-    // row whose write was not confirmed stays so, whatever it reads back now: the transmitter
-    // did not answer that write as it should.
+    // After the last write one more read of all 78, so each row shows what the transmitter
+    // holds after the restore, not what it held before. A row whose write was not confirmed
+    // stays so, whatever it reads back now: the transmitter did not answer that write as it
+    // should.
     void settle()
     {
-        if (!readSinceLastWrite)
-            readBack();  // when it fails, the rows that could have changed say "not read back"
+        readBack();  // when it fails, the rows that could have changed say "not read back"
     }
 
     static constexpr const char* kNotReadBack = "(not read back since the write)";
     std::vector<bool> sameNow = std::vector<bool>(c.rows.size(), false);
-    bool readSinceLastWrite = false;  // the rows show what the transmitter held after the last write
 };
 
 std::string listOf(const std::vector<const SetupRow*>& rows, bool withOutcome)
@@ -334,22 +337,25 @@ std::string listOf(const std::vector<const SetupRow*>& rows, bool withOutcome)
 
 }  // namespace
 
-ExchangeOutcome ReadAllRegisters(App& app)
+ExchangeOutcome ReadRegisters(App& app, int first, int count)
 {
     if (!LinkPortReady(app))
         return ExchangeResult::NoResponse;
     const std::string openError = OpenLinkPort(app);
-    // The poll's own request: registers 1 to 78, so the image is whole after it. It ends as
-    // soon as the reply is in, 1 s at most.
+    // The poll's own request for all 78, or just the registers asked for. It ends as soon as
+    // the reply is in, 1 s at most.
     return ExchangeWithSlave(
                app,
-               [&app](LinkState& l, MasterIo& io, int port) {
-                   return ReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), 0, reg::kPolled,
+               [&app, first, count](LinkState& l, MasterIo& io, int port) {
+                   return ReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress),
+                                               static_cast<std::uint16_t>(first - 1), static_cast<std::uint16_t>(count),
                                                ReplyWaitOf(app, kReadReplyWait));
                },
                openError)
         .outcome;
 }
+
+ExchangeOutcome ReadAllRegisters(App& app) { return ReadRegisters(app, 1, reg::kPolled); }
 
 int Back_Up_Setup(App& app, int panel, int /*control*/, int event)
 {
@@ -479,8 +485,8 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         std::any_of(plan.begin(), plan.end(), [](const Step& s) { return isLineSetting(s.e->reg); });
     const std::string question =
         (plan.empty() ? "Nothing of the application's set-up differs."
-                      : "Write " + CountOf(static_cast<long long>(plan.size()), "register", "registers") +
-                            " of the " + SetupDescription(*now) + " from " + inQuotes(path) + "?") +
+                      : "Write " + CountOf(static_cast<long long>(plan.size()), "register", "registers") + " of the " +
+                            SetupDescription(*now) + " from " + inQuotes(path) + "?") +
         listOf(planned, false) + leftText +
         (lineSettings ? "\n\nThe line settings go last; the program then talks to the transmitter at its new "
                         "setting (not saved)."

@@ -104,6 +104,8 @@ int Restore_Setup(App& app, int panel, int control, int event);
 // Reads registers 1 to 78 as the poll does (through the exchange helper), without counting
 // it as a poll or logging it: the register image is then MB_memory's.
 ExchangeOutcome ReadAllRegisters(App& app);
+// The same for `count` registers from register `first` (counted from 1): they land in the image.
+ExchangeOutcome ReadRegisters(App& app, int first, int count);
 
 // --- data logger ---
 int Open_Write_File(App& app, int panel, int control, int event);

@@ -91,7 +91,22 @@ struct AppRig {
             if (!answering || f.size() < 8 || usMBCRC16(f.data(), f.size()) != 0)
                 return;
             if (f[1] == 3) {
-                com.injectAfter(port, replyDelay, pollReplyFrom(f[0]));
+                const std::size_t start = (static_cast<std::size_t>(f[2]) << 8) | f[3];
+                const std::size_t count = (static_cast<std::size_t>(f[4]) << 8) | f[5];
+                if (start == 0 && count == regs.size()) {
+                    com.injectAfter(port, replyDelay, pollReplyFrom(f[0]));
+                    return;
+                }
+                if (count == 0 || start + count > regs.size()) {
+                    com.injectAfter(port, replyDelay, withCrc({f[0], 0x83, 2}));
+                    return;
+                }
+                Bytes reply = {f[0], 3, static_cast<std::uint8_t>(2 * count)};
+                for (std::size_t i = start; i < start + count; ++i) {
+                    reply.push_back(static_cast<std::uint8_t>(regs[i] >> 8));
+                    reply.push_back(static_cast<std::uint8_t>(regs[i]));
+                }
+                com.injectAfter(port, replyDelay, withCrc(reply));
             } else if (f[1] == 6) {
                 const std::size_t reg = (static_cast<std::size_t>(f[2]) << 8) | f[3];  // 0-based
                 if (refused.count(static_cast<int>(reg) + 1)) {
@@ -155,6 +170,21 @@ inline std::vector<std::uint8_t> expectedWrite(std::uint8_t slave, int number, s
                                    static_cast<std::uint8_t>(number - 1),
                                    static_cast<std::uint8_t>(value >> 8),
                                    static_cast<std::uint8_t>(value)};
+    const std::uint16_t crc = referenceCrc(f.data(), f.size());
+    f.push_back(static_cast<std::uint8_t>(crc));
+    f.push_back(static_cast<std::uint8_t>(crc >> 8));
+    return f;
+}
+
+// A read of `count` registers from register `first` (counted from 1).
+inline std::vector<std::uint8_t> expectedRead(std::uint8_t slave, int first, int count)
+{
+    std::vector<std::uint8_t> f = {slave,
+                                   3,
+                                   static_cast<std::uint8_t>((first - 1) >> 8),
+                                   static_cast<std::uint8_t>(first - 1),
+                                   static_cast<std::uint8_t>(count >> 8),
+                                   static_cast<std::uint8_t>(count)};
     const std::uint16_t crc = referenceCrc(f.data(), f.size());
     f.push_back(static_cast<std::uint8_t>(crc));
     f.push_back(static_cast<std::uint8_t>(crc >> 8));

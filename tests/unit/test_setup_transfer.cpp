@@ -147,11 +147,13 @@ TEST_F(SetupTransfer, RestoreWritesExactlyTheChangedRegistersEachCheckedByEchoAn
     restoreFrom(adv, PANEL_3_RESTORE);
 
     EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {27, 812}, {34, 'B'}})) << allPopups();
-    // The first read, then each write followed by its readback: nothing else between them.
-    const std::vector<Bytes> line = {
-        expectedPoll(1), expectedWrite(1, 44, 4),   expectedPoll(1), expectedWrite(1, 70, 1200),
-        expectedPoll(1), expectedWrite(1, 27, 812), expectedPoll(1), expectedWrite(1, 34, 'B'),
-        expectedPoll(1)};
+    // The first read, then each write followed by the readback of its register, nothing else
+    // between them, and a last read of all 78.
+    const std::vector<Bytes> line = {expectedPoll(1),        expectedWrite(1, 44, 4),
+                                     expectedRead(1, 44, 1), expectedWrite(1, 70, 1200),
+                                     expectedRead(1, 70, 1), expectedWrite(1, 27, 812),
+                                     expectedRead(1, 27, 1), expectedWrite(1, 34, 'B'),
+                                     expectedRead(1, 34, 1), expectedPoll(1)};
     EXPECT_EQ(r.com.frames, line);
     for (int reg : {44, 70, 27, 34}) {
         EXPECT_EQ(row(reg).state, SetupRow::State::Written) << reg;
@@ -367,7 +369,7 @@ TEST_F(SetupTransfer, WhatTheUserDoesDuringARestoreWaitsForItAndThenHasTheLastWo
     ASSERT_GT(r.clock.now(), panels.nextTimerDue()) << "the poll fell due during the restore";
     EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}, {44, 6}})) << "the restore's writes, then the user's choice";
     ASSERT_GE(r.com.frames.size(), 3u);
-    EXPECT_EQ(r.com.frames[2], expectedPoll(1)) << "the readback came right after its write";
+    EXPECT_EQ(r.com.frames[2], expectedRead(1, 44, 1)) << "the readback came right after its write";
     EXPECT_EQ(r.regs[reg::kMedium - 1], 6) << "the user's choice stands";
     EXPECT_EQ(panels.panel(user), nullptr) << "then the window closed";
     EXPECT_EQ(row(44).state, SetupRow::State::Written);
@@ -627,8 +629,8 @@ TEST_F(SetupTransfer, ACleanLineShowsEveryValidReplyInTheStatisticsWhateverAsked
     panels.GetCtrlVal(app.st.panelMain, PANEL_NUMERIC, percent);
     panels.GetCtrlVal(app.st.panelMain, PANEL_N_POLLS, polls);
     panels.GetCtrlVal(app.st.panelMain, PANEL_N_VALID_RESP, valid);
-    EXPECT_EQ(polls, 2 + 1 + 1 + 2 * 4)
-        << "two polls, the backup's read, the restore's read, four writes and readbacks";
+    EXPECT_EQ(polls, 2 + 1 + 1 + 2 * 4 + 1)
+        << "two polls, the backup's read, the restore's read, four writes and readbacks, the last read";
     EXPECT_EQ(valid, polls);
     EXPECT_DOUBLE_EQ(percent, 100.0);
 
