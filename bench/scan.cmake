@@ -10,3 +10,14 @@ target_compile_definitions(vek_bench_scan PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY
                                                   VEK_SIM_BINARY="$<TARGET_FILE:vek-transmitter-sim>")
 target_link_libraries(vek_bench_scan PRIVATE vek_app)
 add_dependencies(vek_bench_scan vek-transmitter-sim)
+
+# Back up and restore of the set-up in real time against the simulator.
+add_executable(vek_bench_restore
+  ${CMAKE_CURRENT_LIST_DIR}/bench_restore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../tests/sim/sim_harness.cpp
+)
+target_include_directories(vek_bench_restore PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../tests/sim)
+target_compile_definitions(vek_bench_restore PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY_DIR}"
+                                                     VEK_SIM_BINARY="$<TARGET_FILE:vek-transmitter-sim>")
+target_link_libraries(vek_bench_restore PRIVATE vek_app)
+add_dependencies(vek_bench_restore vek-transmitter-sim)
