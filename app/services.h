@@ -24,22 +24,43 @@ struct Services {
     void Delay(double seconds) { clock.Delay(seconds); }
     std::string DateStr() const { return platform::DateStr(clock); }
     std::string TimeStr() const { return platform::TimeStr(clock); }
-    void MessagePopup(const std::string& title, const std::string& text) { popups.MessagePopup(title, text); }
+    // A modal pop-up waits for the user, not for the line: the timers (the polls) go on meanwhile.
+    void MessagePopup(const std::string& title, const std::string& text)
+    {
+        UserWait w{panels};
+        popups.MessagePopup(title, text);
+    }
     void NoticePopup(const std::string& title, const std::string& text) { popups.NoticePopup(title, text); }
-    bool ConfirmPopup(const std::string& title, const std::string& text) { return popups.ConfirmPopup(title, text); }
+    bool ConfirmPopup(const std::string& title, const std::string& text)
+    {
+        UserWait w{panels};
+        return popups.ConfirmPopup(title, text);
+    }
     bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
                             const std::string& warning, std::vector<bool>& ticked)
     {
+        UserWait w{panels};
         return popups.ConfirmWithOptions(title, text, options, warning, ticked);
     }
     std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string& filter)
     {
+        UserWait w{panels};
         return popups.FileSelectPopup(title, start, filter);
     }
     std::string FileOpenPopup(const std::string& title, const std::string& start, const std::string& filter)
     {
+        UserWait w{panels};
         return popups.FileOpenPopup(title, start, filter);
     }
+
+private:
+    struct UserWait {
+        explicit UserWait(ui::PanelModel& m) : model(m) { model.EnterUserWait(); }
+        ~UserWait() { model.LeaveUserWait(); }
+        UserWait(const UserWait&) = delete;
+        UserWait& operator=(const UserWait&) = delete;
+        ui::PanelModel& model;
+    };
 };
 
 }  // namespace vek

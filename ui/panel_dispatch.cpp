@@ -139,7 +139,7 @@ double PanelModel::nextTimerDue() const
 
 void PanelModel::FireDueTimers()
 {
-    if (depth_ > 0)
+    if (!timersMayTick())
         return;
     for (;;) {
         const double now = clock_.now();

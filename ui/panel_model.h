@@ -241,9 +241,17 @@ public:
     // Runs queued events, unless called from inside a callback.
     void ProcessEvents();
     bool busy() const { return depth_ > 0; }
+    // A callback is waiting for the user (a message box, a question, a file dialog) rather
+    // than for the line: between these two calls the timers may tick, so the polls go on
+    // while a dialog is open. Calls nest.
+    void EnterUserWait() { ++userWaits_; }
+    void LeaveUserWait() { --userWaits_; }
+    // True when no callback runs, or every one that runs waits for the user.
+    bool timersMayTick() const { return depth_ <= userWaits_; }
     // Earliest time a running timer falls due (infinity when none).
     double nextTimerDue() const;
-    // Fires every timer due by clock.now(), one at a time; nothing when a callback runs.
+    // Fires every timer due by clock.now(), one at a time; nothing while a callback runs that
+    // does not wait for the user (one inside an exchange's wait).
     void FireDueTimers();
 
     // --- inspection ---
@@ -279,6 +287,7 @@ private:
     int nextHandle_ = 1;
     int active_ = 0;
     int depth_ = 0;
+    int userWaits_ = 0;
     std::deque<Event> queue_;
 };
 

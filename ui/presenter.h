@@ -1,5 +1,6 @@
 // Modal messages and dialogs for the user. The Qt program shows a message box; tests record them.
 #pragma once
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -38,7 +39,11 @@ public:
         std::string title, text;
         bool modal = true;
     };
-    void MessagePopup(const std::string& title, const std::string& text) override { popups.push_back({title, text}); }
+    void MessagePopup(const std::string& title, const std::string& text) override
+    {
+        popups.push_back({title, text});
+        shown();
+    }
     void NoticePopup(const std::string& title, const std::string& text) override
     {
         popups.push_back({title, text, false});
@@ -46,6 +51,7 @@ public:
     bool ConfirmPopup(const std::string& title, const std::string& text) override
     {
         popups.push_back({title, text});
+        shown();
         return confirmAnswer;
     }
     bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
@@ -56,6 +62,7 @@ public:
             shown += "\n[ ] " + o;
         popups.push_back({title, shown});
         lastWarning = warning;
+        this->shown();
         ticked.assign(options.size(), false);
         if (confirmAnswer)
             for (std::size_t i = 0; i < options.size(); ++i)
@@ -67,19 +74,30 @@ public:
     std::string FileSelectPopup(const std::string& title, const std::string& start, const std::string&) override
     {
         popups.push_back({title, start});
+        shown();
         return fileAnswer;
     }
     std::string FileOpenPopup(const std::string& title, const std::string& start, const std::string&) override
     {
         popups.push_back({title, start});
+        shown();
         return fileAnswer;
     }
+    // Runs while a modal pop-up is up, as the event loop would run timers meanwhile.
+    std::function<void()> whileShown;
     bool confirmAnswer = false;  // what the recorded user answers
     // The options the recorded user ticks: each option holding one of these texts.
     std::vector<std::string> tickAnswer;
     std::string lastWarning;  // the warning of the last confirmation with options
     std::string fileAnswer;   // the file the recorded user chooses; "" cancels
     std::vector<Popup> popups;
+
+private:
+    void shown()
+    {
+        if (whileShown)
+            whileShown();
+    }
 };
 
 // Without windows: the message goes to standard error.

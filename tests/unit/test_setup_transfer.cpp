@@ -640,4 +640,29 @@ TEST_F(SetupTransfer, ACleanLineShowsEveryValidReplyInTheStatisticsWhateverAsked
     EXPECT_EQ(valid, polls) << "a poll without a reply is not valid";
 }
 
+// A dialog waits for the user, not for the line: a poll that falls due while the file dialog,
+// the confirmation or the summary is up goes out then, as the event loop runs the timers.
+TEST_F(SetupTransfer, ThePollsGoOnWhileTheSetUpToolsDialogsAreOpen)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    std::vector<std::size_t> pollsSeen;  // polls on the line by each dialog's end
+    r.popups.whileShown = [&] {
+        r.clock.advanceTo(std::max(r.clock.now(), panels.nextTimerDue()) + 0.1);
+        panels.FireDueTimers();
+        std::size_t polls = 0;
+        for (const Bytes& f : r.com.frames)
+            polls += f == expectedPoll(1);
+        pollsSeen.push_back(polls);
+    };
+    restoreFrom(user, PANEL_4_RESTORE);
+    // The file dialog, the confirmation and the summary: a poll in each, after the restore's
+    // own full reads (the first and the last).
+    ASSERT_EQ(pollsSeen.size(), 3u) << allPopups();
+    EXPECT_EQ(pollsSeen, (std::vector<std::size_t>{1, 3, 5})) << "file dialog, confirmation, summary";
+    EXPECT_EQ(writes(), (W{{44, 4}, {70, 1200}})) << "the restore itself as without the polls";
+    EXPECT_NE(r.popups.popups.back().text.find("2 of 2 registers restored"), std::string::npos) << allPopups();
+}
+
 }  // namespace

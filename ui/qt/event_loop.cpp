@@ -18,7 +18,7 @@ TimerPump::TimerPump(PanelModel& model, QObject* parent) : QObject(parent), mode
 
 void TimerPump::poll()
 {
-    if (!model_.busy()) {
+    if (model_.timersMayTick()) {
         model_.FireDueTimers();
         model_.ProcessEvents();
     }
@@ -33,7 +33,7 @@ void TimerPump::kick()
 
 void TimerPump::rearm()
 {
-    if (model_.busy()) {
+    if (!model_.timersMayTick()) {
         timer_.start(kBusyRetryMs);
         return;
     }
