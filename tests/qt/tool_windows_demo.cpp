@@ -79,12 +79,17 @@ int main(int argc, char** argv)
     setup.transmitter();
     auto& regs = setup.regs;
     regs[reg::kSensorType - 1] = 0x11;
+    regs[reg::kUid - 1] = 1;
+    regs[reg::kDistance4mA - 1] = 4800;
+    regs[reg::kDistance20mA - 1] = 300;
+    regs[reg::kBlindDistance - 1] = 250;
     regs[reg::kMedium - 1] = 4;
     regs[reg::kOutputSafeMode - 1] = 8;
     regs[reg::kRl1ThVal - 1] = 1200;
     regs[reg::kRl1ThEnable - 1] = 1;
     regs[reg::kDac4mA - 1] = 812;
     regs[reg::kDac20mA - 1] = 3950;
+    regs[reg::kCyclesNum - 1] = 8;
     regs[reg::kFreqSetting - 1] = 40000;
     setup.setFloat(reg::kV0, 0.3313f);
     setup.setFloat(reg::kAlpha, 0.00183f);
@@ -95,7 +100,8 @@ int main(int argc, char** argv)
     setup.panels.PostEvent(adv, PANEL_3_BACKUP, EVENT_COMMIT);
     regs[reg::kMedium - 1] = 8;
     regs[reg::kRl1ThVal - 1] = 900;
-    regs[reg::kDac4mA - 1] = 790;
+    regs[reg::kDac4mA - 1] = 790;  // the unit's own calibration: offered, not ticked
+    regs[reg::kCyclesNum - 1] = 12;
     regs[reg::kConfigIndex1 + 5 - 1] = 'C';
     setup.setFloat(reg::kV0, 0.3321f);
     setup.refused = {reg::kRl1ThVal};
