@@ -318,9 +318,20 @@ struct Restore {
     // holds after the restore, not what it held before. A row whose write was not confirmed
     // stays so, whatever it reads back now: the transmitter did not answer that write as it
     // should.
-    void settle()
+    void settle(const std::vector<Step>& plan)
     {
-        readBack();  // when it fails, the rows that could have changed say "not read back"
+        if (!readBack())
+            return;  // the rows that could have changed say "not read back"
+        // The full read has the last word: a register whose own readback agreed but which reads
+        // otherwise now is not restored (a one-register reply is alike for every register, so
+        // one that came late could have passed for another's).
+        for (const Step& s : plan) {
+            SetupRow& row = c.rows[s.row];
+            if (row.state == SetupRow::State::Written && !sameNow[s.row]) {
+                row.state = SetupRow::State::Failed;
+                row.outcome = "echoed and read back, but the read after the restore shows " + row.transmitter;
+            }
+        }
     }
 
     static constexpr const char* kNotReadBack = "(not read back since the write)";
@@ -542,7 +553,7 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         c.rows[plan[i].row].state = SetupRow::State::NotWritten;
         c.rows[plan[i].row].outcome = "not tried: the transmitter stopped answering";
     }
-    run.settle();
+    run.settle(plan);
 
     std::vector<const SetupRow*> failed;
     int written = 0;

@@ -665,4 +665,28 @@ TEST_F(SetupTransfer, ThePollsGoOnWhileTheSetUpToolsDialogsAreOpen)
     EXPECT_NE(r.popups.popups.back().text.find("2 of 2 registers restored"), std::string::npos) << allPopups();
 }
 
+// One-register replies look alike for every register: a late one could pass for the readback
+// of another. The read of all 78 after the restore has the last word on every row.
+TEST_F(SetupTransfer, TheFullReadAfterTheRestoreOverrulesAOneRegisterReadbackThatLied)
+{
+    const int user = r.openUser();
+    backUpFrom(user, PANEL_4_BACKUP);
+    changeTransmitter();
+    r.forgets = {70};  // echoes the write of 1200 but keeps 900
+    auto answer = r.com.peer;
+    r.com.peer = [&](int port, const Bytes& f) {
+        if (f[1] == 3 && f[3] == 70 - 1 && f[5] == 1) {  // the readback of register 70 alone
+            r.com.injectAfter(port, r.replyDelay, AppRig::withCrc({f[0], 3, 2, 1200 >> 8, 1200 & 0xFF}));
+            return;
+        }
+        answer(port, f);
+    };
+    restoreFrom(user, PANEL_4_RESTORE);
+    EXPECT_EQ(row(70).state, SetupRow::State::Failed) << row(70).outcome;
+    EXPECT_EQ(row(70).transmitter, "900");
+    EXPECT_NE(row(70).outcome.find("the read after the restore shows 900"), std::string::npos) << row(70).outcome;
+    EXPECT_EQ(row(44).state, SetupRow::State::Written);
+    EXPECT_NE(r.popups.popups.back().text.find("1 of 2 registers restored"), std::string::npos) << allPopups();
+}
+
 }  // namespace
