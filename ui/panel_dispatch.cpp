@@ -116,8 +116,11 @@ void PanelModel::ProcessEvents()
         if (e.apply) {
             // The user's value lands now, after the readback of the callback that was running.
             // A control dimmed meanwhile takes nothing, and its events go nowhere either.
-            if (c && !c->dimmed)
+            if (c && !c->dimmed) {
+                applyingUserValue_ = true;
                 SetCtrlVal(e.panel, e.ctrl, *e.apply);
+                applyingUserValue_ = false;
+            }
             continue;
         }
         // Events for a window discarded meanwhile, or a dimmed control, go nowhere.

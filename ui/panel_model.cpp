@@ -211,6 +211,10 @@ int PanelModel::SetCtrlVal(int handle, int ctrl, const Value& v)
     Control* c = findCtrl(handle, ctrl);
     if (!c)
         return UIE_NO_SUCH_CONTROL;
+    // A value the user chose that waits in the queue has the last word: a readback meanwhile
+    // neither shows nor keeps the older value, so the window never steps back.
+    if (!applyingUserValue_ && userValueQueued(handle, ctrl))
+        return 0;
     if (c->kind == Kind::TextMsg) {
         if (!std::holds_alternative<std::string>(v))
             return UIE_TYPE_MISMATCH;
@@ -222,6 +226,12 @@ int PanelModel::SetCtrlVal(int handle, int ctrl, const Value& v)
     if (observer_)
         observer_->controlValueChanged(handle, ctrl);
     return 0;
+}
+
+bool PanelModel::userValueQueued(int handle, int ctrl) const
+{
+    return std::any_of(queue_.begin(), queue_.end(),
+                       [&](const Event& e) { return e.apply && e.panel == handle && e.ctrl == ctrl; });
 }
 
 int PanelModel::GetCtrlValue(int handle, int ctrl, Value& out) const

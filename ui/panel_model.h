@@ -286,6 +286,9 @@ private:
     std::map<int, int> focus_;
     int nextHandle_ = 1;
     int active_ = 0;
+    // True while a value the user chose for the control waits in the queue.
+    bool userValueQueued(int handle, int ctrl) const;
+    bool applyingUserValue_ = false;
     int depth_ = 0;
     int userWaits_ = 0;
     std::deque<Event> queue_;

@@ -153,6 +153,36 @@ TEST_F(UserInput, AChoiceAndQuitMadeDuringAWaitAreHandledInTheOrderTheUserMadeTh
     EXPECT_EQ(panels.panel(user), nullptr) << "then the window closed";
 }
 
+// A choice made during a poll's wait stays on the window: the poll's readback of the older
+// value neither shows it nor keeps it, and the choice is written after the poll.
+TEST_F(UserInput, AChoiceMadeDuringAPollsWaitIsNeverShownUndoneByItsReadback)
+{
+    struct Seen : ui::PanelObserver {
+        const ui::PanelModel* model = nullptr;
+        int panel = 0;
+        std::vector<long long> shown;
+        void controlValueChanged(int handle, int ctrl) override
+        {
+            long long v = -1;
+            if (handle == panel && ctrl == PANEL_4_MEDIUM && model->GetCtrlVal(handle, ctrl, v) == 0)
+                shown.push_back(v);
+        }
+    } seen;
+    r.regs[reg::kMedium - 1] = 4;  // "Liquid"
+    const int user = openUser();
+    pollByTimer();
+    ASSERT_EQ(number(user, PANEL_4_MEDIUM), 4);
+    seen.model = &panels;
+    seen.panel = user;
+    panels.setObserver(&seen);
+    r.clock.schedule(panels.nextTimerDue() + 0.5, [&] { panels.UserSetValue(user, PANEL_4_MEDIUM, Value(8LL)); });
+    pollByTimer();
+    panels.setObserver(nullptr);
+    EXPECT_EQ(seen.shown, std::vector<long long>{8}) << "the window went straight to the choice, never back to 4";
+    EXPECT_EQ(writes(), (W{{44, 8}}));
+    EXPECT_EQ(number(user, PANEL_4_MEDIUM), 8);
+}
+
 TEST_F(UserInput, AWriteWithNoPortSendsAndCountsNothingAndAsksForAPort)
 {
     CwdGuard cwd;  // no RS_Settings here

@@ -33,10 +33,13 @@ void QtClock::Delay(double seconds)
         // A timer may fire a hair early; the loop waits out the rest rather than return short.
         timer.start(static_cast<int>(std::ceil(left * 1000.0)));
         timedOut = false;
-        // Windows repaint and timers run, but mouse and keys wait in Qt's queue until the
-        // callback that waits here has ended: nothing the user does lands in a control while
-        // a poll's readback is still to come, and afterwards it is handled in order.
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        // Windows repaint, timers run, and mouse and keys reach the windows at once: a ring
+        // shows the item chosen, a box what is typed. What they ask of the program waits in
+        // the panel model's queue, in the order the user acted, whatever the input came from
+        // (keys, mouse, an accessibility tool), and runs when the callback that waits here has
+        // ended; a value chosen meanwhile lands after the callback's readback, which cannot
+        // undo it.
+        loop.exec();
         // The loop also ends when the program is quitting (QCoreApplication::exit ends every
         // loop); waiting on then would keep a closing program alive.
         if (!timedOut)
