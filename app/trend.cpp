@@ -2,7 +2,9 @@
 #include "trend.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "app_state.h"
 #include "files.h"
@@ -57,11 +59,12 @@ std::vector<std::string> fields(const std::string& line)
     return out;
 }
 
+// The whole field, after leading spaces, is the number.
 bool wholeNumber(const std::string& s, double& v)
 {
-    int n = 0;
-    long long x = 0;
-    if (std::sscanf(s.c_str(), " %lld%n", &x, &n) != 1 || n != static_cast<int>(s.size()))
+    char* end = nullptr;
+    const long long x = std::strtoll(s.c_str(), &end, 10);
+    if (end == s.c_str() || end != s.c_str() + s.size())
         return false;
     v = static_cast<double>(x);
     return true;
@@ -69,11 +72,16 @@ bool wholeNumber(const std::string& s, double& v)
 
 bool decimal(const std::string& s, double& v)
 {
-    int n = 0;
-    return std::sscanf(s.c_str(), " %lf%n", &v, &n) == 1 && n == static_cast<int>(s.size());
+    char* end = nullptr;
+    v = std::strtod(s.c_str(), &end);
+    return end != s.c_str() && end == s.c_str() + s.size();
 }
 
-bool timeOf(const std::string& date, const std::string& time, double& out)
+}  // namespace
+
+// mktime looks at the time zone's file on every call, and a log's rows come seconds apart:
+// the start of each minute is worked out once (zones change their offset on whole minutes).
+bool LogReader::timeOf(const std::string& date, const std::string& time, double& out)
 {
     std::tm tm{};
     int n1 = 0, n2 = 0;
@@ -83,35 +91,77 @@ bool timeOf(const std::string& date, const std::string& time, double& out)
     if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
         tm.tm_sec > 60)
         return false;
-    tm.tm_mon -= 1;
-    tm.tm_year -= 1900;
-    tm.tm_isdst = -1;
-    out = static_cast<double>(std::mktime(&tm));
+    const std::array<int, 5> minute = {tm.tm_year, tm.tm_mon, tm.tm_mday, tm.tm_hour, tm.tm_min};
+    const int second = tm.tm_sec;
+    if (minute != minute_) {
+        tm.tm_mon -= 1;
+        tm.tm_year -= 1900;
+        tm.tm_sec = 0;
+        tm.tm_isdst = -1;
+        minute_ = minute;
+        minuteStart_ = static_cast<double>(std::mktime(&tm));
+    }
+    out = minuteStart_ + second;
     return true;
 }
+
+namespace {
 
 // What the logger writes for a relay; empty before the first decoded reply named it.
 bool relayText(const std::string& s) { return s == "ON" || s == "OFF" || s.empty(); }
 
 }  // namespace
 
-LogReadResult ReadLogText(const std::string& text)
+LogReader::LogReader(std::string text, std::string path, std::string refused)
+    : text_(std::move(text)), path_(std::move(path))
 {
-    LogReadResult r;
     const std::string header = LogHeader();
-    if (text.compare(0, header.size(), header) != 0) {
-        r.error = "This is not a measurement log of this program: its first line is not the log's header.";
-        return r;
+    if (!refused.empty())
+        fail(std::move(refused));
+    else if (text_.compare(0, header.size(), header) != 0)
+        fail("This is not a measurement log of this program: its first line is not the log's header.");
+    pos_ = header.size();
+}
+
+LogReader LogReader::OfFile(const std::string& path)
+{
+    using Result = platform::WholeFile::Result;
+    platform::WholeFile file = platform::ReadWholeFile(path, kLargestLog);
+    std::string why;
+    switch (file.result) {
+    case Result::Read: break;
+    case Result::NotRegular: why = "it is " + file.why + ", not a log file."; break;
+    case Result::TooLarge:
+        why = "it is " + std::to_string(file.size) + " bytes: larger than the " + std::to_string(kLargestLog >> 20) +
+              " MiB (" + std::to_string(kLargestLog) + " bytes) Open Log reads.";
+        break;
+    case Result::Unreadable: why = "it cannot be read (" + file.why + ")."; break;
     }
-    std::size_t pos = header.size();
-    int lineNo = 1;
-    while (pos < text.size()) {
-        ++lineNo;
-        std::size_t end = text.find('\n', pos);
+    return LogReader(std::move(file.text), path, std::move(why));
+}
+
+void LogReader::fail(std::string why)
+{
+    result_ = LogReadResult{};
+    result_.error = path_.empty() ? std::move(why) : "\"" + path_ + "\": " + why;
+    done_ = true;
+    std::string().swap(text_);
+}
+
+double LogReader::fractionRead() const
+{
+    return done_ || text_.empty() ? 1.0 : static_cast<double>(pos_) / static_cast<double>(text_.size());
+}
+
+bool LogReader::Read(std::size_t rows)
+{
+    for (std::size_t n = 0; n < rows && !done_ && pos_ < text_.size(); ++n) {
+        ++lineNo_;
+        std::size_t end = text_.find('\n', pos_);
         if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
+            end = text_.size();
+        std::string line = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const auto f = fields(line);
@@ -121,35 +171,33 @@ LogReadResult ReadLogText(const std::string& text)
                         wholeNumber(f[3], p.values[kLevelMm]) && decimal(f[4], p.values[kLevelPercent]) &&
                         decimal(f[5], p.values[kTemperature]) && decimal(f[6], p.values[kOutputMa]) &&
                         wholeNumber(f[7], status) && relayText(f[8]) && relayText(f[9]);
-        if (!ok) {
-            r.error = "Line " + std::to_string(lineNo) + " is not a row of a measurement log.";
-            r.points.clear();
-            return r;
-        }
-        r.points.push_back(p);
+        if (!ok)
+            fail("Line " + std::to_string(lineNo_) + " is not a row of a measurement log.");
+        else
+            result_.points.push_back(p);
     }
-    r.ok = true;
-    return r;
+    if (!done_ && pos_ >= text_.size()) {
+        result_.ok = true;
+        done_ = true;
+        std::string().swap(text_);
+    }
+    return done_;
+}
+
+LogReadResult ReadLogText(const std::string& text)
+{
+    LogReader r(text);
+    while (!r.Read(static_cast<std::size_t>(-1))) {
+    }
+    return std::move(r.result());
 }
 
 LogReadResult ReadLogFile(const std::string& path)
 {
-    using Result = platform::WholeFile::Result;
-    const platform::WholeFile file = platform::ReadWholeFile(path, kLargestLog);
-    LogReadResult r;
-    switch (file.result) {
-    case Result::Read: r = ReadLogText(file.text); break;
-    case Result::NotRegular: r.error = "it is " + file.why + ", not a log file."; break;
-    case Result::TooLarge:
-        r.error = "it is " + std::to_string(file.size) + " bytes: larger than the " +
-                  std::to_string(kLargestLog >> 20) + " MiB (" + std::to_string(kLargestLog) +
-                  " bytes) Open Log reads.";
-        break;
-    case Result::Unreadable: r.error = "it cannot be read (" + file.why + ")."; break;
+    LogReader r = LogReader::OfFile(path);
+    while (!r.Read(static_cast<std::size_t>(-1))) {
     }
-    if (!r.ok)
-        r.error = "\"" + path + "\": " + r.error;
-    return r;
+    return std::move(r.result());
 }
 
 }  // namespace vek

@@ -81,14 +81,3 @@ void BM_PollCycleWithView_ValuesSteady(benchmark::State& state) { runCycles(stat
 BENCHMARK(BM_PollCycleWithView_ValuesSteady)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    if (!std::getenv("QT_QPA_PLATFORM"))
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -10,7 +10,8 @@ target_link_libraries(vek_bench_startup PRIVATE vek_program)
 
 # One poll cycle with the Qt view attached, offscreen: the same rig plus the windows and
 # their repaints.
-add_executable(vek_bench_poll_view ${CMAKE_CURRENT_LIST_DIR}/bench_poll_view.cpp)
+add_executable(vek_bench_poll_view ${CMAKE_CURRENT_LIST_DIR}/bench_poll_view.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qt_bench_main.cpp)
 target_include_directories(vek_bench_poll_view PRIVATE ${CMAKE_SOURCE_DIR}/tests/unit)
 target_compile_definitions(vek_bench_poll_view PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY_DIR}")
 target_link_libraries(vek_bench_poll_view PRIVATE vek_app vek_modbus vek_ui vek_ui_qt vek_test_doubles

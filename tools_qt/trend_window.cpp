@@ -4,6 +4,7 @@
 #include <QChart>
 #include <QDateTime>
 #include <QDateTimeAxis>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -14,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -27,6 +29,14 @@
 namespace vek::tools {
 
 namespace {
+
+// While a log loads, each turn of the event loop reads for about this long, looking at the
+// clock every so many rows.
+constexpr qint64 kSliceMs = 20;
+constexpr std::size_t kRowsBetweenLooks = 500;
+// The pixel columns assumed before the chart has laid out its plot: more than any screen
+// is wide, so nothing is lost; the first layout draws again for the real width.
+constexpr int kColumnsBeforeLayout = 4096;
 
 double secondsAt(QChart* chart, QPointF pos) { return chart->mapToValue(pos).x() / 1000.0; }
 
@@ -85,6 +95,15 @@ TrendWindow::TrendWindow(TrendRecorder& rec, QWidget* parent) : QWidget(parent, 
     setWindowTitle(QStringLiteral("Trend"));
     auto* chart = new QChart;
     chart->legend()->setAlignment(Qt::AlignBottom);
+    // A new width (the window resized, or the axes' labels grown) draws again for it, once
+    // the layout is done.
+    connect(
+        chart, &QChart::plotAreaChanged, this,
+        [this] {
+            if (plotColumns() != columns_)
+                redraw();
+        },
+        Qt::QueuedConnection);
     timeAxis_ = new QDateTimeAxis;
     timeAxis_->setFormat(QStringLiteral("HH:mm:ss"));
     timeAxis_->setTickCount(7);
@@ -136,6 +155,20 @@ TrendWindow::TrendWindow(TrendRecorder& rec, QWidget* parent) : QWidget(parent, 
     auto* openLog = new QPushButton(QStringLiteral("Open Log..."), this);
     auto* session = new QPushButton(QStringLiteral("Session"), this);
     auto* png = new QPushButton(QStringLiteral("Export PNG..."), this);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setToolTip(QStringLiteral("Stop loading the log; the chart stays as it is"));
+    cancel_->hide();
+    connect(cancel_, &QPushButton::clicked, this, [this] { cancelLoad(); });
+    loadTimer_ = new QTimer(this);
+    loadTimer_->setInterval(0);
+    connect(loadTimer_, &QTimer::timeout, this, [this] {
+        QElapsedTimer turn;
+        turn.start();
+        if (readLogSlice(turn))
+            finishLoad(nullptr);
+        else
+            status_->setText(status());
+    });
     auto* quit = new QPushButton(QStringLiteral("Quit"), this);
     connect(openLog, &QPushButton::clicked, this, [this] { openLogDialog(); });
     connect(session, &QPushButton::clicked, this, [this] { showSession(); });
@@ -148,6 +181,7 @@ TrendWindow::TrendWindow(TrendRecorder& rec, QWidget* parent) : QWidget(parent, 
     buttons->addWidget(session);
     buttons->addWidget(png);
     buttons->addWidget(status_, 1);
+    buttons->addWidget(cancel_);
     buttons->addWidget(quit);
 
     auto* layout = new QVBoxLayout(this);
@@ -200,14 +234,7 @@ void TrendWindow::hideEvent(QHideEvent* e)
 
 void TrendWindow::reload()
 {
-    for (int s = 0; s < kTrendSeriesCount; ++s) {
-        QList<QPointF> pts;
-        pts.reserve(static_cast<qsizetype>(count()));
-        for (std::size_t i = 0; i < count(); ++i)
-            pts.append(QPointF(pointAt(i).wallTime * 1000.0, pointAt(i).values[static_cast<std::size_t>(s)]));
-        series_[s]->replace(pts);
-    }
-    lastPlotted_ = !showingLog_ && count() > 0 ? pointAt(count() - 1).wallTime : -1e300;
+    // Every branch sets the time range, which draws the series for it.
     if (count() == 0) {
         const double now = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
         showTimeRange(now - span_, now, false);
@@ -220,32 +247,45 @@ void TrendWindow::reload()
     status_->setText(status());
 }
 
+void TrendWindow::redraw()
+{
+    const auto [from, to] = timeRange();
+    columns_ = plotColumns();
+    for (int s = 0; s < kTrendSeriesCount; ++s) {
+        if (!series_[s]->isVisible()) {
+            if (series_[s]->count() > 0)
+                series_[s]->clear();
+            continue;
+        }
+        const std::vector<std::size_t> keep = showingLog_ ? TrendPointsToDraw(log_, s, from, to, columns_)
+                                                          : TrendPointsToDraw(rec_.points(), s, from, to, columns_);
+        QList<QPointF> pts;
+        pts.reserve(static_cast<qsizetype>(keep.size()));
+        for (std::size_t i : keep)
+            pts.append(QPointF(pointAt(i).wallTime * 1000.0, pointAt(i).values[static_cast<std::size_t>(s)]));
+        series_[s]->replace(pts);
+    }
+}
+
+int TrendWindow::plotColumns() const
+{
+    const double width = view_->chart()->plotArea().width();
+    return width >= 2 ? static_cast<int>(std::ceil(width)) : kColumnsBeforeLayout;
+}
+
 void TrendWindow::appendNewest()
 {
     if (showingLog_ || rec_.points().empty())
         return;
-    // Every point newer than the newest one plotted (several when the catch-up was queued
-    // behind more than one poll).
-    const auto& pts = rec_.points();
-    std::size_t from = pts.size();
-    while (from > 0 && pts[from - 1].wallTime > lastPlotted_)
-        --from;
-    for (int s = 0; s < kTrendSeriesCount; ++s) {
-        QList<QPointF> added;
-        for (std::size_t i = from; i < pts.size(); ++i)
-            added.append(QPointF(pts[i].wallTime * 1000.0, pts[i].values[static_cast<std::size_t>(s)]));
-        series_[s]->append(added);
-        // The recorder drops points older than a day; the series drops them with it.
-        const int extra = series_[s]->count() - static_cast<int>(pts.size());
-        if (extra > 0)
-            series_[s]->removePoints(0, extra);
-    }
-    const TrendPoint& p = pts.back();
-    lastPlotted_ = p.wallTime;
-    if (following_)
-        showTimeRange(p.wallTime - span_, p.wallTime, false);
-    else
+    // Whatever came since the last catch-up (several polls when it was queued behind more
+    // than one); the recorder drops points older than a day, and the series with it.
+    if (following_) {
+        const double last = rec_.points().back().wallTime;
+        showTimeRange(last - span_, last, false);
+    } else {
+        redraw();
         fitValues();
+    }
     status_->setText(status());
 }
 
@@ -265,6 +305,7 @@ bool TrendWindow::showSeries(int s, bool on)
     series_[s]->setVisible(on);
     boxes_[s]->setChecked(on);
     assignAxes();
+    redraw();
     return true;
 }
 
@@ -344,6 +385,7 @@ void TrendWindow::showTimeRange(double from, double to, bool byUser)
                                            : (to - from > 120 ? QStringLiteral("HH:mm") : QStringLiteral("HH:mm:ss")));
     timeAxis_->setRange(timeOf(from), timeOf(to));
     fitValues();
+    redraw();
 }
 
 std::pair<double, double> TrendWindow::timeRange() const
@@ -374,25 +416,72 @@ QString TrendWindow::valuesAt(double t) const
 
 bool TrendWindow::openLog(const QString& path, QString* error)
 {
-    LogReadResult r = ReadLogFile(QFile::encodeName(path).toStdString());
+    cancelLoad();
+    loadFromDialog_ = false;
+    QElapsedTimer turn;  // reading the file counts in this turn's slice
+    turn.start();
+    loading_ = std::make_unique<LogReader>(LogReader::OfFile(QFile::encodeName(path).toStdString()));
+    loadingPath_ = path;
+    if (readLogSlice(turn))
+        return finishLoad(error);
+    loadTimer_->start();
+    cancel_->show();
+    status_->setText(status());
+    return true;
+}
+
+std::size_t TrendWindow::logRowsRead() const { return loading_ ? loading_->rowsRead() : 0; }
+
+bool TrendWindow::readLogSlice(const QElapsedTimer& turn)
+{
+    if (sliceRows_ > 0)
+        return loading_->Read(sliceRows_);
+    while (!loading_->Read(kRowsBetweenLooks))
+        if (turn.elapsed() >= kSliceMs)
+            return false;
+    return true;
+}
+
+bool TrendWindow::finishLoad(QString* error)
+{
+    loadTimer_->stop();
+    cancel_->hide();
+    LogReadResult r = std::move(loading_->result());
+    loading_.reset();
     if (!r.ok) {
+        loadError_ = QString::fromLocal8Bit(r.error.data(), static_cast<qsizetype>(r.error.size()));
+        status_->setText(status());
         if (error)
-            *error = QString::fromLocal8Bit(r.error.data(), static_cast<qsizetype>(r.error.size()));
+            *error = loadError_;
+        else if (loadFromDialog_)
+            QMessageBox::warning(this, QStringLiteral("Open Log"), loadError_);
         return false;
     }
+    loadError_.clear();
     log_ = std::move(r.points);
     std::stable_sort(log_.begin(), log_.end(),
                      [](const TrendPoint& a, const TrendPoint& b) { return a.wallTime < b.wallTime; });
     showingLog_ = true;
     following_ = false;
     follow_->setChecked(false);
-    setWindowTitle("Trend - " + path);
+    setWindowTitle("Trend - " + loadingPath_);
     reload();
     return true;
 }
 
+void TrendWindow::cancelLoad()
+{
+    if (!loading_)
+        return;
+    loadTimer_->stop();
+    loading_.reset();
+    cancel_->hide();
+    status_->setText(status());
+}
+
 void TrendWindow::showSession()
 {
+    cancelLoad();
     showingLog_ = false;
     log_.clear();
     setWindowTitle(QStringLiteral("Trend"));
@@ -404,6 +493,8 @@ bool TrendWindow::exportPng(const QString& path) const { return view_->grab().sa
 
 QString TrendWindow::status() const
 {
+    if (loading_)
+        return QStringLiteral("Loading log... %1%").arg(static_cast<int>(loading_->fractionRead() * 100));
     const auto n = static_cast<long long>(count());
     return QString::fromStdString(showingLog_ ? CountOf(n, "row of the log", "rows of the log")
                                               : CountOf(n, "poll of this session", "polls of this session"));
@@ -418,6 +509,8 @@ void TrendWindow::openLogDialog()
     QString error;
     if (!openLog(path, &error))
         QMessageBox::warning(this, QStringLiteral("Open Log"), error);
+    else
+        loadFromDialog_ = loadingLog();  // a row found wrong later is said in a message too
 }
 
 void TrendWindow::exportDialog()

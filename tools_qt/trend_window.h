@@ -2,21 +2,28 @@
 // from the valid polls of this session or from a measurement log opened from disk. Time
 // axis with zoom (wheel) and pan (drag), following the newest point until the user looks
 // back, up to two value axes (one per unit), the values under the pointer, PNG export.
+// The chart is handed only what its pixels can show (TrendPointsToDraw) and a log is read a
+// slice at a time between the window's events, so neither a long day nor a large log holds
+// the window up.
 #pragma once
 #include <QChartView>
 #include <QWidget>
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "trend.h"
 
 class QChart;
 class QCheckBox;
+class QElapsedTimer;
 class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
+class QPushButton;
+class QTimer;
 class QValueAxis;
 
 namespace vek::tools {
@@ -53,8 +60,23 @@ public:
     bool showSeries(int s, bool on);
     bool seriesShown(int s) const;
     // Plots a measurement log; false, with the reason in `error` and the chart unchanged,
-    // when the file cannot be read or is not such a log.
+    // when the file cannot be read or is not such a log. The log is read a slice at a time
+    // in the event loop (logSlice): what one slice reads is read here at once, so a small log
+    // is plotted on return; a larger one goes on loading (loadingLog, its progress in the
+    // status line) while the chart keeps what it showed. A row found wrong later leaves the
+    // chart as it was too, with the reason in loadError and, when the log was chosen in the
+    // window, in a message.
     bool openLog(const QString& path, QString* error);
+    bool loadingLog() const { return static_cast<bool>(loading_); }
+    // Rows of the log being loaded read so far.
+    std::size_t logRowsRead() const;
+    // Why the last log could not be plotted; empty when it was.
+    const QString& loadError() const { return loadError_; }
+    // Stops loading a log; the chart stays as it was.
+    void cancelLoad();
+    // Rows read in each turn of the event loop while a log loads: 0 (the program's) reads for
+    // about 20 ms a turn, whatever the machine; tests set a count.
+    void setLogSlice(std::size_t rows) { sliceRows_ = rows; }
     // Back to this session's polls.
     void showSession();
     bool showingLog() const { return showingLog_; }
@@ -83,6 +105,15 @@ private:
     // The first point at or after time t.
     std::size_t lowerBound(double t) const;
     void reload();
+    // Hands each shown series the points the plot's pixel columns can show over the time
+    // axis's range; hidden series hold none.
+    void redraw();
+    int plotColumns() const;
+    // One slice of the log being loaded, until `turn` has run for about 20 ms; true once its
+    // reading is done.
+    bool readLogSlice(const QElapsedTimer& turn);
+    // Plots the log just read, or says why it cannot be.
+    bool finishLoad(QString* error);
     void appendNewest();
     void assignAxes();
     void fitValues();
@@ -93,9 +124,16 @@ private:
     std::vector<TrendPoint> log_;
     bool showingLog_ = false;
     bool following_ = true;
-    bool pending_ = false;         // a catch-up with the recorder is queued
-    double lastPlotted_ = -1e300;  // time of the newest session point in the series
-    double span_ = 600;            // seconds on the time axis while following
+    bool pending_ = false;  // a catch-up with the recorder is queued
+    double span_ = 600;     // seconds on the time axis while following
+    int columns_ = 0;       // the pixel columns the series were last drawn for
+    std::unique_ptr<LogReader> loading_;
+    QString loadingPath_;
+    QString loadError_;
+    bool loadFromDialog_ = false;
+    std::size_t sliceRows_ = 0;
+    QTimer* loadTimer_ = nullptr;
+    QPushButton* cancel_ = nullptr;
     TrendChartView* view_ = nullptr;
     QDateTimeAxis* timeAxis_ = nullptr;
     std::array<QValueAxis*, 2> valueAxes_{};

@@ -1,6 +1,7 @@
 // The traffic and trend windows over the app's recorders, offscreen: rows follow the frames
 // (and stand still while paused), the errors-only filter, clear and save; the trend follows
-// the polls, keeps at most two units, loads a log and refuses a file that is not one.
+// the polls, keeps at most two units, loads a log (a large one a slice a turn) and refuses a
+// file that is not one, and draws what its pixel columns can show.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,7 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 
+#include "log_text.h"
 #include "traffic_window.h"
 #include "trend_window.h"
 #include "vek_app.h"
@@ -279,4 +282,148 @@ TEST(TrendWindowTest, OpensALogAndRefusesAForeignFile)
     QImage img(png);
     EXPECT_FALSE(img.isNull());
     EXPECT_GT(img.width(), 100);
+}
+
+namespace {
+
+// Whether the series has a point at time t (seconds).
+bool drawnAt(QLineSeries* s, double t)
+{
+    for (const QPointF& p : s->points())
+        if (p.x() == t * 1000)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(TrendWindowTest, DrawsWhatThePixelsCanShowAndEveryPointWhenZoomedIn)
+{
+    // 20,000 polls a second apart: level % a saw-tooth with a single spike, level mm counting up.
+    TrendRecorder rec(30000);
+    const double t0 = 100000;
+    const auto level = [](int i) { return i == 12345 ? 95.0 : 40 + (i % 100) * 0.1; };
+    for (int i = 0; i < 20000; ++i)
+        rec.Add(point(t0 + i, level(i), 1000 + i));
+    TrendWindow w(rec);
+    w.resize(900, 500);
+    w.show();
+    w.showTimeRange(t0, t0 + 19999, true);
+    settle();
+    settle();
+    QLineSeries* percent = w.series(kLevelPercent);
+    const int columns = static_cast<int>(std::ceil(w.chart()->plotArea().width()));
+    ASSERT_GT(columns, 100);
+    EXPECT_LE(percent->count(), 4 * columns) << "more than four points a pixel column";
+    EXPECT_GE(percent->count(), columns) << "a column left empty";
+    EXPECT_EQ(percent->at(0), QPointF(t0 * 1000, 40.0));
+    EXPECT_EQ(percent->at(percent->count() - 1), QPointF((t0 + 19999) * 1000, level(19999)));
+    EXPECT_TRUE(drawnAt(percent, t0 + 12345)) << "the spike was dropped";
+    const auto highest = [percent] {
+        double hi = -INFINITY;
+        for (const QPointF& p : percent->points())
+            hi = std::max(hi, p.y());
+        return hi;
+    };
+    EXPECT_EQ(highest(), 95.0);
+
+    // The values under the pointer come from every point, drawn or not.
+    int hidden = 1;
+    while (drawnAt(percent, t0 + hidden) || drawnAt(w.series(kLevelMm), t0 + hidden))
+        ++hidden;
+    ASSERT_LT(hidden, 20000);
+    EXPECT_TRUE(w.valuesAt(t0 + hidden).contains(QString("Level %1 mm").arg(1000 + hidden)))
+        << w.valuesAt(t0 + hidden).toStdString();
+
+    // A narrower window draws fewer points, still with the spike.
+    const int wide = percent->count();
+    w.resize(500, 500);
+    settle();
+    settle();
+    EXPECT_LT(percent->count(), wide);
+    EXPECT_LE(percent->count(), 4 * static_cast<int>(std::ceil(w.chart()->plotArea().width())));
+    EXPECT_EQ(highest(), 95.0);
+
+    // Zoomed in to a minute: its 61 points exactly, and the one on either side.
+    w.showTimeRange(t0 + 12300, t0 + 12360, true);
+    settle();
+    ASSERT_EQ(percent->count(), 63);
+    for (int k = 0; k < 63; ++k)
+        EXPECT_EQ(percent->at(k), QPointF((t0 + 12299 + k) * 1000, level(12299 + k))) << k;
+    EXPECT_EQ(w.series(kLevelMm)->at(46), QPointF((t0 + 12345) * 1000, 1000 + 12345));
+}
+
+TEST(TrendWindowTest, ALargeLogLoadsASliceATurnWhileTheChartGoesOn)
+{
+    TrendRecorder rec;
+    rec.Add(point(5000, 1, 1));
+    TrendWindow w(rec);
+    w.show();
+    settle();
+    QTemporaryDir dir;
+    const QString good = dir.filePath("run.xls"), bad = dir.filePath("bad.xls");
+    for (const auto& [path, text] : {std::pair{good, test::LogText(1000)}, std::pair{bad, test::LogText(1000, 700)}}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.data(), static_cast<qint64>(text.size()));
+    }
+    w.setLogSlice(100);
+    QString why;
+    ASSERT_TRUE(w.openLog(good, &why)) << why.toStdString();
+    EXPECT_TRUE(w.loadingLog());
+    EXPECT_EQ(w.logRowsRead(), 100u) << "one slice read before the window goes back to its events";
+    EXPECT_TRUE(w.status().startsWith("Loading log... ")) << w.status().toStdString();
+    EXPECT_FALSE(w.showingLog());
+    int turns = 0;
+    std::size_t rows = w.logRowsRead();
+    QString said = w.status();
+    while (w.loadingLog()) {
+        if (turns == 2)
+            rec.Add(point(5006, 2, 2));  // a poll while the log loads
+        QCoreApplication::processEvents();
+        ++turns;
+        ASSERT_LT(turns, 50) << "the log never finished loading";
+        if (!w.loadingLog())
+            break;
+        EXPECT_GT(w.logRowsRead(), rows) << "turn " << turns << " read nothing";
+        EXPECT_LE(w.logRowsRead() - rows, 100u) << "turn " << turns << " read more than its slice";
+        rows = w.logRowsRead();
+        EXPECT_NE(w.status(), said) << "the progress stood still";
+        said = w.status();
+        if (turns == 3) {
+            EXPECT_EQ(w.pointsShown(kLevelPercent), 2) << "the session's chart stopped following the polls";
+        }
+    }
+    EXPECT_EQ(turns, 9);
+    EXPECT_TRUE(w.showingLog());
+    EXPECT_TRUE(w.loadError().isEmpty());
+    EXPECT_EQ(w.status(), "1000 rows of the log");
+    QLineSeries* percent = w.series(kLevelPercent);
+    EXPECT_EQ(percent->at(0), QPointF(test::LogRowTime(0) * 1000, 0.0));
+    EXPECT_EQ(percent->at(percent->count() - 1), QPointF(test::LogRowTime(999) * 1000, 99.9));
+
+    // A bad row far in: the chart stays as it was, and says why.
+    w.showSession();
+    ASSERT_TRUE(w.openLog(bad, &why));
+    for (int turn = 0; w.loadingLog() && turn < 50; ++turn)
+        QCoreApplication::processEvents();
+    EXPECT_FALSE(w.showingLog());
+    EXPECT_EQ(w.loadError(), "\"" + bad + "\": Line 702 is not a row of a measurement log.");
+    EXPECT_EQ(w.status(), "2 polls of this session");
+    EXPECT_EQ(w.pointsShown(kLevelPercent), 2);
+
+    // Cancelled, or left for the session: nothing more is read.
+    for (bool bySession : {false, true}) {
+        ASSERT_TRUE(w.openLog(good, &why));
+        ASSERT_TRUE(w.loadingLog());
+        if (bySession)
+            w.showSession();
+        else
+            w.cancelLoad();
+        EXPECT_FALSE(w.loadingLog());
+        settle();
+        settle();
+        EXPECT_FALSE(w.showingLog());
+        EXPECT_EQ(w.status(), "2 polls of this session");
+    }
 }

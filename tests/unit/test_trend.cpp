@@ -1,5 +1,6 @@
 // The trend's points: one per valid poll on the virtual clock, none for a failed one, a day
-// of them at most; and a log written by the data logger read back into the same numbers.
+// of them at most; a log written by the data logger read back into the same numbers, at once
+// or a slice at a time; and which points the chart draws for its pixel columns.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include "app_rig.h"
 #include "cwd_guard.h"
 #include "in_child.h"
+#include "log_text.h"
 #include "trend.h"
 
 using namespace vek;
@@ -176,4 +178,136 @@ TEST(TrendLog, OpenLogReadsOnlyARegularFileOfUpTo64MiBAndNamesTheFileWhenItRefus
         }
     });
     EXPECT_EQ(status, 0) << (status == 128 + SIGALRM ? "Open Log waited on a pipe or device" : "see above");
+}
+
+TEST(TrendLog, ALogReadASliceAtATimeGivesTheSameRowsAndStopsAtABadOne)
+{
+    const std::string text = LogText(1000);
+    LogReader reader(text);
+    int reads = 0;
+    double before = 0;
+    while (!reader.Read(100)) {
+        ++reads;
+        EXPECT_EQ(reader.rowsRead(), 100u * static_cast<std::size_t>(reads));
+        EXPECT_GT(reader.fractionRead(), before);
+        EXPECT_LT(reader.fractionRead(), 1.0);
+        before = reader.fractionRead();
+        ASSERT_LT(reads, 20);
+    }
+    EXPECT_EQ(reads, 9) << "1000 rows in slices of 100: done on the tenth";
+    const LogReadResult whole = ReadLogText(text);
+    const LogReadResult& sliced = reader.result();
+    ASSERT_TRUE(sliced.ok && whole.ok);
+    ASSERT_EQ(sliced.points.size(), 1000u);
+    ASSERT_EQ(whole.points.size(), 1000u);
+    for (std::size_t i : {0u, 99u, 100u, 555u, 999u}) {
+        EXPECT_DOUBLE_EQ(sliced.points[i].wallTime, LogRowTime(static_cast<int>(i)));
+        EXPECT_EQ(sliced.points[i].wallTime, whole.points[i].wallTime);
+        EXPECT_EQ(sliced.points[i].values, whole.points[i].values) << "row " << i;
+    }
+
+    // A bad row deep in a file ends the reading in its slice, naming the file and the line.
+    CwdGuard cwd;
+    std::ofstream("bad.xls") << LogText(1000, 550);
+    LogReader bad = LogReader::OfFile("bad.xls");
+    reads = 0;
+    while (!bad.Read(100))
+        ++reads;
+    EXPECT_EQ(reads, 5);
+    EXPECT_FALSE(bad.result().ok);
+    EXPECT_EQ(bad.result().error, "\"bad.xls\": Line 552 is not a row of a measurement log.");
+    EXPECT_TRUE(bad.result().points.empty());
+}
+
+namespace {
+
+TrendPoint levelAt(double t, double percent)
+{
+    TrendPoint p;
+    p.wallTime = t;
+    p.values[kLevelPercent] = percent;
+    return p;
+}
+
+}  // namespace
+
+TEST(TrendDraw, EachPixelColumnKeepsItsFirstLowestHighestAndLastPoint)
+{
+    // Ten columns of 10 s over [0, 100]: dense up to 50 s (0.1 s apart), sparse after (2.5 s
+    // apart), so columns counted by points instead of by time would cut elsewhere.
+    std::vector<TrendPoint> pts;
+    for (int i = 0; i < 500; ++i)
+        pts.push_back(levelAt(0.1 * i, 50 + (i * 37 % 11) * 0.5));
+    for (int i = 0; i <= 20; ++i)
+        pts.push_back(levelAt(50 + 2.5 * i, 50 + i % 3));
+    pts[237].values[kLevelPercent] = 99;   // one spike inside the third column
+    pts[238].values[kLevelPercent] = -40;  // and a dip right after it
+    const std::vector<std::size_t> keep = TrendPointsToDraw(pts, kLevelPercent, 0, 100, 10);
+    ASSERT_FALSE(keep.empty());
+    EXPECT_LT(keep.size(), pts.size() / 10);
+    EXPECT_TRUE(std::is_sorted(keep.begin(), keep.end()));
+    EXPECT_TRUE(std::adjacent_find(keep.begin(), keep.end()) == keep.end()) << "a point given twice";
+    EXPECT_EQ(keep.front(), 0u);
+    EXPECT_EQ(keep.back(), pts.size() - 1) << "the point at the range's end is in the last column";
+    EXPECT_NE(std::find(keep.begin(), keep.end(), 237u), keep.end()) << "the spike was dropped";
+    EXPECT_NE(std::find(keep.begin(), keep.end(), 238u), keep.end()) << "the dip was dropped";
+    for (int c = 0; c < 10; ++c) {
+        std::size_t first = pts.size(), last = 0, kept = 0;
+        double lo = INFINITY, hi = -INFINITY, keptLo = INFINITY, keptHi = -INFINITY;
+        for (std::size_t i = 0; i < pts.size(); ++i) {
+            if (std::min(9, static_cast<int>(pts[i].wallTime / 10)) != c)
+                continue;
+            first = std::min(first, i);
+            last = i;
+            lo = std::min(lo, pts[i].values[kLevelPercent]);
+            hi = std::max(hi, pts[i].values[kLevelPercent]);
+            if (std::find(keep.begin(), keep.end(), i) != keep.end()) {
+                ++kept;
+                keptLo = std::min(keptLo, pts[i].values[kLevelPercent]);
+                keptHi = std::max(keptHi, pts[i].values[kLevelPercent]);
+            }
+        }
+        EXPECT_NE(std::find(keep.begin(), keep.end(), first), keep.end()) << "column " << c << " lost its first";
+        EXPECT_NE(std::find(keep.begin(), keep.end(), last), keep.end()) << "column " << c << " lost its last";
+        EXPECT_EQ(keptLo, lo) << "column " << c;
+        EXPECT_EQ(keptHi, hi) << "column " << c;
+        EXPECT_LE(kept, 4u) << "column " << c;
+    }
+}
+
+TEST(TrendDraw, ThePointsJustOutsideTheRangeAreKeptAndFewPointsAllComeBack)
+{
+    std::vector<TrendPoint> pts;
+    for (int i = 0; i < 100; ++i)
+        pts.push_back(levelAt(i, i % 2 ? 10 : 20));
+    // 20 points (21 to 40) in view over 5 columns: their picks, and 20 and 41 beyond the edges.
+    const auto few = TrendPointsToDraw(pts, kLevelPercent, 20.5, 40.5, 5);
+    ASSERT_GE(few.size(), 4u);
+    EXPECT_EQ(few.front(), 20u);
+    EXPECT_EQ(few[1], 21u);
+    EXPECT_EQ(few[few.size() - 2], 40u);
+    EXPECT_EQ(few.back(), 41u);
+    EXPECT_LT(few.size(), 22u);
+    // As many columns as points in view: every point, in order.
+    for (int columns : {20, 21, 900}) {
+        const auto all = TrendPointsToDraw(pts, kLevelPercent, 20.5, 40.5, columns);
+        ASSERT_EQ(all.size(), 22u) << columns << " columns";
+        for (std::size_t k = 0; k < all.size(); ++k)
+            EXPECT_EQ(all[k], 20 + k) << columns << " columns";
+    }
+    // Points on the range's edges are in it; nothing beyond the data's ends.
+    const auto edges = TrendPointsToDraw(pts, kLevelPercent, 0, 99, 1000);
+    EXPECT_EQ(edges.size(), 100u);
+    EXPECT_TRUE(TrendPointsToDraw(std::vector<TrendPoint>{}, kLevelPercent, 0, 10, 10).empty());
+}
+
+TEST(TrendDraw, AValueThatIsNoNumberHidesNoExtreme)
+{
+    // One column of six points: the first not a number, then the spike and the low.
+    std::vector<TrendPoint> pts;
+    const double values[] = {NAN, 3, 99, 4, -5, 2};
+    for (int i = 0; i < 6; ++i)
+        pts.push_back(levelAt(i, values[i]));
+    const auto keep = TrendPointsToDraw(pts, kLevelPercent, 0, 10, 1);
+    EXPECT_EQ(keep, (std::vector<std::size_t>{0, 2, 4, 5}));
 }
