@@ -182,10 +182,9 @@ void FindWindow::step()
 {
     if (!scanning_)
         return;
-    // Mouse and keys that came during the last probe's wait were held back by it. On X11
-    // they stay held until the event loop is woken again, and one probe follows the other
-    // without a pause, so hand them on now: a click on Cancel (or anywhere) lands between
-    // two probes, at most one probe late.
+    // One probe follows the other without a pause: hand on whatever came meanwhile (on X11
+    // the event loop must be woken for it), so a click on Cancel (or anywhere) lands between
+    // two probes, at the latest.
     if (auto* dispatcher = QAbstractEventDispatcher::instance())
         dispatcher->wakeUp();
     QCoreApplication::processEvents();
