@@ -17,6 +17,7 @@
 #include "panel_model.h"
 #include "posix_rs232.h"
 #include "presenter.h"
+#include "headless.h"
 #include "sim_harness.h"
 #include "vek_app.h"
 
@@ -28,10 +29,7 @@ namespace {
 // the two rings, which keep the simulator's line as it is.
 constexpr int kChanged[] = {16, 17, 23, 38, 40, 43, 45, 46, 47, 48, 49, 50, 51, 52, 53, 66, 70, 71, 72, 73};
 
-double seconds()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double seconds() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 struct Figures {
     double backup, restore;
@@ -46,21 +44,10 @@ Figures once(const std::string& file)
         std::exit(1);
     }
     setenv("VEK_COM1", sim.device().c_str(), 1);
-    platform::SleepClock clock;
-    platform::PosixRs232 com;
-    ui::RecordingPresenter popups;
-    platform::PosixFiles files;
-    ui::PanelModel panels{clock, {}, VEK_BINARY_DIR};
-    Services io{panels, com, clock, files, popups};
-    App app{io};
-    panels.setCallbacks(MakeCallbackRegistry(app));
-    if (StartUp(app) != 0)
-        std::exit(1);
-    app.link.usPortNumber = 1;
-    app.link.ulBaudRate = 0;
-    app.link.usParity = 0;
-    app.link.ucMBFlag = 1;
-    app.link.slaveAddress = 1;
+    bench::Headless h;
+    App& app = h.app;
+    ui::PanelModel& panels = h.panels;
+    ui::RecordingPresenter& popups = h.popups;
     panels.PostEvent(app.st.panelMain, PANEL_SET_UP_UT, EVENT_COMMIT);
     const int user = app.st.panelUser;
 
@@ -105,11 +92,12 @@ int main(int argc, char** argv)
     std::remove(file.c_str());
     std::sort(b.begin(), b.end());
     std::sort(r.begin(), r.end());
-    std::printf("back up (one read of 78 registers and the file): %.3f s median, %.3f max (%d runs)\n",
-                b[b.size() / 2], b.back(), runs);
-    std::printf("restore of %zu changed user set-up registers at 9600 baud, press to summary: %.3f s median, "
-                "%.3f min, %.3f max\n",
-                std::size(kChanged), r[r.size() / 2], r.front(), r.back());
+    std::printf("back up (one read of 78 registers and the file): %.3f s median, %.3f max (%d runs)\n", b[b.size() / 2],
+                b.back(), runs);
+    std::printf(
+        "restore of %zu changed user set-up registers at 9600 baud, press to summary: %.3f s median, "
+        "%.3f min, %.3f max\n",
+        std::size(kChanged), r[r.size() / 2], r.front(), r.back());
     std::printf("last summary: %s\n", summary.substr(0, summary.find('\n')).c_str());
     return summary.rfind("20 of 20", 0) == 0 ? 0 : 1;
 }

@@ -20,37 +20,14 @@
 #include "panel_model.h"
 #include "posix_rs232.h"
 #include "presenter.h"
+#include "headless.h"
 #include "sim_harness.h"
 #include "vek_app.h"
 
 using namespace vek;
+using bench::Headless;
 
 namespace {
-
-struct Headless {
-    platform::SleepClock clock;
-    platform::PosixRs232 com;
-    ui::RecordingPresenter popups;
-    platform::PosixFiles files;
-    ui::PanelModel panels{clock, {}, VEK_BINARY_DIR};
-    Services io{panels, com, clock, files, popups};
-    App app{io};
-
-    Headless()
-    {
-        panels.setCallbacks(MakeCallbackRegistry(app));
-        if (StartUp(app) != 0) {
-            std::fprintf(stderr, "cannot load the panels from %s\n", VEK_BINARY_DIR);
-            std::exit(1);
-        }
-        // The saved settings: COM1, 9600 baud, no parity, slave 1.
-        app.link.usPortNumber = 1;
-        app.link.ulBaudRate = 0;
-        app.link.usParity = 0;
-        app.link.ucMBFlag = 1;
-        app.link.slaveAddress = 1;
-    }
-};
 
 void startSim(simtest::SimProcess& sim, const std::vector<std::string>& args)
 {
