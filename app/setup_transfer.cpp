@@ -507,7 +507,6 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         yes = app.io.ConfirmPopup(title, question);
     } else {
         std::vector<std::string> options;
-        std::string belongs;
         for (const Step& s : offered) {
             const SetupRow& r = c.rows[s.row];
             options.push_back(rowWords(r) + ": " + r.transmitter + " -> " + r.backup + " (" + unitsOwn(r.reg) + ")");

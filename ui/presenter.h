@@ -57,12 +57,12 @@ public:
     bool ConfirmWithOptions(const std::string& title, const std::string& text, const std::vector<std::string>& options,
                             const std::string& warning, std::vector<bool>& ticked) override
     {
-        std::string shown = text;
+        std::string listed = text;
         for (const std::string& o : options)
-            shown += "\n[ ] " + o;
-        popups.push_back({title, shown});
+            listed += "\n[ ] " + o;
+        popups.push_back({title, listed});
         lastWarning = warning;
-        this->shown();
+        shown();
         ticked.assign(options.size(), false);
         if (confirmAnswer)
             for (std::size_t i = 0; i < options.size(); ++i)

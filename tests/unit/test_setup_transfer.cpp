@@ -430,6 +430,7 @@ TEST_F(SetupTransfer, CompareShowsBothSidesAndMarksTheDifferencesWithoutWriting)
     EXPECT_EQ(row(reg::kCyclesNum).backup, "812");
     EXPECT_EQ(row(reg::kDac4mA).backup, "2100") << "an advanced control sharing a ring's id is no ring";
     EXPECT_EQ(row(reg::kMbParity).backup, "0 (No Parity)");
+    EXPECT_EQ(row(reg::kDistance4mA).state, SetupRow::State::Same) << "the span is compared too";
     EXPECT_EQ(row(44).state, SetupRow::State::Differs);
     EXPECT_EQ(row(34).backup, "\"B\"");
     EXPECT_EQ(row(34).transmitter, "\"X\"");
@@ -458,8 +459,9 @@ TEST_F(SetupTransfer, RestoreWritesOnlyWhatTheRegistersOwnControlWouldSendAndThe
           {reg::kRl2ThVal, 65535},
           {reg::kMedium, 4},
           {reg::kRl1ThEnable, 0},
-          {reg::kDistance20mA, 0}},
-         {{12, 0}, {44, 4}, {47, 0}, {70, 0}, {71, 65535}},
+          {reg::kDistance20mA, 0},
+          {reg::kDistance4mA, 4800}},
+         {{12, 0}, {11, 4800}, {44, 4}, {47, 0}, {70, 0}, {71, 65535}},
          {}},
         {"values no item has are listed, not written",
          {{reg::kMbBaudRate, 2}, {reg::kMbParity, 5}, {reg::kMedium, 9}, {reg::kRl1ThEnable, 2}},
@@ -595,25 +597,6 @@ TEST_F(SetupTransfer, LateEchoesNeverPassForAnotherRequestsReplyNorLeaveOldValue
     }
     EXPECT_NE(r.popups.popups.back().text.find(std::to_string(written) + " of "), std::string::npos)
         << "the summary counts what the rows show: " << r.popups.popups.back().text;
-}
-
-TEST_F(SetupTransfer, TheSpanAndBlindDistanceAreBackedUpComparedAndRestoredFromUserSetUp)
-{
-    const int user = r.openUser();
-    r.regs[reg::kDistance4mA - 1] = 4800;
-    r.regs[reg::kDistance20mA - 1] = 300;
-    r.regs[reg::kBlindDistance - 1] = 250;
-    backUpFrom(user, PANEL_4_BACKUP);
-    r.regs[reg::kDistance4mA - 1] = 4500;
-    r.regs[reg::kDistance20mA - 1] = 500;
-    press(user, PANEL_4_COMPARE);
-    EXPECT_EQ(row(reg::kDistance4mA).state, SetupRow::State::Differs);
-    EXPECT_EQ(row(reg::kDistance4mA).backup, "4800");
-    EXPECT_EQ(row(reg::kBlindDistance).state, SetupRow::State::Same);
-    restoreFrom(user, PANEL_4_RESTORE);
-    EXPECT_EQ(writes(), (W{{12, 300}, {11, 4800}}));
-    EXPECT_EQ(r.regs[reg::kDistance4mA - 1], 4800);
-    EXPECT_NE(r.popups.popups.back().text.find("2 of 2 registers restored"), std::string::npos) << allPopups();
 }
 
 TEST_F(SetupTransfer, ACleanLineShowsEveryValidReplyInTheStatisticsWhateverAskedForIt)
