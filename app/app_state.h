@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "link_engine.h"
 #include "mb_link_state.h"
 #include "measurements.h"
 #include "scan.h"
@@ -47,6 +48,7 @@ struct AppState {
     int validResponseCount = 0;
     double successPercent = 0.0;
     bool valuesStale = false;   // the main window's measurements are greyed
+    bool pollUnderWay = false;  // a poll waits for the line or its reply: the timer starts no other
     std::string lastValidTime;  // TimeStr of the latest valid reply, "" before any
     // The wall clock in seconds with the monotonic clock's fraction (see WallNow): set once,
     // so the traffic and trend times never step back within a session.
@@ -76,9 +78,30 @@ struct AppState {
     Measurements m;
 };
 
+// The link engine's timer as the application uses it: what falls due runs as a callback of
+// the panels (one at a time with the others, a fault reported, the events that came meanwhile
+// dispatched after it). It waits on the clock until the program gives it its window's timers.
+class CallbackTimer : public LinkTimer {
+public:
+    CallbackTimer(platform::Clock& clock, ui::PanelModel& panels) : own_(clock), inner_(&own_), panels_(panels) {}
+    void setInner(LinkTimer& inner) { inner_ = &inner; }
+    void After(double seconds, std::function<void()> fn) override
+    {
+        inner_->After(seconds, [this, fn = std::move(fn)] { panels_.RunAsCallback(fn, "the link"); });
+    }
+
+private:
+    ClockTimer own_;
+    LinkTimer* inner_;
+    ui::PanelModel& panels_;
+};
+
 struct App {
     explicit App(Services& services) : io(services) {}
     Services& io;
+    CallbackTimer linkTimer{io.clock, io.panels};
+    // Every exchange with the transmitter goes through it, one at a time.
+    LinkEngine engine{linkTimer};
     LinkState link;
     AppState st;
     // The registers of the latest valid read of all 78 (a poll, or a set-up tool's read): what

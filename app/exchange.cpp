@@ -23,12 +23,27 @@ std::string OpenLinkPort(App& app)
     return err < 0 ? app.io.com.GetRS232ErrorString(err) : std::string();
 }
 
-RtuResult ExchangeWithSlave(App& app, const LinkCall& call, const std::string& openError)
+Job ReopenLinkPort(App& app, int previousPort, bool showDevice)
+{
+    auto lease = co_await app.engine.Acquire();
+    if (!lease)
+        co_return;
+    LinkState& l = app.link;
+    if (previousPort != 0 && previousPort != l.usPortNumber)
+        app.io.com.CloseCom(previousPort);
+    app.io.com.CloseCom(l.usPortNumber);
+    OpenLinkPort(app);
+    if (showDevice && app.io.panels.panel(app.st.panelRs485))
+        app.io.panels.SetCtrlVal(app.st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, l.usPortNumber));
+}
+
+Async<RtuResult> ExchangeWithSlave(App& app, LinkCall call, std::string openError)
 {
     LinkState& l = app.link;
     MasterIo io{app.io.com, app.io.clock};
+    const int port = l.usPortNumber;
     const double startedAt = WallNow(app);
-    RtuResult r = call(l, io, l.usPortNumber);
+    RtuResult r = co_await app.engine.Exchange([&] { return call(l, io, port); });
     if (!r.outcome.valid() && !openError.empty()) {
         // Nothing could answer through a port that is not open: say which and why, rather
         // than blame the transmitter.
@@ -50,7 +65,7 @@ RtuResult ExchangeWithSlave(App& app, const LinkCall& call, const std::string& o
     if (r.outcome.valid())
         ++app.st.validResponseCount;
     ShowStatistics(app);
-    return r;
+    co_return r;
 }
 
 ReplyWait ReplyWaitOf(const App& app, double limit, bool endsEarly)

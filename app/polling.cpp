@@ -4,6 +4,7 @@
 #include "mb_rtu_master.h"
 #include "panel_ids.h"
 #include "register_map.h"
+#include "job.h"
 #include "vek_app.h"
 
 namespace vek {
@@ -65,15 +66,34 @@ void afterValidReply(App& app)
 
 }  // namespace
 
-int Modbus_Communication(App& app)
+namespace {
+
+// One poll cycle: it waits its turn for the line, and the windows answer meanwhile.
+// `restartTimer`: the main window's timer starts its 5 s again once the poll has ended, so
+// polls follow each other 6 s apart however long the line was busy.
+Job pollCycle(App& app, bool restartTimer)
 {
     AppState& st = app.st;
     LinkState& link = app.link;
+    st.pollUnderWay = true;
+    struct Done {
+        App& app;
+        bool restart;
+        ~Done()
+        {
+            app.st.pollUnderWay = false;
+            if (restart && app.io.panels.panel(app.st.panelMain))
+                app.io.panels.ResetTimer(app.st.panelMain, PANEL_TIMER);
+        }
+    } done{app, restartTimer};
+    auto lease = co_await app.engine.Acquire();
+    if (!lease)
+        co_return;  // the program is closing
     // Find Transmitter has the port to itself while it scans: the timer goes on ticking and
     // the first tick after the scan polls again.
     if (app.scan.running()) {
         ShowLinkState(app, false, kMsgScanning);
-        return 0;
+        co_return;
     }
     bool configured = link.ucMBFlag != 0;
     if (!configured)
@@ -90,16 +110,16 @@ int Modbus_Communication(App& app)
             app.io.com.CloseCom(link.usPortNumber);
             OpenLinkPort(app);
             ShowLinkState(app, true, link.commErrorText);
-            app.io.Delay(kRecoveryShowTime);
+            co_await app.engine.Sleep(kRecoveryShowTime);
             ShowLinkState(app, false, "");
             link.commError = 0;
         } else {
             // The poll waits out its whole window and judges what waits at its end.
-            ExchangeWithSlave(
+            co_await ExchangeWithSlave(
                 app,
                 [&app](LinkState& l, MasterIo& io, int port) {
-                    return ReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), 0, reg::kPolled,
-                                                ReplyWaitOf(app, kPollReplyWait, false));
+                    return StartReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), 0,
+                                                     reg::kPolled, ReplyWaitOf(app, kPollReplyWait, false));
                 },
                 openError);
             // Relay lamps of a transmitter without relays are greyed by the decoders; the
@@ -110,13 +130,21 @@ int Modbus_Communication(App& app)
         }
     }
     ShowStatistics(app);
+}
+
+}  // namespace
+
+int Modbus_Communication(App& app)
+{
+    pollCycle(app, false);
     return 0;
 }
 
 int MB_COM(App& app, int /*panel*/, int /*control*/, int /*event*/)
 {
-    Modbus_Communication(app);
-    app.io.panels.ResetTimer(app.st.panelMain, PANEL_TIMER);
+    // A poll still waiting for the line (behind a restore) is the one this tick asks for.
+    if (!app.st.pollUnderWay)
+        pollCycle(app, true);
     return 0;
 }
 

@@ -179,45 +179,56 @@ TransmitterScan::StepResult TransmitterScan::Step(App& app)
 {
     if (!running_)
         return StepResult::Finished;
-    // A poll or a write waiting for its reply lets windows and timers run meanwhile; a probe
-    // started then would go out in the middle of that exchange.
-    if (app.io.panels.busy() || inStep_)
+    // A poll or a write under way (or a probe) has the line: a probe started now would go out
+    // in the middle of that exchange.
+    if (inStep_ || app.engine.busy() || app.engine.waiting() > 0)
         return StepResult::NotNow;
     if (next_ >= plan_.size()) {
         finish(app);
         return StepResult::Finished;
     }
+    probe(app);
+    return running_ ? StepResult::Probed : StepResult::Finished;
+}
+
+Job TransmitterScan::probe(App& app)
+{
     platform::Rs232& com = app.io.com;
     platform::Clock& clock = app.io.clock;
     const ScanProbe p = plan_[next_];
     inStep_ = true;
+    auto lease = co_await app.engine.Acquire();
     const double startedAt = clock.now();
     // A port another program holds is left alone; one the scan takes gets its line settings
     // back when the scan leaves it.
+    // Cancelled (or the program closing) while it waited for the line: nothing is sent.
+    const bool go = lease && !cancelled_;
     int err = 0;
-    if (!claimed_.count(p.port)) {
+    if (go && !claimed_.count(p.port)) {
         err = com.ClaimCom(p.port);
         if (err == 0)
             claimed_.insert(p.port);
     }
-    if (err == 0) {
+    if (go && err == 0) {
         // Opening an open port reconfigures it and discards both queues, so a late answer to
         // the previous probe cannot pass for this one's.
         com.OpenComConfig(p.port, "", BaudRateOf(static_cast<std::uint32_t>(p.baud)),
                           ParityCodeOf(static_cast<std::uint16_t>(p.parity)), 8, 1, 512, -1);
         err = com.ReturnRS232Err();
     }
-    if (err < 0) {
+    if (go && err < 0) {
         skip(app, p.port, err);
-    } else {
+    } else if (go) {
         // One read of the model register, through the link's one call; it ends as soon as a
         // whole reply is in, at the probe's wait at the latest.
         MasterIo io{com, clock};
         const double wait = ProbeWait(p.baud);
         const long baud = BaudRateOf(static_cast<std::uint32_t>(p.baud));
-        const RtuResult r = ReadHoldingRegisters(link_, io, p.port, static_cast<std::uint8_t>(p.address),
-                                                 reg::kSensorType - 1,  // the wire counts registers from 0
-                                                 1, ReplyWait{wait, true, baud, p.parity != 0});
+        const RtuResult r = co_await app.engine.Exchange([&] {
+            return StartReadHoldingRegisters(link_, io, p.port, static_cast<std::uint8_t>(p.address),
+                                             reg::kSensorType - 1,  // the wire counts registers from 0
+                                             1, ReplyWait{wait, true, baud, p.parity != 0});
+        });
         // Whatever answered is classified: the reply taken, or else the bytes that waited.
         std::vector<std::uint8_t> bytes = r.reply;
         if (bytes.empty()) {
@@ -238,11 +249,8 @@ TransmitterScan::StepResult TransmitterScan::Step(App& app)
             leave(app, p.port);
     }
     inStep_ = false;
-    if (cancelled_ || next_ >= plan_.size()) {
+    if (running_ && (cancelled_ || !lease || next_ >= plan_.size()))
         finish(app);
-        return StepResult::Finished;
-    }
-    return StepResult::Probed;
 }
 
 void TransmitterScan::Cancel(App& app)
@@ -346,8 +354,7 @@ bool UseScanFind(App& app, const ScanFind& find)
     AppState& st = app.st;
     LinkState& l = app.link;
     const ScanProbe& p = find.at;
-    if (l.usPortNumber != 0 && l.usPortNumber != p.port)
-        app.io.com.CloseCom(l.usPortNumber);
+    const int previousPort = l.usPortNumber;
     l.usPortNumber = static_cast<std::uint16_t>(p.port);
     l.ulBaudRate = static_cast<std::uint32_t>(p.baud);
     l.usParity = static_cast<std::uint16_t>(p.parity);
@@ -362,10 +369,8 @@ bool UseScanFind(App& app, const ScanFind& find)
     ui.SetCtrlVal(st.panelRs485, PANEL_2_Porta, p.port);
     ui.SetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, p.baud);
     ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, p.parity);
-    // The running link takes them as "Apply" gives them.
-    app.io.com.CloseCom(p.port);
-    OpenLinkPort(app);
-    ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, p.port));
+    // The running link takes them as "Apply" gives them, once the scan's last probe has ended.
+    ReopenLinkPort(app, previousPort, true);
     if (ui.SavePanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0) {
         app.io.MessagePopup("Error message", "The settings could not be saved to \"" + st.settingsFileName + "\".");
         return false;

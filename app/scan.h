@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "job.h"
 #include "mb_link_state.h"
 
 namespace vek {
@@ -120,6 +121,9 @@ public:
     std::string FoundText() const;
 
 private:
+    // The probe plan_[next_], as a job: it waits its turn for the line, and the window answers
+    // meanwhile.
+    Job probe(App& app);
     void finish(App& app);
     // Drops the rest of `port`'s probes, saying why (an RS_ERR_ code).
     void skip(App& app, int port, int error);

@@ -1,10 +1,9 @@
 // "Back Up...", "Compare..." and "Restore..." of the two set-up windows.
 //
-// Each runs as one callback: its exchanges (a read of the 78 registers as the poll reads
-// them, writes, readbacks) go through the exchange helper one after another, and the panel
-// model holds back the poll timer and whatever the user does until the callback has ended,
-// as it does for any write. So no poll can slip between a write and its readback, and a value
-// the user chooses meanwhile is written after the restore, where it has the last word.
+// Each is a job: its reads and writes wait their turn for the line and hold it while they
+// run, so no poll can slip between a write and its readback, while the windows answer and
+// show how far it is, with a Cancel that stops it between two registers. A value the user
+// chooses meanwhile is written after the restore's writes, where it has the last word.
 //
 // What a restore may write depends on the window it was started from: the advanced set-up
 // sits behind the password, so "Restore..." of "User Set Up" writes the user set-up only and
@@ -13,11 +12,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <sstream>
 
 #include "mb_rtu_master.h"
 #include "panel_ids.h"
+#include "job.h"
 #include "setup_backup.h"
 #include "vek_app.h"
 
@@ -105,17 +106,52 @@ void showReadback(App& app)
         Read_Variables_3(app);
 }
 
-// Reads the transmitter's set-up; nullopt (with a message saying why and what did not happen)
-// when it did not answer.
-std::optional<SetupBackup> readTransmitter(App& app, const std::string& title, const std::string& nothingDone)
+void showProgress(App& app, const std::string& title, const std::string& text, int done, int total)
 {
-    if (!ReadAllRegisters(app).valid()) {
+    if (app.windows)
+        app.windows->ShowProgress(title, text, done, total);
+}
+
+void hideProgress(App& app)
+{
+    if (app.windows)
+        app.windows->HideProgress();
+}
+
+// Why a job stopped before its end: "" when it did not.
+std::string stoppedWhy(const App& app)
+{
+    if (app.engine.closing())
+        return "the program was closing";
+    return app.engine.cancelRequested() ? "cancelled" : "";
+}
+
+// Reads the transmitter's set-up in its turn for the line; nullopt (with a message saying why
+// and what did not happen) when it did not answer or the user cancelled.
+Async<std::optional<SetupBackup>> readTransmitter(App& app, std::string title, std::string nothingDone)
+{
+    ExchangeOutcome read;
+    std::string stopped;
+    showProgress(app, title, "Reading the transmitter's set-up", 0, 1);
+    {
+        auto lease = co_await app.engine.Acquire();
+        stopped = stoppedWhy(app);
+        if (lease && stopped.empty())
+            read = co_await ReadAllRegisters(app);
+    }
+    hideProgress(app);
+    if (!stopped.empty()) {
+        if (!app.engine.closing())
+            app.io.MessagePopup(title, "Cancelled before the transmitter was read. " + nothingDone);
+        co_return std::nullopt;
+    }
+    if (!read.valid()) {
         app.io.MessagePopup(title,
                             "The transmitter's set-up could not be read (" + linkWords(app) + "). " + nothingDone);
-        return std::nullopt;
+        co_return std::nullopt;
     }
     showReadback(app);
-    return imageNow(app);
+    co_return imageNow(app);
 }
 
 // Reads and checks the backup file `path`; nullopt after telling the user why it is not used.
@@ -261,10 +297,10 @@ struct Restore {
 
     // Reads registers back (all 78, or the `count` from register `first`) into the image; on
     // success every row shows what the transmitter held at its latest read.
-    bool readBack(int first = 1, int count = reg::kPolled)
+    Async<bool> readBack(int first = 1, int count = reg::kPolled)
     {
-        if (!ReadRegisters(app, first, count).valid())
-            return false;
+        if (!(co_await ReadRegisters(app, first, count)).valid())
+            co_return false;
         showReadback(app);
         const SetupComparison fresh = CompareSetups(backup, imageNow(app), path, items);
         const auto entries = SetupEntries();
@@ -277,51 +313,57 @@ struct Restore {
             c.rows[i].transmitter = fresh.rows[i].transmitter;
             sameNow[i] = fresh.rows[i].state == SetupRow::State::Same;
         }
-        return true;
+        co_return true;
     }
 
     // One register: the write, checked by its echo, then a readback of that register. Returns
     // false when the write got no reply at all.
-    bool restoreOne(const Step& s)
+    Async<bool> restoreOne(const Step& s)
     {
         SetupRow& row = c.rows[s.row];
         row.state = SetupRow::State::Failed;
-        const ExchangeOutcome w = WriteRegister(app, s.e->reg, s.value);
+        const ExchangeOutcome w = co_await WriteRegister(app, s.e->reg, s.value);
         if (w.result == ExchangeResult::Exception) {
             const std::string name = ExceptionName(w.exceptionCode);
             row.outcome =
                 "refused: exception " + std::to_string(w.exceptionCode) + (name.empty() ? "" : " (" + name + ")");
-            return true;
+            co_return true;
         }
         if (!w.valid()) {
             // The value may have landed all the same: until a readback says, nothing is known.
             row.transmitter = kNotReadBack;
             row.outcome = "not confirmed: no valid echo (" + linkWords(app) + ")";
-            return w.result == ExchangeResult::FailedChecks;
+            co_return w.result == ExchangeResult::FailedChecks;
         }
         followTransmitter(app, s.e->reg, s.value);
-        if (!readBack(s.e->reg, RegisterSpan(*s.e))) {
+        if (app.engine.closing()) {
+            // Nothing more goes out once the program is closing, not even this readback.
+            row.transmitter = kNotReadBack;
+            row.outcome = "echoed, not read back: the program was closing";
+            co_return true;
+        }
+        if (!co_await readBack(s.e->reg, RegisterSpan(*s.e))) {
             row.transmitter = kNotReadBack;
             row.outcome = "echoed, but the readback failed (" + linkWords(app) + ")";
-            return true;
+            co_return true;
         }
         if (!sameNow[s.row]) {
             row.outcome = "echoed, but reads back " + row.transmitter;
-            return true;
+            co_return true;
         }
         row.state = SetupRow::State::Written;
         row.outcome = "written: echo and readback agree";
-        return true;
+        co_return true;
     }
 
     // After the last write one more read of all 78, so each row shows what the transmitter
     // holds after the restore, not what it held before. A row whose write was not confirmed
     // stays so, whatever it reads back now: the transmitter did not answer that write as it
     // should.
-    void settle(const std::vector<Step>& plan)
+    Async<bool> settle(const std::vector<Step>& plan)
     {
-        if (!readBack())
-            return;  // the rows that could have changed say "not read back"
+        if (!co_await readBack())
+            co_return false;  // the rows that could have changed say "not read back"
         // The full read has the last word: a register whose own readback agreed but which reads
         // otherwise now is not restored (a one-register reply is alike for every register, so
         // one that came late could have passed for another's).
@@ -332,6 +374,7 @@ struct Restore {
                 row.outcome = "echoed and read back, but the read after the restore shows " + row.transmitter;
             }
         }
+        co_return true;
     }
 
     static constexpr const char* kNotReadBack = "(not read back since the write)";
@@ -348,45 +391,46 @@ std::string listOf(const std::vector<const SetupRow*>& rows, bool withOutcome)
 
 }  // namespace
 
-ExchangeOutcome ReadRegisters(App& app, int first, int count)
+Async<ExchangeOutcome> ReadRegisters(App& app, int first, int count)
 {
     if (!LinkPortReady(app))
-        return ExchangeResult::NoResponse;
+        co_return ExchangeResult::NoResponse;
     const std::string openError = OpenLinkPort(app);
     // The poll's own request for all 78, or just the registers asked for. It ends as soon as
     // the reply is in, 1 s at most.
-    return ExchangeWithSlave(
-               app,
-               [&app, first, count](LinkState& l, MasterIo& io, int port) {
-                   return ReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress),
-                                               static_cast<std::uint16_t>(first - 1), static_cast<std::uint16_t>(count),
-                                               ReplyWaitOf(app, kReadReplyWait));
-               },
-               openError)
-        .outcome;
+    const RtuResult r = co_await ExchangeWithSlave(
+        app,
+        [&app, first, count](LinkState& l, MasterIo& io, int port) {
+            return StartReadHoldingRegisters(l, io, port, static_cast<std::uint8_t>(l.slaveAddress),
+                                             static_cast<std::uint16_t>(first - 1), static_cast<std::uint16_t>(count),
+                                             ReplyWaitOf(app, kReadReplyWait));
+        },
+        openError);
+    co_return r.outcome;
 }
 
-ExchangeOutcome ReadAllRegisters(App& app) { return ReadRegisters(app, 1, reg::kPolled); }
+Async<ExchangeOutcome> ReadAllRegisters(App& app) { return ReadRegisters(app, 1, reg::kPolled); }
 
-int Back_Up_Setup(App& app, int panel, int /*control*/, int event)
+namespace {
+
+Job backUp(App& app)
 {
-    if (!setupWindowOf(app, panel, event))
-        return 0;
     const char* title = "Back Up";
     // Named after the transmitter and the day, so backups of several transmitters sort apart.
     const std::string suggested = "setup-slave" + std::to_string(app.link.slaveAddress) + "-" + isoDate(app) + ".json";
     std::string path = app.io.FileSelectPopup("Back up the transmitter's set-up", suggested, kFilter);
     if (path.empty())
-        return 0;
+        co_return;
     if (std::filesystem::path(path).extension().empty())
         path += ".json";
     long long size = 0;
     if (app.io.files.GetFileInfo(path, &size) == 1 &&
         !app.io.ConfirmPopup(title, inQuotes(path) + " already exists. Replace it?"))
-        return 0;
-    const auto now = readTransmitter(app, title, "Nothing was saved.");
+        co_return;
+    app.engine.ClearCancel();
+    const auto now = co_await readTransmitter(app, title, "Nothing was saved.");
     if (!now)
-        return 0;
+        co_return;
     // Written beside the target and then renamed over it, so a failed save never leaves half a
     // backup where a whole one was.
     const std::string text = SetupBackupJson(*now);
@@ -408,56 +452,51 @@ int Back_Up_Setup(App& app, int panel, int /*control*/, int event)
         std::filesystem::remove(temp, ec);
         app.io.MessagePopup("File I/O Error",
                             inQuotes(path) + " could not be written (" + reason + "). Nothing was saved.");
-        return 0;
+        co_return;
     }
     int registers = 0;
     for (const RegisterEntry* e : SetupEntries())
         registers += RegisterSpan(*e);
     app.io.MessagePopup(title, "The set-up of the " + SetupDescription(*now) + " (" + std::to_string(registers) +
                                    " registers) was saved to " + inQuotes(path) + ".");
-    return 0;
-}
+    }
 
-int Compare_Setup(App& app, int panel, int /*control*/, int event)
+Job compare(App& app)
 {
-    if (!setupWindowOf(app, panel, event))
-        return 0;
     const char* title = "Compare";
     const std::string path = app.io.FileOpenPopup("Compare a backup with the transmitter", "", kFilter);
     if (path.empty())
-        return 0;
+        co_return;
     const auto backup = loadBackup(app, title, path);
     if (!backup)
-        return 0;
-    const auto now = readTransmitter(app, title, "Nothing was compared.");
+        co_return;
+    app.engine.ClearCancel();
+    const auto now = co_await readTransmitter(app, title, "Nothing was compared.");
     if (!now)
-        return 0;
+        co_return;
     showComparison(app, CompareSetups(*backup, *now, path, itemLabels(app)));
-    return 0;
-}
+    }
 
-int Restore_Setup(App& app, int panel, int /*control*/, int event)
+Job restore(App& app, int window)
 {
-    const int window = setupWindowOf(app, panel, event);
-    if (!window)
-        return 0;
     const char* title = "Restore";
     const std::string path = app.io.FileOpenPopup("Restore a backup to the transmitter", "", kFilter);
     if (path.empty())
-        return 0;
+        co_return;
     const auto backup = loadBackup(app, title, path);
     if (!backup)
-        return 0;
-    const auto now = readTransmitter(app, title, "Nothing was written.");
+        co_return;
+    app.engine.ClearCancel();
+    const auto now = co_await readTransmitter(app, title, "Nothing was written.");
     if (!now)
-        return 0;
+        co_return;
     SetupComparison c = CompareSetups(*backup, *now, path, itemLabels(app));
     if (backup->modelCode != now->modelCode) {
         app.io.MessagePopup(title, inQuotes(path) + " was made for a " + ModelWords(backup->modelCode) +
                                        "; this transmitter is a " + ModelWords(now->modelCode) +
                                        ". Nothing was written.");
         showComparison(app, c);
-        return 0;
+        co_return;
     }
 
     // The plan: every differing register this window may write, in the order writeStage gives.
@@ -487,7 +526,7 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         app.io.MessagePopup(title, "The transmitter already holds every value of " + inQuotes(path) +
                                        " that this window writes. Nothing was written." + leftText);
         showComparison(app, c);
-        return 0;
+        co_return;
     }
     std::vector<const SetupRow*> planned;
     for (const Step& s : plan)
@@ -534,43 +573,102 @@ int Restore_Setup(App& app, int panel, int /*control*/, int event)
         }
     }
     if (!yes)
-        return 0;
+        co_return;
     std::stable_sort(plan.begin(), plan.end(),
                      [](const Step& a, const Step& b) { return writeStage(a.e->reg) < writeStage(b.e->reg); });
     if (plan.empty()) {
         app.io.MessagePopup(title, "Nothing was ticked, and nothing else differs. Nothing was written.");
         showComparison(app, c);
-        return 0;
+        co_return;
     }
 
     Restore run{app, *backup, path, items, c};
     int silent = 0;
     std::size_t done = 0;
-    for (; done < plan.size() && silent < kSilentWritesBeforeGivingUp; ++done)
-        silent = run.restoreOne(plan[done]) ? 0 : silent + 1;
-    for (std::size_t i = done; i < plan.size(); ++i) {
-        c.rows[plan[i].row].state = SetupRow::State::NotWritten;
-        c.rows[plan[i].row].outcome = "not tried: the transmitter stopped answering";
+    std::string stopped;
+    {
+        auto lease = co_await app.engine.Acquire();
+        for (; lease && done < plan.size() && silent < kSilentWritesBeforeGivingUp; ++done) {
+            // A cancel stops the restore between two registers, never inside one.
+            if (stopped = stoppedWhy(app); !stopped.empty())
+                break;
+            const SetupRow& row = c.rows[plan[done].row];
+            showProgress(app, title,
+                         "Writing " + rowWords(row) + " (" + std::to_string(done + 1) + " of " +
+                             std::to_string(plan.size()) + ")",
+                         static_cast<int>(done), static_cast<int>(plan.size()) + 1);
+            silent = co_await run.restoreOne(plan[done]) ? 0 : silent + 1;
+        }
+        if (!lease)
+            stopped = "the program was closing";
+        for (std::size_t i = done; i < plan.size(); ++i) {
+            c.rows[plan[i].row].state = SetupRow::State::NotWritten;
+            c.rows[plan[i].row].outcome =
+                stopped.empty() ? "not tried: the transmitter stopped answering" : "not written: " + stopped;
+        }
+        // Nothing more goes out once the program is closing.
+        if (lease && !app.engine.closing()) {
+            showProgress(app, title, "Reading the transmitter back", static_cast<int>(plan.size()),
+                         static_cast<int>(plan.size()) + 1);
+            co_await run.settle(plan);
+        }
     }
-    run.settle(plan);
+    hideProgress(app);
 
-    std::vector<const SetupRow*> failed;
+    std::vector<const SetupRow*> failed, notTried;
     int written = 0;
     for (const Step& s : plan) {
-        if (c.rows[s.row].state == SetupRow::State::Written)
+        const SetupRow& row = c.rows[s.row];
+        if (row.state == SetupRow::State::Written)
             ++written;
+        else if (row.state == SetupRow::State::NotWritten)
+            notTried.push_back(&row);
         else
-            failed.push_back(&c.rows[s.row]);
+            failed.push_back(&row);
     }
     c.summary = std::to_string(written) + " of " +
                 CountOf(static_cast<long long>(plan.size()), "register", "registers") +
                 " restored (echoed and read back).";
+    if (!stopped.empty())
+        c.summary = "Restore stopped (" + stopped + "): " + c.summary;
     if (!failed.empty())
         c.summary += " Not restored: " + std::to_string(failed.size()) + ".";
+    if (!notTried.empty() && !stopped.empty())
+        c.summary += " Not written: " + std::to_string(notTried.size()) + ".";
     const std::string leftAfter = left.empty() ? "" : "\n\nLeft alone:" + listOf(left, true);
-    app.io.MessagePopup(title,
-                        c.summary + (failed.empty() ? "" : "\n\nNot restored:" + listOf(failed, true)) + leftAfter);
+    std::vector<const SetupRow*> unwritten = failed;
+    unwritten.insert(unwritten.end(), notTried.begin(), notTried.end());
+    const std::string report =
+        c.summary + (unwritten.empty() ? "" : "\n\nNot restored:" + listOf(unwritten, true)) + leftAfter;
+    if (app.engine.closing()) {
+        // No window is left to say it in: the program's output says it.
+        std::cerr << title << ": " << report << '\n';
+        co_return;
+    }
+    app.io.MessagePopup(title, report);
     showComparison(app, c);
+}
+
+}  // namespace
+
+int Back_Up_Setup(App& app, int panel, int /*control*/, int event)
+{
+    if (setupWindowOf(app, panel, event))
+        backUp(app);
+    return 0;
+}
+
+int Compare_Setup(App& app, int panel, int /*control*/, int event)
+{
+    if (setupWindowOf(app, panel, event))
+        compare(app);
+    return 0;
+}
+
+int Restore_Setup(App& app, int panel, int /*control*/, int event)
+{
+    if (const int window = setupWindowOf(app, panel, event))
+        restore(app, window);
     return 0;
 }
 

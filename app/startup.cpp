@@ -171,10 +171,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         }
         break;
     case PANEL_2_EXIT: ui.DiscardPanel(st.panelRs485); break;
-    case PANEL_2_APPLY:
-        app.io.com.CloseCom(link.usPortNumber);
-        OpenLinkPort(app);
-        break;
+    case PANEL_2_APPLY: ReopenLinkPort(app, 0, false); break;
     case PANEL_2_SAVE_SETTINGS:
         // A settings file that silently failed to save would bring back the old port next run.
         if (ui.SavePanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0)
@@ -214,9 +211,13 @@ int Get_Buttons_3(App& app, int /*panel*/, int control, int event)
 void P_Quit(App& app)
 {
     app.io.panels.DiscardPanel(app.st.panelMain);
-    app.io.com.CloseCom(app.link.usPortNumber);
-    if (app.quit)
-        app.quit(0);
+    // An exchange under way ends first (2 s at the most), so nothing is left half-sent; a
+    // long job stops there as if cancelled, and whatever waits for the line is dropped.
+    app.engine.Shutdown([&app] {
+        app.io.com.CloseCom(app.link.usPortNumber);
+        if (app.quit)
+            app.quit(0);
+    });
 }
 
 }  // namespace vek

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app_state.h"
+#include "job.h"
 #include "mb_outcome.h"
 #include "mb_rtu_master.h"
 
@@ -43,14 +44,19 @@ bool RecallChangedSerialSettings(App& app);
 std::string DeviceTextOf(const platform::Rs232& com, int port);
 
 // --- the exchange with the transmitter ---
-// Opens the link's port as its settings say; "" or the port's own words when it failed.
+// Opens the link's port as its settings say; "" or the port's own words when it failed. Only
+// by the holder of the engine's lease.
 std::string OpenLinkPort(App& app);
-// One request through the link (`call`: one of the one-call requests), recorded in the
-// traffic and shown in the main window's lamp, message and statistics; a valid read of all
-// 78 registers becomes the image. A failed reply through a port that `openError` says could
-// not be opened shows that error instead.
-using LinkCall = std::function<RtuResult(LinkState&, MasterIo&, int port)>;
-RtuResult ExchangeWithSlave(App& app, const LinkCall& call, const std::string& openError);
+// In its turn for the line: closes `previousPort` (when another than the link's) and the
+// link's port, then opens the link's port afresh; with `showDevice` the serial settings
+// window then shows the device it is open on.
+Job ReopenLinkPort(App& app, int previousPort, bool showDevice);
+// One request through the link, by whoever holds the engine's lease (`call` sends it: one of
+// the one-call requests' Start forms), recorded in the traffic and shown in the main window's
+// lamp, message and statistics; a valid read lands in the image at its registers. A failed
+// reply through a port that `openError` says could not be opened shows that error instead.
+using LinkCall = std::function<PendingReply(LinkState&, MasterIo&, int port)>;
+Async<RtuResult> ExchangeWithSlave(App& app, LinkCall call, std::string openError);
 // How long a request waits at the link's line setting: `limit` at most, ending early unless
 // told not to (the poll waits out its window).
 ReplyWait ReplyWaitOf(const App& app, double limit, bool endsEarly = true);
@@ -92,20 +98,20 @@ void CloseDialogsOpenedFrom(App& app, int panel);
 // True when a port is chosen (recalling RS_Settings while none is); else shows that one is
 // needed, and nothing may be sent.
 bool LinkPortReady(App& app);
-// One Write Single Register exchange: `value` into register `reg` (counted from 1), its
-// outcome shown on the main window. Valid only when the echo is the request. Without a port
-// nothing is sent and the outcome is NoResponse.
-ExchangeOutcome WriteRegister(App& app, int reg, std::uint16_t value);
+// One Write Single Register exchange by the holder of the engine's lease: `value` into
+// register `reg` (counted from 1), its outcome shown on the main window. Valid only when the
+// echo is the request. Without a port nothing is sent and the outcome is NoResponse.
+Async<ExchangeOutcome> WriteRegister(App& app, int reg, std::uint16_t value);
 
 // --- set-up backup, compare and restore (the buttons of both set-up windows) ---
 int Back_Up_Setup(App& app, int panel, int control, int event);
 int Compare_Setup(App& app, int panel, int control, int event);
 int Restore_Setup(App& app, int panel, int control, int event);
-// Reads registers 1 to 78 as the poll does (through the exchange helper), without counting
-// it as a poll or logging it: the register image is then MB_memory's.
-ExchangeOutcome ReadAllRegisters(App& app);
+// Reads registers 1 to 78 as the poll does (through the exchange helper, by the holder of the
+// engine's lease), without counting it as a poll or logging it: the image is then MB_memory's.
+Async<ExchangeOutcome> ReadAllRegisters(App& app);
 // The same for `count` registers from register `first` (counted from 1): they land in the image.
-ExchangeOutcome ReadRegisters(App& app, int first, int count);
+Async<ExchangeOutcome> ReadRegisters(App& app, int first, int count);
 
 // --- data logger ---
 int Open_Write_File(App& app, int panel, int control, int event);

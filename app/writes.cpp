@@ -90,25 +90,65 @@ bool LinkPortReady(App& app)
 }
 
 // The write transaction shared by every configuration write: one Write Single Register
-// request for register `reg` (counted from 1) carrying `value`. Each caller names its own
-// register, so no write can pick up another's target.
-ExchangeOutcome WriteRegister(App& app, int reg, std::uint16_t value)
+// request for register `reg` (counted from 1) carrying `value`, by the holder of the line's
+// lease. Each caller names its own register, so no write can pick up another's target.
+Async<ExchangeOutcome> WriteRegister(App& app, int reg, std::uint16_t value)
 {
     if (!LinkPortReady(app))
-        return ExchangeResult::NoResponse;
+        co_return ExchangeResult::NoResponse;
     // Reopening first, as before a poll, discards anything stale so it cannot pass for the echo.
     const std::string openError = OpenLinkPort(app);
     app.st.registerValue = value;
     // The echo ends the wait as soon as it is whole and the line has gone quiet; 2 s at most.
-    return ExchangeWithSlave(
-               app,
-               [&app, reg, value](LinkState& l, MasterIo& io, int port) {
-                   return WriteSingleRegister(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), reg, value,
-                                              ReplyWaitOf(app, kWriteReplyLimit));
-               },
-               openError)
-        .outcome;
+    const RtuResult r = co_await ExchangeWithSlave(
+        app,
+        [&app, reg, value](LinkState& l, MasterIo& io, int port) {
+            return StartWriteSingleRegister(l, io, port, static_cast<std::uint8_t>(l.slaveAddress), reg, value,
+                                            ReplyWaitOf(app, kWriteReplyLimit));
+        },
+        openError);
+    co_return r.outcome;
 }
+
+namespace {
+
+// A write the user asked for, in its turn: the control keeps the user's choice until then,
+// whatever a readback meanwhile says.
+Job writeChoice(App& app, int panel, int control, int reg, std::uint16_t value)
+{
+    app.io.panels.HoldUserValue(panel, control);
+    struct Unhold {
+        App& app;
+        int panel, control;
+        ~Unhold() { app.io.panels.ReleaseUserValue(panel, control); }
+    } unhold{app, panel, control};
+    auto lease = co_await app.engine.Acquire();
+    if (lease)
+        co_await WriteRegister(app, reg, value);
+}
+
+// A write from a dialog, in its turn; the transmitter then answers at a new address when it
+// was its address that was written: the user may follow it there.
+Job writeFromDialog(App& app, int reg, std::uint16_t value)
+{
+    ExchangeOutcome outcome;
+    {
+        auto lease = co_await app.engine.Acquire();
+        if (!lease)
+            co_return;
+        outcome = co_await WriteRegister(app, reg, value);
+    }
+    // Only a write that went out and was echoed can have moved the transmitter.
+    if (!outcome.valid() || reg != reg::kUid || value == app.link.slaveAddress)
+        co_return;
+    if (app.io.ConfirmPopup("New slave address", "The transmitter took slave address " + std::to_string(value) +
+                                                     ". Poll it at its new address?")) {
+        app.link.slaveAddress = value;
+        app.io.panels.SetCtrlVal(app.st.panelMain, PANEL_SLAVE_ADDRESS, value);
+    }
+}
+
+}  // namespace
 
 int Write_Value(App& app, int panel, int control, int event)
 {
@@ -151,7 +191,7 @@ int Write_Value_3(App& app, int panel, int control, int event)
     app.io.panels.GetCtrlVal(panel, control, v);
     if (v < 0 || v > 0xFFFF)
         return 0;  // not an item's value: nothing the user chose
-    WriteRegister(app, t->reg, static_cast<std::uint16_t>(v));
+    writeChoice(app, panel, control, t->reg, static_cast<std::uint16_t>(v));
     return 0;
 }
 
@@ -221,17 +261,7 @@ int Write_Single_Register(App& app, int panel, int control, int event)
     } else {
         return 0;
     }
-    // Only a write that went out and was echoed can have moved the transmitter.
-    if (!WriteRegister(app, reg, value).valid())
-        return 0;
-    // The transmitter answers at its new address from now on: offer to follow it there.
-    if (target.reg == reg::kUid && app.link.responseValid == 1 && app.link.commErrorText.empty() &&
-        value != app.link.slaveAddress &&
-        app.io.ConfirmPopup("New slave address", "The transmitter took slave address " + std::to_string(value) +
-                                                     ". Poll it at its new address?")) {
-        app.link.slaveAddress = value;
-        ui.SetCtrlVal(app.st.panelMain, PANEL_SLAVE_ADDRESS, value);
-    }
+    writeFromDialog(app, reg, value);
     return 0;
 }
 

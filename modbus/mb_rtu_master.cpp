@@ -259,47 +259,6 @@ double QuietTime(long baud) { return 3.5 * 11.0 / static_cast<double>(baud > 0 ?
 
 namespace {
 
-// Waits for the reply of the request just sent: the whole window, or until the expected frame
-// (or an exception reply) is in and the line has been quiet since. A byte that follows within
-// the quiet time keeps the wait going, and the reply is then too long, as it would be at the
-// end of the window.
-void awaitReply(LinkState& s, MasterIo& io, int port, const ReplyWait& wait)
-{
-    if (!wait.endsEarly) {
-        io.clock.Delay(wait.limit);
-        return;
-    }
-    const double start = io.clock.now(), quiet = QuietTime(wait.baud);
-    const double deadline = start + wait.limit;
-    const double step = quiet / 4;
-    const std::uint32_t expected = expectedReplyLength(s);
-    int seen = -1;
-    double lastChange = start;
-    // A microsecond short of the limit counts as the limit: a clock that cannot step that
-    // finely would otherwise never get there.
-    constexpr double kResolution = 1e-6;
-    for (;;) {
-        const double now = io.clock.now();
-        if (deadline - now < kResolution)
-            return;
-        const int waiting = io.com.GetInQLen(port);
-        if (waiting < 0)
-            return;  // the port's trouble: the receive says what
-        if (waiting != seen) {
-            seen = waiting;
-            lastChange = now;
-        }
-        bool whole = static_cast<std::uint32_t>(waiting) >= expected;
-        if (waiting == 5 && expected != 5) {
-            std::uint8_t b[5] = {};
-            whole = io.com.ComPeek(port, b, 5) == 5 && isExceptionReply(s, b);
-        }
-        if (whole && now - lastChange >= quiet)
-            return;
-        io.clock.Delay(std::min(step, deadline - now));
-    }
-}
-
 // Puts the request fields back to rest (the poll's request), so nothing of one call is left
 // for the next.
 void rest(LinkState& s)
@@ -315,16 +274,58 @@ void rest(LinkState& s)
 
 }  // namespace
 
-RtuResult RunLinkRequest(LinkState& s, MasterIo& io, int port, const ReplyWait& wait)
+PendingReply::PendingReply(LinkState& s, MasterIo& io, int port, const ReplyWait& wait)
+    : s_(&s), io_(io), port_(port), wait_(wait)
 {
-    RtuResult r;
     ModBusMasterQuery(s);
-    const double sentAt = io.clock.now();
+    sentAt_ = io.clock.now();
+    lastChange_ = sentAt_;
     const int sent = SendDataMaster(s, io, port);
-    r.request.assign(s.ucTxBuffer, s.ucTxBuffer + sent);
-    awaitReply(s, io, port, wait);
-    r.waited = io.clock.now() - sentAt;
-    r.outcome = TakeReply(s, io, port);
+    request_.assign(s.ucTxBuffer, s.ucTxBuffer + sent);
+}
+
+double PendingReply::Look()
+{
+    LinkState& s = *s_;
+    const double now = io_.clock.now();
+    const double deadline = sentAt_ + wait_.limit;
+    // A microsecond short of the limit counts as the limit: a clock that cannot step that
+    // finely would otherwise never get there.
+    constexpr double kResolution = 1e-6;
+    if (deadline - now < kResolution)
+        return -1;
+    // The poll waits out its whole window and judges what waits at its end.
+    if (!wait_.endsEarly)
+        return deadline - now;
+    const double quiet = QuietTime(wait_.baud);
+    const int waiting = io_.com.GetInQLen(port_);
+    if (waiting < 0)
+        return -1;  // the port's trouble: the verdict says what
+    if (waiting != seen_) {
+        seen_ = waiting;
+        lastChange_ = now;
+    }
+    // Over once the expected frame (or an exception reply) is in and the line has been quiet
+    // since; a byte that follows within the quiet time keeps the wait going, and the reply is
+    // then too long, as it would be at the end of the window.
+    const std::uint32_t expected = expectedReplyLength(s);
+    bool whole = static_cast<std::uint32_t>(waiting) >= expected;
+    if (waiting == 5 && expected != 5) {
+        std::uint8_t b[5] = {};
+        whole = io_.com.ComPeek(port_, b, 5) == 5 && isExceptionReply(s, b);
+    }
+    if (whole && now - lastChange_ >= quiet)
+        return -1;
+    return std::min(quiet / 4, deadline - now);
+}
+
+RtuResult PendingReply::Verdict()
+{
+    LinkState& s = *s_;
+    RtuResult r;
+    r.request = request_;
+    r.waited = io_.clock.now() - sentAt_;
+    r.outcome = TakeReply(s, io_, port_);
     switch (r.outcome.result) {
     case ExchangeResult::Valid:
     case ExchangeResult::FailedChecks: r.reply.assign(s.ucRxBuffer, s.ucRxBuffer + s.usRxFrameLen); break;
@@ -339,26 +340,42 @@ RtuResult RunLinkRequest(LinkState& s, MasterIo& io, int port, const ReplyWait& 
     default: break;
     }
     r.registers = ReplyRegisters(s, r.outcome);
+    if (restAfter_)
+        rest(s);
     return r;
 }
 
-RtuResult ReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
-                               std::uint16_t count, const ReplyWait& wait)
+RtuResult PendingReply::WaitOut()
 {
+    for (double next = Look(); next >= 0; next = Look())
+        io_.clock.Delay(next);
+    return Verdict();
+}
+
+RtuResult RunLinkRequest(LinkState& s, MasterIo& io, int port, const ReplyWait& wait)
+{
+    return PendingReply(s, io, port, wait).WaitOut();
+}
+
+PendingReply StartReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
+                                       std::uint16_t count, const ReplyWait& wait)
+{
+    // The slave's address is the request's only while it is built: the link's own stays as its
+    // owner set it, whatever happens during the wait.
     const int address = s.slaveAddress;
     s.slaveAddress = slave;
     s.ucFuncCod = 3;
     s.ucFuncCodReceived = 3;
     s.usStartAddress = start;
     s.usNumCoilsRegs = count;
-    RtuResult r = RunLinkRequest(s, io, port, wait);
+    PendingReply p(s, io, port, wait);
     s.slaveAddress = address;
-    rest(s);
-    return r;
+    p.restAfter_ = true;
+    return p;
 }
 
-RtuResult WriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg, std::uint16_t value,
-                              const ReplyWait& wait)
+PendingReply StartWriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg,
+                                      std::uint16_t value, const ReplyWait& wait)
 {
     const int address = s.slaveAddress;
     s.slaveAddress = slave;
@@ -366,10 +383,22 @@ RtuResult WriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t
     s.ucFuncCodReceived = 6;
     s.usCoilRegAddress = static_cast<std::uint32_t>(reg);
     s.usWriteValue = value;
-    RtuResult r = RunLinkRequest(s, io, port, wait);
+    PendingReply p(s, io, port, wait);
     s.slaveAddress = address;
-    rest(s);
-    return r;
+    p.restAfter_ = true;
+    return p;
+}
+
+RtuResult ReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
+                               std::uint16_t count, const ReplyWait& wait)
+{
+    return StartReadHoldingRegisters(s, io, port, slave, start, count, wait).WaitOut();
+}
+
+RtuResult WriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg, std::uint16_t value,
+                              const ReplyWait& wait)
+{
+    return StartWriteSingleRegister(s, io, port, slave, reg, value, wait).WaitOut();
 }
 
 long BaudRateOf(std::uint32_t baudSelector) { return baudSelector == 1 ? 19200 : 9600; }

@@ -63,11 +63,48 @@ struct RtuResult {
     double waited = 0;                     // seconds from the send to the verdict
 };
 
-// Function 3: `count` registers from 0-based address `start` of `slave`.
+// A request on the wire and the wait for its reply, one look at a time, so that whoever owns
+// the link can wait on its own timers instead of sleeping: made by sending the request, looked
+// at with Look until that says the wait is over, then judged once with Verdict. The link's
+// request fields are the request's until the verdict; nothing else may use the link meanwhile.
+class PendingReply {
+public:
+    // Builds and sends the request the link's fields describe; the wait starts now.
+    PendingReply(LinkState& s, MasterIo& io, int port, const ReplyWait& wait);
+    // Looks at the input queue now: the seconds until the next look, or a negative number once
+    // the wait is over (the window has passed, or the whole reply is in and the line quiet).
+    double Look();
+    // Judges what waits in the input queue now (the exact-length rule and the four checks).
+    RtuResult Verdict();
+    // Looks, sleeping on the clock in between, then judges: the whole exchange in one call.
+    RtuResult WaitOut();
+
+private:
+    friend PendingReply StartReadHoldingRegisters(LinkState&, MasterIo&, int, std::uint8_t, std::uint16_t,
+                                                  std::uint16_t, const ReplyWait&);
+    friend PendingReply StartWriteSingleRegister(LinkState&, MasterIo&, int, std::uint8_t, int, std::uint16_t,
+                                                 const ReplyWait&);
+    LinkState* s_;
+    MasterIo io_;
+    int port_;
+    ReplyWait wait_;
+    double sentAt_ = 0;
+    double lastChange_ = 0;
+    int seen_ = -1;
+    bool restAfter_ = false;  // the request fields go back to rest at the verdict
+    std::vector<std::uint8_t> request_;
+};
+
+// Function 3: `count` registers from 0-based address `start` of `slave`. The Start forms send
+// and hand back the wait; the others wait it out on the clock.
+PendingReply StartReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
+                                       std::uint16_t count, const ReplyWait& wait);
 RtuResult ReadHoldingRegisters(LinkState& s, MasterIo& io, int port, std::uint8_t slave, std::uint16_t start,
                                std::uint16_t count, const ReplyWait& wait);
 // Function 6: `value` into register number `reg` (counted from 1) of `slave`; valid only
 // when the echo is the request.
+PendingReply StartWriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg,
+                                      std::uint16_t value, const ReplyWait& wait);
 RtuResult WriteSingleRegister(LinkState& s, MasterIo& io, int port, std::uint8_t slave, int reg, std::uint16_t value,
                               const ReplyWait& wait);
 // The request the link's fields describe (any function), as the calls above run theirs: for

@@ -1,5 +1,7 @@
 #include "clock.h"
 
+#include <limits>
+
 #include <chrono>
 #include <thread>
 
@@ -23,16 +25,19 @@ VirtualClock::VirtualClock(std::time_t wallAtZero) : wallAtZero_(wallAtZero) {}
 
 void VirtualClock::Delay(double seconds)
 {
-    if (beforeAdvance_)
-        beforeAdvance_();
     delayed_ += seconds > 0 ? seconds : 0;
     advanceTo(now_ + (seconds > 0 ? seconds : 0));
 }
 
 void VirtualClock::advanceTo(double t)
 {
-    // Actions may schedule further actions, so take them one at a time.
-    while (!actions_.empty() && actions_.begin()->first <= t) {
+    // Actions may schedule further actions, so take them one at a time. Before time moves, the
+    // bytes written so far go on the wire.
+    for (;;) {
+        if (beforeAdvance_)
+            beforeAdvance_();
+        if (actions_.empty() || actions_.begin()->first > t)
+            break;
         auto node = actions_.extract(actions_.begin());
         if (node.key() > now_)
             now_ = node.key();
@@ -40,6 +45,11 @@ void VirtualClock::advanceTo(double t)
     }
     if (t > now_)
         now_ = t;
+}
+
+double VirtualClock::nextDue() const
+{
+    return actions_.empty() ? std::numeric_limits<double>::infinity() : actions_.begin()->first;
 }
 
 void VirtualClock::schedule(double at, std::function<void()> action) { actions_.emplace(at, std::move(action)); }

@@ -41,8 +41,10 @@ public:
 
     void advanceTo(double t);
     void schedule(double at, std::function<void()> action);
-    // Called at the start of every Delay before time moves: lets an in-memory port hand the
-    // bytes written so far to its peer as one frame.
+    // When the earliest scheduled action is due; infinity when none is.
+    double nextDue() const;
+    // Called whenever time is about to move (and before each action runs): lets an in-memory
+    // port hand the bytes written so far to its peer as one frame.
     void setBeforeAdvance(std::function<void()> hook) { beforeAdvance_ = std::move(hook); }
     double totalDelayed() const { return delayed_; }
 

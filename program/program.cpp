@@ -2,6 +2,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
 
 #include "qt/event_loop.h"
 #include "qt/qt_presenter.h"
@@ -18,6 +22,12 @@ std::string Program::defaultResourceDir()
     return exeDir.toStdString();
 }
 
+void Program::QtLinkTimer::After(double seconds, std::function<void()> fn)
+{
+    const int ms = seconds > 0 ? std::max(1, static_cast<int>(std::ceil(seconds * 1000.0))) : 0;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &context_, std::move(fn));
+}
+
 Program::Program(std::string resourceDir, ui::Presenter* popups)
     : ownPopups_(popups ? nullptr : std::make_unique<ui::qt::QtPresenter>()),
       popups_(popups ? *popups : *ownPopups_),
@@ -28,6 +38,7 @@ Program::Program(std::string resourceDir, ui::Presenter* popups)
       tools_(std::make_unique<tools::QtToolWindows>(*app_))
 {
     app_->windows = tools_.get();
+    app_->linkTimer.setInner(linkTimer_);
     // The callbacks need the App and the App needs the panels: bind them once both exist.
     panels_.setCallbacks(MakeCallbackRegistry(*app_));
     view_.setPresenter(&popups_);

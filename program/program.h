@@ -10,7 +10,8 @@
 #include "app_state.h"
 #include "panel_model.h"
 #include "posix_rs232.h"
-#include "qt/qt_clock.h"
+#include "clock.h"
+#include "link_engine.h"
 #include "qt/qt_panel_view.h"
 #include "qt_tool_windows.h"
 
@@ -39,7 +40,17 @@ public:
     static std::string defaultResourceDir();
 
 private:
-    ui::qt::QtClock clock_;
+    // The link engine's waits on the window's own event loop: Qt timers, never a sleep.
+    class QtLinkTimer : public LinkTimer {
+    public:
+        void After(double seconds, std::function<void()> fn) override;
+
+    private:
+        QObject context_;  // pending waits go with the program
+    };
+
+    platform::SleepClock clock_;  // time only: nothing of the program sleeps on the window's thread
+    QtLinkTimer linkTimer_;
     platform::PosixRs232 com_;
     platform::PosixFiles files_;
     std::unique_ptr<ui::Presenter> ownPopups_;

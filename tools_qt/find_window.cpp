@@ -1,6 +1,5 @@
 #include "find_window.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QComboBox>
@@ -158,6 +157,7 @@ void FindWindow::start()
     if (!app_.scan.Start(app_, ports))
         return;
     scanning_ = true;
+    useStatus_.clear();
     table_->setRowCount(0);
     rowsShown_ = 0;
     use_->setEnabled(false);
@@ -176,26 +176,22 @@ void FindWindow::cancel()
         app_.scan.Cancel(app_);
     stepper_.stop();
     refresh();
+    // A probe under way ends first; the window shows the end once it has.
+    if (app_.scan.running())
+        stepper_.start(kLookAgainMs);
 }
 
 void FindWindow::step()
 {
     if (!scanning_)
         return;
-    // One probe follows the other without a pause: hand on whatever came meanwhile (on X11
-    // the event loop must be woken for it), so a click on Cancel (or anywhere) lands between
-    // two probes, at the latest.
-    if (auto* dispatcher = QAbstractEventDispatcher::instance())
-        dispatcher->wakeUp();
-    QCoreApplication::processEvents();
-    if (!scanning_)
-        return;
+    // A probe waits for its reply on the link engine's timers, so the window answers (and
+    // Cancel lands) while it runs; the next probe starts once it has ended.
     const auto result = app_.scan.Step(app_);
     refresh();
-    if (result == TransmitterScan::StepResult::NotNow)
-        stepper_.start(10);  // a poll or write is waiting for its reply: after it
-    else if (result == TransmitterScan::StepResult::Probed)
-        stepper_.start(0);
+    // A probe under way, or a poll or write holding the line: look again shortly.
+    if (result != TransmitterScan::StepResult::Finished)
+        stepper_.start(result == TransmitterScan::StepResult::NotNow ? kLookAgainMs : 0);
 }
 
 void FindWindow::refresh()
@@ -232,7 +228,8 @@ void FindWindow::refresh()
             : QStringLiteral("Done: %1. ")
                   .arg(QString::fromStdString(CountOf(static_cast<long long>(scan.done()), "probe", "probes")));
     text += QString::fromStdString(scan.FoundText()) + QStringLiteral(". Polling resumes.");
-    status_->setText(text);
+    status_->setText(useStatus_.isEmpty() ? text : useStatus_);
+    useStatus_.clear();
     updateUse();
 }
 
@@ -289,12 +286,19 @@ std::optional<ScanUseOutcome> FindWindow::use(int row)
             stepper_.start(0);
         return outcome;
     }
+    const QString now = QStringLiteral("The program now polls address %1 on %2%3.")
+                            .arg(f.at.address)
+                            .arg(QString::fromStdString(LineText(f.at)))
+                            .arg(outcome == ScanUseOutcome::Used
+                                     ? QStringLiteral("; port, baud rate and parity are saved")
+                                     : QString());
     refresh();
-    status_->setText(QStringLiteral("The program now polls address %1 on %2%3.")
-                         .arg(f.at.address)
-                         .arg(QString::fromStdString(LineText(f.at)))
-                         .arg(outcome == ScanUseOutcome::Used ? QStringLiteral("; port, baud rate and parity are saved")
-                                                              : QString()));
+    status_->setText(now);
+    // A probe under way ends first; the end of the scan then says this, not "Cancelled".
+    if (app_.scan.running()) {
+        useStatus_ = now;
+        stepper_.start(kLookAgainMs);
+    }
     return outcome;
 }
 

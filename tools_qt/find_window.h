@@ -51,7 +51,9 @@ private:
     void updateUse();
 
     App& app_;
+    static constexpr int kLookAgainMs = 10;  // while a probe or another exchange has the line
     QTimer stepper_;
+    QString useStatus_;  // what Use did, shown once the scan it cancelled has ended
     QComboBox* ports_ = nullptr;
     QPushButton* start_ = nullptr;
     QPushButton* cancel_ = nullptr;

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QLibrary>
 
+#include <algorithm>
+
 #include "vek_app.h"
 
 #include "setup_compare_window.h"
@@ -82,6 +84,35 @@ void QtToolWindows::ShowSetupComparison(const SetupComparison& comparison)
         compare_ = std::make_unique<SetupCompareWindow>();
     compare_->setComparison(comparison);
     raise(*compare_);
+}
+
+void QtToolWindows::ShowProgress(const std::string& title, const std::string& text, int done, int total)
+{
+    if (!progress_) {
+        progress_ = std::make_unique<QProgressDialog>();
+        progress_->setObjectName("JOB_PROGRESS");
+        progress_->setWindowModality(Qt::NonModal);
+        progress_->setMinimumDuration(0);
+        progress_->setAutoClose(false);
+        progress_->setAutoReset(false);
+        // Cancel stops the job between two exchanges; the window stays until the job has stopped.
+        QObject::connect(progress_.get(), &QProgressDialog::canceled, progress_.get(), [this] {
+            app_.engine.RequestCancel();
+            progress_->setLabelText(progress_->labelText() + "\nStopping after this exchange...");
+        });
+    }
+    progress_->setWindowTitle(QString::fromStdString(title));
+    progress_->setLabelText(QString::fromStdString(text));
+    progress_->setMaximum(std::max(1, total));
+    progress_->setValue(std::clamp(done, 0, std::max(1, total)));
+    if (!progress_->isVisible())
+        progress_->show();
+}
+
+void QtToolWindows::HideProgress()
+{
+    if (progress_)
+        progress_->hide();
 }
 
 void QtToolWindows::ShowFindTransmitter()

@@ -2,6 +2,7 @@
 // interface. Each window is made the first time it is asked for and kept (hidden when
 // closed), so its column widths, series, zoom and last scan's list survive closing it.
 #pragma once
+#include <QProgressDialog>
 #include <QWidget>
 
 #include <functional>
@@ -32,6 +33,10 @@ public:
     SetupCompareWindow* setupCompare() const { return compare_.get(); }
     void ShowFindTransmitter() override;
     FindWindow* find() const { return find_.get(); }
+    // A window of its own (not modal): the job's title, what it does now, a bar and Cancel.
+    void ShowProgress(const std::string& title, const std::string& text, int done, int total) override;
+    void HideProgress() override;
+    QProgressDialog* progress() const { return progress_.get(); }
 
 private:
     App& app_;
@@ -39,6 +44,7 @@ private:
     std::unique_ptr<QWidget> trend_;
     std::unique_ptr<SetupCompareWindow> compare_;
     std::unique_ptr<FindWindow> find_;
+    std::unique_ptr<QProgressDialog> progress_;
 };
 
 // Loads the trend chart's module (vek-trend-window.so beside the executable, else in the

@@ -49,12 +49,20 @@ int PanelModel::UserSetValue(int handle, int ctrl, const Value& v)
         return rc;
     if (depth_ > 0) {
         queue_.push_back({handle, ctrl, 0, 0, 0, v});
-    } else if (int rc = SetCtrlVal(handle, ctrl, v); rc < 0) {
+    } else if (int rc = setAsUser(handle, ctrl, v); rc < 0) {
         return rc;
     }
     PostEvent(handle, ctrl, EVENT_VAL_CHANGED);
     PostEvent(handle, ctrl, EVENT_COMMIT);
     return 0;
+}
+
+int PanelModel::setAsUser(int handle, int ctrl, const Value& v)
+{
+    userSetting_ = true;
+    const int rc = SetCtrlVal(handle, ctrl, v);
+    userSetting_ = false;
+    return rc;
 }
 
 void PanelModel::PostEvent(int handle, int ctrl, int event, int data1, int data2)
@@ -68,26 +76,36 @@ void PanelModel::invoke(Panel& p, Control& c, int event, int data1, int data2)
     // Copy the callback: the panel (and the control with it) may be discarded inside it.
     CtrlCallback cb = c.callback;
     const int handle = p.handle, id = c.id;
-    const std::string where = p.constant + "/" + c.constant;
+    guarded([&] { cb(handle, id, event, nullptr, data1, data2); }, p.constant + "/" + c.constant);
+}
+
+void PanelModel::guarded(const std::function<void()>& work, const std::string& where)
+{
     ++depth_;
     // The last defence: a callback that throws has a fault, and it is reported, but one fault
     // must not end the program or stop the polling. Faults the program knows of are handled
     // where they happen, never here.
     try {
-        cb(handle, id, event, nullptr, data1, data2);
+        work();
     } catch (const std::exception& e) {
         --depth_;
-        reportInternalError(e.what(), where);
+        ReportInternalError(e.what(), where);
         return;
     } catch (...) {
         --depth_;
-        reportInternalError("an exception of unknown type", where);
+        ReportInternalError("an exception of unknown type", where);
         return;
     }
     --depth_;
 }
 
-void PanelModel::reportInternalError(const std::string& what, const std::string& where)
+void PanelModel::RunAsCallback(const std::function<void()>& work, const std::string& where)
+{
+    guarded(work, where);
+    ProcessEvents();
+}
+
+void PanelModel::ReportInternalError(const std::string& what, const std::string& where)
 {
     const std::string text = "internal error: " + what + " (in " + where +
                              "). The program goes on; please report this with what was being done.";
@@ -114,13 +132,10 @@ void PanelModel::ProcessEvents()
         Panel* p = find(e.panel);
         Control* c = p ? p->find(e.ctrl) : nullptr;
         if (e.apply) {
-            // The user's value lands now, after the readback of the callback that was running.
-            // A control dimmed meanwhile takes nothing, and its events go nowhere either.
-            if (c && !c->dimmed) {
-                applyingUserValue_ = true;
-                SetCtrlVal(e.panel, e.ctrl, *e.apply);
-                applyingUserValue_ = false;
-            }
+            // The user's value lands now, after the callback that was running. A control
+            // dimmed meanwhile takes nothing, and its events go nowhere either.
+            if (c && !c->dimmed)
+                setAsUser(e.panel, e.ctrl, *e.apply);
             continue;
         }
         // Events for a window discarded meanwhile, or a dimmed control, go nowhere.

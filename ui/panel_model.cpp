@@ -211,9 +211,9 @@ int PanelModel::SetCtrlVal(int handle, int ctrl, const Value& v)
     Control* c = findCtrl(handle, ctrl);
     if (!c)
         return UIE_NO_SUCH_CONTROL;
-    // A value the user chose that waits in the queue has the last word: a readback meanwhile
-    // neither shows nor keeps the older value, so the window never steps back.
-    if (!applyingUserValue_ && userValueQueued(handle, ctrl))
+    // A value the user chose whose write waits for the link has the last word: a readback
+    // meanwhile neither shows nor keeps the older value, so the window never steps back.
+    if (!userSetting_ && held_.count({handle, ctrl}))
         return 0;
     if (c->kind == Kind::TextMsg) {
         if (!std::holds_alternative<std::string>(v))
@@ -228,10 +228,13 @@ int PanelModel::SetCtrlVal(int handle, int ctrl, const Value& v)
     return 0;
 }
 
-bool PanelModel::userValueQueued(int handle, int ctrl) const
+void PanelModel::HoldUserValue(int handle, int ctrl) { ++held_[{handle, ctrl}]; }
+
+void PanelModel::ReleaseUserValue(int handle, int ctrl)
 {
-    return std::any_of(queue_.begin(), queue_.end(),
-                       [&](const Event& e) { return e.apply && e.panel == handle && e.ctrl == ctrl; });
+    const auto it = held_.find({handle, ctrl});
+    if (it != held_.end() && --it->second <= 0)
+        held_.erase(it);
 }
 
 int PanelModel::GetCtrlValue(int handle, int ctrl, Value& out) const

@@ -231,10 +231,9 @@ public:
     // --- the user's side (the view, and tests acting as the user) ---
     // Sets a value as the user would, then raises EVENT_VAL_CHANGED and EVENT_COMMIT.
     // Refused (negative, nothing raised) for indicators, dimmed controls, and numbers
-    // outside the control's range. While a callback runs (a poll waiting for its reply) the
-    // value is not applied at once: it is queued with its events and applied when its turn
-    // comes, so the running callback's readback cannot undo what the user chose, and the
-    // callback that reacts to it sees the chosen value.
+    // outside the control's range. While a callback runs (one waiting for the user in a
+    // message box) the value is queued with its events and applied when its turn comes, so
+    // the callback that reacts to it sees the chosen value.
     int UserSetValue(int panel, int ctrl, const Value& v);
     // Queues an event for the control's callback and dispatches it unless a callback runs.
     void PostEvent(int panel, int ctrl, int event, int data1 = 0, int data2 = 0);
@@ -253,6 +252,17 @@ public:
     // Fires every timer due by clock.now(), one at a time; nothing while a callback runs that
     // does not wait for the user (one inside an exchange's wait).
     void FireDueTimers();
+
+    // Runs `work` as a callback (one at a time with the others, an exception reported as an
+    // internal error naming `where`), then the events that came meanwhile: how work that
+    // waited for the link goes on.
+    void RunAsCallback(const std::function<void()>& work, const std::string& where);
+    // Shows "internal error: ..." through the presenter, without waiting for the user.
+    void ReportInternalError(const std::string& what, const std::string& where);
+    // While held (calls count), a control keeps the value the user chose: SetCtrlVal leaves
+    // it alone, so a readback that comes before the user's write cannot undo the choice.
+    void HoldUserValue(int panel, int ctrl);
+    void ReleaseUserValue(int panel, int ctrl);
 
     // --- inspection ---
     const Panel* panel(int handle) const;
@@ -274,7 +284,6 @@ private:
     Panel* find(int handle);
     Control* findCtrl(int handle, int ctrl);
     void invoke(Panel& p, Control& c, int event, int data1, int data2);
-    void reportInternalError(const std::string& what, const std::string& where);
 
     Clock& clock_;
     CallbackRegistry callbacks_;
@@ -286,9 +295,10 @@ private:
     std::map<int, int> focus_;
     int nextHandle_ = 1;
     int active_ = 0;
-    // True while a value the user chose for the control waits in the queue.
-    bool userValueQueued(int handle, int ctrl) const;
-    bool applyingUserValue_ = false;
+    void guarded(const std::function<void()>& work, const std::string& where);
+    std::map<std::pair<int, int>, int> held_;  // (panel, control): values held by their writes
+    bool userSetting_ = false;                 // the user's own value, which a hold lets through
+    int setAsUser(int handle, int ctrl, const Value& v);
     int depth_ = 0;
     int userWaits_ = 0;
     std::deque<Event> queue_;

@@ -78,7 +78,8 @@ TEST(FindTransmitter, FindsAddress1AtAnotherBaudRateAndUseMakesTheProgramPollItA
     w->table()->selectRow(row);
     ASSERT_TRUE(w->useButton()->isEnabled());
     QTest::mouseClick(w->useButton(), Qt::LeftButton);
-    EXPECT_FALSE(p.app().scan.running()) << "Use ends the scan";
+    // The probe under way ends first.
+    EXPECT_TRUE(runEventsUntil([&] { return !p.app().scan.running(); }, 2000)) << "Use ends the scan";
     EXPECT_EQ(p.text(p.app().st.panelRs485, "BAUD_RATE"), "19200");
     EXPECT_NE(ws.read("RS_Settings").find("BAUD_RATE=1"), std::string::npos) << ws.read("RS_Settings");
     const int valid = p.validReplies();
@@ -108,7 +109,7 @@ TEST(FindTransmitter, FindsTwoTransmittersOnOneLineAndNoPollInterleavesWithThePr
     runEventsFor(5500);
     EXPECT_EQ(pollsIn(sim.log().requests()), pollsBefore) << "no poll during the scan";
     QTest::mouseClick(w->cancelButton(), Qt::LeftButton);
-    EXPECT_FALSE(p.app().scan.running());
+    EXPECT_TRUE(runEventsUntil([&] { return !p.app().scan.running(); }, 2000)) << "after the probe under way";
     EXPECT_TRUE(w->status()->text().startsWith("Cancelled after")) << w->status()->text().toStdString();
     // Each probe is the read of register 68 and nothing else.
     for (const LogEntry& e : sim.log().requests())

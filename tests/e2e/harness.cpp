@@ -314,6 +314,12 @@ bool RunningProgram::lit(int handle, const char* constant) const
     return lamp && lamp->isLit();
 }
 
+bool RunningProgram::waitForLinkIdle(int timeoutMs)
+{
+    const LinkEngine& link = app().engine;
+    return runEventsUntil([&] { return !link.busy() && link.waiting() == 0; }, timeoutMs);
+}
+
 bool RunningProgram::waitForPolls(int n, int timeoutMs)
 {
     return runEventsUntil([&] { return polls() >= n; }, timeoutMs);

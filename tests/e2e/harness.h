@@ -169,6 +169,9 @@ public:
 
     // Waits until the Polls counter shows at least `n` (a poll cycle ends with it).
     bool waitForPolls(int n, int timeoutMs);
+    // Waits until nothing holds or waits for the line: the writes and reads an action queued
+    // have ended (the windows answer meanwhile, as they do for the user).
+    bool waitForLinkIdle(int timeoutMs = 6000);
 
     // The user's hands.
     void click(int handle, const char* constant);

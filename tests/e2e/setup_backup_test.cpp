@@ -60,6 +60,7 @@ TEST_F(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported
     const std::string file = ws.path("setup.json");
     p->presenter().fileAnswer = file;
     p->click(user, "BACKUP");
+    ASSERT_TRUE(p->waitForLinkIdle());
     std::string why;
     auto backup = ParseSetupBackup(ws.read("setup.json"), why);
     ASSERT_TRUE(backup) << why;
@@ -72,6 +73,7 @@ TEST_F(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported
     // The transmitter changes (the medium), and the backup is made to want another RL1 TH Value.
     const int medium = before.reg(44);
     p->choose(user, "MEDIUM", medium == 8 ? "Solid" : "Liquid Pipe");
+    ASSERT_TRUE(p->waitForLinkIdle());
     QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(ws.read("setup.json"))).object();
     QJsonArray regs = doc["registers"].toArray();
     for (int i = 0; i < regs.size(); ++i) {
@@ -86,6 +88,7 @@ TEST_F(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported
 
     p->presenter().confirmAnswer = true;
     p->click(user, "RESTORE");
+    ASSERT_TRUE(p->waitForLinkIdle());
     const auto writes = writesDone();
     ASSERT_EQ(writes.size(), 2u) << "the medium chosen, then restored; 70 refused";
     EXPECT_EQ(writes.back(), std::make_pair(44, medium));

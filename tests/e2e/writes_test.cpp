@@ -70,8 +70,9 @@ TEST_F(Writing, DistFullTypedOnTheMainWindowReachesTheTransmitterAndTheNextPollS
     ASSERT_NE(p->widget(dialog, "WRITE_VALUE"), nullptr);
     EXPECT_EQ(p->widget(dialog, "WRITE_VALUE")->accessibleName(), "Dist. Full [mm] (register 12), 0 to 65535");
     EXPECT_EQ(p->text(dialog, "WRITE_VALUE"), QString::number(before));
-    // The exchange runs inside the Enter: when it returns, the echo has been judged.
+    // The write waits its turn for the line (behind a poll under way), the window answering.
     p->typeAndEnter(dialog, "WRITE_VALUE", QString::number(value));
+    ASSERT_TRUE(p->waitForLinkIdle());
 
     EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, writeFrame(12, value)}));
     EXPECT_EQ(writesDone(*sim), (Writes{{12, value}}));
@@ -96,6 +97,7 @@ TEST_F(Writing, ARingAndASlideChangedOnUserSetUpWriteTheirItemValuesAndReadBack)
 
     p->choose(user, "MEDIUM", "Liquid Pipe");
     p->pickRingItem(user, "MB_PARITY", "Even Parity");
+    ASSERT_TRUE(p->waitForLinkIdle());
 
     // "Liquid Pipe" is the third item but writes 8.
     EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, writeFrame(44, 8), writeFrame(74, 1)}));
@@ -116,20 +118,21 @@ TEST_F(Writing, ARingChosenWhileAPollWaitsForItsReplyIsWrittenOnceWithTheChosenV
     p->click(p->main(), "SET_UP_UT");
     const int user = p->app().st.panelUser;
     ASSERT_EQ(p->text(user, "MEDIUM"), "Liquid");
-    // The user's click lands while the next poll's callback waits for its reply: the poll
-    // has been sent (counted) and the callback still runs.
+    // The user's click lands while the next poll waits for its reply: the poll has been sent
+    // (counted) and holds the line.
     const int sent = p->app().link.pollCount;
     bool clicked = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!clicked && p->app().io.panels.busy() && p->app().link.pollCount > sent) {
+        if (!clicked && p->app().engine.busy() && p->app().link.pollCount > sent) {
             clicked = true;
             p->choose(user, "MEDIUM", "Liquid Pipe");
         }
     });
     watch.start(20);
-    ASSERT_TRUE(runEventsUntil([&] { return clicked && !p->app().io.panels.busy(); }, 9000));
+    ASSERT_TRUE(runEventsUntil([&] { return clicked; }, 9000));
     watch.stop();
+    ASSERT_TRUE(p->waitForLinkIdle());
 
     EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, kPollFrameHex, writeFrame(44, 8)}))
         << "the poll first, then one write of the chosen item";
@@ -148,6 +151,7 @@ TEST_F(Writing, TheDialogWritesItsOwnRegisterAfterARingWroteAnother)
     const int dialog = p->app().st.panelWriteDialog;
     p->choose(user, "MEDIUM", "Solid");
     p->typeAndEnter(dialog, "WRITE_VALUE", "640");
+    ASSERT_TRUE(p->waitForLinkIdle());
     EXPECT_EQ(writesDone(*sim), (Writes{{44, 6}, {12, 640}}));
     EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, writeFrame(44, 6), writeFrame(12, 640)}));
 }
@@ -174,6 +178,7 @@ TEST_F(Writing, ANumberAndAConfigIndexCharacterWrittenOnAdvancedSetUpReadBack)
     ASSERT_TRUE(p->shown(charDialog));
     EXPECT_EQ(p->text(charDialog, "STRING"), "M");
     p->typeAndEnter(charDialog, "STRING", "Q");
+    ASSERT_TRUE(p->waitForLinkIdle());
 
     EXPECT_EQ(requestFrames(*sim), (Frames{kPollFrameHex, writeFrame(18, z), writeFrame(31, 'Q')}));
     EXPECT_EQ(writesDone(*sim), (Writes{{18, z}, {31, 'Q'}}));
@@ -197,6 +202,7 @@ TEST_F(RefusedWriting, AWriteTheTransmitterRefusesShowsItsExceptionAndTheValueSt
     const int before = lastReply().reg(11);
     p->doubleClick(main, "DISTANCE_4MA");
     p->typeAndEnter(p->app().st.panelWriteDialog, "WRITE_VALUE", QString::number(before + 100));
+    ASSERT_TRUE(p->waitForLinkIdle());
 
     EXPECT_EQ(p->message(), "-EXCEPTION 2-");
     EXPECT_TRUE(p->lamp());

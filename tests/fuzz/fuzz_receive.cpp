@@ -331,10 +331,11 @@ void write(const Request& q, const Bytes& reply, bool readFails)
     g.com.peer = [&g, &reply](int port, const Bytes&) { g.com.inject(port, reply); };
     g.com.failNextRead = readFails ? kSerialError : 0;
     const ExchangeOutcome outcome =
-        ExchangeWithSlave(
-            g.app,
-            [&g](LinkState& s, MasterIo& io, int port) { return RunLinkRequest(s, io, port, ReplyWaitOf(g.app, 2.0)); },
-            "")
+        vek::test::RunToEnd(
+            ExchangeWithSlave(
+                g.app,
+                [&g](LinkState& s, MasterIo& io, int port) { return PendingReply(s, io, port, ReplyWaitOf(g.app, 2.0)); },
+                ""))
             .outcome;
     g.com.peer = nullptr;
     if (q.frame.empty())

@@ -1,5 +1,4 @@
-// The Qt side of the platform: waits that keep the windows alive, message boxes, and the
-// event loop that fires the panel timers.
+// The Qt side of the platform: message boxes, and the event loop that fires the panel timers.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,7 +10,6 @@
 
 #include "panel_ids.h"
 #include "qt/event_loop.h"
-#include "qt/qt_clock.h"
 #include "qt/qt_presenter.h"
 #include "view_fixture.h"
 
@@ -19,21 +17,6 @@ using namespace vek::ui;
 using namespace vek::platform;
 using namespace vek::ui::qt;
 using namespace vek::ui::testing;
-
-TEST(QtClock, DelayWaitsItsTimeWithTheEventLoopRunningAndTheCpuIdle)
-{
-    QtClock clock;
-    bool ranDuring = false;
-    QTimer::singleShot(0, [&] { ranDuring = true; });
-    const double t0 = clock.now();
-    const std::clock_t cpu0 = std::clock();
-    clock.Delay(0.2);
-    const double waited = clock.now() - t0;
-    const double cpu = static_cast<double>(std::clock() - cpu0) / CLOCKS_PER_SEC;
-    EXPECT_GE(waited, 0.2);
-    EXPECT_TRUE(ranDuring);  // events (repaints among them) are served during the wait
-    EXPECT_LT(cpu, 0.1);     // waiting, not spinning
-}
 
 TEST(QtPresenter, MessagePopupShowsAModalBoxAndReturnsOnceDismissed)
 {
@@ -104,41 +87,3 @@ TEST_F(TimerPumpTest, RunUserInterfaceFiresDueTicksAndEndsWithTheQuitCode)
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
 }
 
-class QtClockViewTest : public ViewTest {
-protected:
-    QtClockViewTest() : ViewTest(qtClock) {}
-    QtClock qtClock;
-};
-
-TEST_F(QtClockViewTest, AClickDuringACallbacksDelayRunsOnlyAfterThatCallbackEnds)
-{
-    const int h = open(PANEL);
-    std::vector<std::string> order;
-    hooks["Get_Buttons"] = [&](int, int ctrl, int) {
-        if (ctrl == PANEL_INFO) {
-            order.push_back("info begins");
-            QTimer::singleShot(10, [&] { QTest::mouseClick(widget(h, "LOGGER"), Qt::LeftButton); });
-            qtClock.Delay(0.1);
-            order.push_back("info ends");
-        } else if (ctrl == PANEL_LOGGER) {
-            order.push_back("logger");
-        }
-    };
-    QTest::mouseClick(widget(h, "INFO"), Qt::LeftButton);
-    EXPECT_EQ(order, (std::vector<std::string>{"info begins", "info ends", "logger"}));
-}
-
-TEST_F(QtClockViewTest, QuittingDuringADelayEndsTheWaitAndTheProgram)
-{
-    open(PANEL);
-    double waited = -1;
-    QTimer::singleShot(0, [&] {
-        QTimer::singleShot(20, [] { QuitUserInterface(3); });
-        const double t0 = qtClock.now();
-        qtClock.Delay(30.0);
-        waited = qtClock.now() - t0;
-    });
-    EXPECT_EQ(RunUserInterface(model, *qApp, &view), 3);
-    EXPECT_GE(waited, 0.0);
-    EXPECT_LT(waited, 5.0);
-}

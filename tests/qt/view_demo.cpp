@@ -19,7 +19,7 @@
 #include "panel_ids.h"
 #include "panel_model.h"
 #include "qt/event_loop.h"
-#include "qt/qt_clock.h"
+#include "clock.h"
 #include "qt/qt_panel_view.h"
 
 using namespace vek::ui;
@@ -172,7 +172,7 @@ int main(int argc, char** argv)
     }
 
     const std::string resource = QDir(QCoreApplication::applicationDirPath()).filePath("Panel_def.uir").toStdString();
-    qt::QtClock clock;
+    vek::platform::SleepClock clock;
     PanelModel model(clock, loggingCallbacks(resource));
     qt::QtPanelView view(model);
 

@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "app_state.h"
+#include "run_to_end.h"
 #include "mb_crc.h"
 #include "memory_rs232.h"
 #include "panel_ids.h"
@@ -146,6 +151,26 @@ struct AppRig {
     // One poll cycle, as the main window's timer runs it.
     void tick() { Modbus_Communication(app); }
 
+    // By default the link engine waits on the clock at once, so every exchange has ended when
+    // the call that started it returns. asyncLink makes it wait as the program does, on the
+    // clock's schedule: the test then moves time (settle, advance) and may act mid-exchange.
+    struct ScheduleTimer : LinkTimer {
+        platform::VirtualClock& clock;
+        explicit ScheduleTimer(platform::VirtualClock& c) : clock(c) {}
+        void After(double seconds, std::function<void()> fn) override
+        {
+            clock.schedule(clock.now() + (seconds > 0 ? seconds : 0), std::move(fn));
+        }
+    } scheduled{clock};
+    void asyncLink() { app.linkTimer.setInner(scheduled); }
+    // Moves time on until nothing is scheduled any more: every exchange under way or waiting
+    // for the line has ended (the main window's timer does not tick meanwhile).
+    void settle()
+    {
+        while (clock.nextDue() < std::numeric_limits<double>::infinity())
+            clock.advanceTo(clock.nextDue());
+    }
+
     std::string mainMessage() const
     {
         std::string v;
@@ -199,10 +224,18 @@ inline std::vector<std::uint8_t> expectedPoll(std::uint8_t slave) { return expec
 struct RecordingToolWindows : ToolWindows {
     int traffic = 0, trend = 0, find = 0;
     std::vector<SetupComparison> comparisons;  // every comparison shown, in order
+    std::vector<std::string> progress;         // "text done/total", in order
+    bool progressShown = false;
     void ShowTraffic() override { ++traffic; }
     void ShowTrend() override { ++trend; }
     void ShowSetupComparison(const SetupComparison& c) override { comparisons.push_back(c); }
     void ShowFindTransmitter() override { ++find; }
+    void ShowProgress(const std::string&, const std::string& text, int done, int total) override
+    {
+        progress.push_back(text + " " + std::to_string(done) + "/" + std::to_string(total));
+        progressShown = true;
+    }
+    void HideProgress() override { progressShown = false; }
 };
 
 struct TransmitterTest : ::testing::Test {

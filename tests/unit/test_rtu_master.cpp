@@ -6,6 +6,7 @@
 #include "mb_functions.h"
 #include "mb_rtu_master.h"
 #include "rig.h"
+#include "run_to_end.h"
 #include "vek_app.h"
 
 using namespace vek;
@@ -33,22 +34,24 @@ struct LinkTest : ::testing::Test {
     }
     void poll()
     {
-        last = ExchangeWithSlave(
-                   rig.app,
-                   [this](LinkState& l, MasterIo& io, int port) {
-                       return ReadHoldingRegisters(l, io, port, 1, 0, 78, ReplyWaitOf(rig.app, 1.0, false));
-                   },
-                   "")
+        last = test::RunToEnd(ExchangeWithSlave(
+                            rig.app,
+                            [this](LinkState& l, MasterIo& io, int port) {
+                                return StartReadHoldingRegisters(l, io, port, 1, 0, 78,
+                                                                 ReplyWaitOf(rig.app, 1.0, false));
+                            },
+                            ""))
                    .outcome;
     }
     void write(int reg, std::uint16_t value)
     {
-        last = ExchangeWithSlave(
-                   rig.app,
-                   [this, reg, value](LinkState& l, MasterIo& io, int port) {
-                       return WriteSingleRegister(l, io, port, 1, reg, value, ReplyWaitOf(rig.app, 2.0));
-                   },
-                   "")
+        last = test::RunToEnd(ExchangeWithSlave(
+                            rig.app,
+                            [this, reg, value](LinkState& l, MasterIo& io, int port) {
+                                return StartWriteSingleRegister(l, io, port, 1, reg, value,
+                                                                ReplyWaitOf(rig.app, 2.0));
+                            },
+                            ""))
                    .outcome;
     }
 };

@@ -631,15 +631,19 @@ TEST_F(SetupTransfer, ThePollsGoOnWhileTheSetUpToolsDialogsAreOpen)
     backUpFrom(user, PANEL_4_BACKUP);
     changeTransmitter();
     std::vector<std::size_t> pollsSeen;  // polls on the line by each dialog's end
+    // The link as the program runs it: each dialog stays up while a poll comes and goes.
+    r.asyncLink();
     r.popups.whileShown = [&] {
         r.clock.advanceTo(std::max(r.clock.now(), panels.nextTimerDue()) + 0.1);
         panels.FireDueTimers();
+        r.clock.advanceTo(r.clock.now() + 1.1);
         std::size_t polls = 0;
         for (const Bytes& f : r.com.frames)
             polls += f == expectedPoll(1);
         pollsSeen.push_back(polls);
     };
     restoreFrom(user, PANEL_4_RESTORE);
+    r.settle();
     // The file dialog, the confirmation and the summary: a poll in each, after the restore's
     // own full reads (the first and the last).
     ASSERT_EQ(pollsSeen.size(), 3u) << allPopups();

@@ -59,6 +59,21 @@ struct UserInput : TransmitterTest {
 
 using W = std::vector<std::pair<int, int>>;
 
+// The link as the program runs it: the user acts while an exchange waits for its reply.
+struct MidExchange : UserInput {
+    void SetUp() override
+    {
+        UserInput::SetUp();
+        r.asyncLink();
+    }
+    // The poll the timer starts, and whatever waits for the line behind it, to their ends.
+    void pollByTimer()
+    {
+        UserInput::pollByTimer();
+        r.settle();
+    }
+};
+
 TEST_F(UserInput, TheValueDialogKeepsItsRegisterWhileARingWritesAnother)
 {
     const int user = openUser();
@@ -82,7 +97,7 @@ TEST_F(UserInput, TheConfigIndexDialogKeepsItsPositionWhileOtherWindowsWrite)
     EXPECT_EQ(writes(), (W{{47, 0}, {31, 'K'}}));
 }
 
-TEST_F(UserInput, ARingChosenHalfWayThroughAPollsWaitIsWrittenOnceWithTheChosenValue)
+TEST_F(MidExchange, ARingChosenHalfWayThroughAPollsWaitIsWrittenOnceWithTheChosenValue)
 {
     r.regs[43] = 4;  // Medium "Liquid"
     const int user = openUser();
@@ -103,7 +118,7 @@ TEST_F(UserInput, ARingChosenHalfWayThroughAPollsWaitIsWrittenOnceWithTheChosenV
     EXPECT_EQ(r.regs[43], 8);
 }
 
-TEST_F(UserInput, SwitchesFlippedDuringAnotherWritesEchoWaitAreWrittenAfterItOnceEachInOrder)
+TEST_F(MidExchange, SwitchesFlippedDuringAnotherWritesEchoWaitAreWrittenAfterItOnceEachInOrder)
 {
     const int user = openUser();
     r.replyDelay = 1.8;  // a slow echo: the user acts inside its wait
@@ -115,12 +130,13 @@ TEST_F(UserInput, SwitchesFlippedDuringAnotherWritesEchoWaitAreWrittenAfterItOnc
         panels.UserSetValue(user, PANEL_4_RL1_TH_SAFETY, Value(1LL));
     });
     ASSERT_EQ(panels.UserSetValue(user, PANEL_4_RL1_TH_ENABLE, Value(1LL)), 0);
+    r.settle();
     EXPECT_EQ(writes(), (W{{47, 1}, {50, 1}, {50, 0}, {46, 1}}));
     EXPECT_EQ(number(user, PANEL_4_RL2_TH_ENABLE), 0);
     EXPECT_EQ(r.regs[reg::kRl2ThEnable - 1], 0);
 }
 
-TEST_F(UserInput, ASlaveAddressAndALoggerIntervalSetDuringAPollsWaitAreKept)
+TEST_F(MidExchange, ASlaveAddressAndALoggerIntervalSetDuringAPollsWaitAreKept)
 {
     panels.PostEvent(app.st.panelMain, PANEL_LOGGER, EVENT_COMMIT);
     const int log = app.st.panelDataLog;
@@ -140,7 +156,7 @@ TEST_F(UserInput, ASlaveAddressAndALoggerIntervalSetDuringAPollsWaitAreKept)
     EXPECT_EQ(r.com.frames.back(), expectedPoll(17));
 }
 
-TEST_F(UserInput, AChoiceAndQuitMadeDuringAWaitAreHandledInTheOrderTheUserMadeThem)
+TEST_F(MidExchange, AChoiceAndQuitMadeDuringAWaitAreHandledInTheOrderTheUserMadeThem)
 {
     const int user = openUser();
     pollByTimer();
@@ -155,7 +171,7 @@ TEST_F(UserInput, AChoiceAndQuitMadeDuringAWaitAreHandledInTheOrderTheUserMadeTh
 
 // A choice made during a poll's wait stays on the window: the poll's readback of the older
 // value neither shows it nor keeps it, and the choice is written after the poll.
-TEST_F(UserInput, AChoiceMadeDuringAPollsWaitIsNeverShownUndoneByItsReadback)
+TEST_F(MidExchange, AChoiceMadeDuringAPollsWaitIsNeverShownUndoneByItsReadback)
 {
     struct Seen : ui::PanelObserver {
         const ui::PanelModel* model = nullptr;
