@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -625,6 +626,91 @@ TEST_F(SetupTransfer, ACleanLineShowsEveryValidReplyInTheStatisticsWhateverAsked
 
 // A dialog waits for the user, not for the line: a poll that falls due while the file dialog,
 // the confirmation or the summary is up goes out then, as the event loop runs the timers.
+// A restore under way stops between two registers, never inside one: on Cancel it reads the
+// transmitter back once more and reports; on Exit nothing more goes out once the exchange under
+// way has ended, and the program ends then.
+TEST_F(SetupTransfer, ARestoreStopsBetweenTwoRegistersOnCancelOrExitAndSaysWhatWasWritten)
+{
+    for (const bool exiting : {false, true}) {
+        SCOPED_TRACE(exiting ? "Exit" : "Cancel");
+        AppRig x;  // a fresh program for each
+        x.configurePort(1);
+        x.transmitter();
+        x.regs = r.regs;
+        RecordingToolWindows shown;
+        x.app.windows = &shown;
+        double endedAt = -1;
+        x.app.quit = [&](int status) {
+            x.quitStatus = status;
+            endedAt = x.clock.now();
+        };
+        const int adv = x.openAdvanced();
+        x.popups.fileAnswer = file;
+        x.panels.PostEvent(adv, PANEL_3_BACKUP, EVENT_COMMIT);
+        x.regs[reg::kMedium - 1] = 8;
+        x.regs[reg::kRl1ThVal - 1] = 900;
+        x.regs[reg::kCyclesNum - 1] = 700;
+        x.regs[reg::kConfigIndex1 + 5 - 1] = 'X';
+        x.asyncLink();
+        // The user stops it while the second write waits for its echo.
+        double stoppedAt = -1;
+        auto answer = x.com.peer;
+        int writesSeen = 0;
+        x.com.peer = [&](int port, const Bytes& f) {
+            answer(port, f);
+            if (f[1] == 6 && ++writesSeen == 2) {
+                stoppedAt = x.clock.now();
+                if (exiting)
+                    x.panels.PostEvent(x.app.st.panelMain, PANEL_EXIT, EVENT_COMMIT);
+                else
+                    x.app.engine.RequestCancel();  // the progress window's Cancel
+            }
+        };
+        x.com.frames.clear();
+        x.popups.popups.clear();
+        x.popups.confirmAnswer = true;
+        x.panels.PostEvent(adv, PANEL_3_RESTORE, EVENT_COMMIT);
+        x.settle();
+
+        const std::vector<Bytes> line = {expectedPoll(1), expectedWrite(1, 44, 4), expectedRead(1, 44, 1),
+                                         expectedWrite(1, 70, 1200)};
+        std::vector<Bytes> expected = line;
+        if (!exiting)
+            expected.insert(expected.end(), {expectedRead(1, 70, 1), expectedPoll(1)});
+        EXPECT_EQ(x.com.frames, expected) << "the write under way ends; no other starts";
+        EXPECT_EQ(x.regs[reg::kCyclesNum - 1], 700) << "nothing half-written";
+        EXPECT_FALSE(shown.progressShown);
+        const auto& steps = shown.progress;
+        EXPECT_NE(std::find(steps.begin(), steps.end(), "Writing register 44 Medium (1 of 4) 0/5"), steps.end());
+        EXPECT_NE(std::find(steps.begin(), steps.end(), "Writing register 70 RL1 TH Value (2 of 4) 1/5"), steps.end());
+        if (exiting) {
+            EXPECT_EQ(x.quitStatus, 0);
+            EXPECT_GT(endedAt, stoppedAt);
+            EXPECT_LE(endedAt - stoppedAt, 2.5);
+            for (const auto& said : x.popups.popups)
+                EXPECT_EQ(said.text.find("restored"), std::string::npos) << "no window is left to report in";
+            continue;
+        }
+        EXPECT_EQ(x.quitStatus, -1);
+        ASSERT_FALSE(shown.comparisons.empty());
+        const SetupComparison& c = shown.comparisons.back();
+        auto state = [&](int reg) {
+            for (const SetupRow& row : c.rows)
+                if (row.reg == reg)
+                    return row.state;
+            return SetupRow::State::Same;
+        };
+        EXPECT_EQ(state(44), SetupRow::State::Written);
+        EXPECT_EQ(state(70), SetupRow::State::Written);
+        EXPECT_EQ(state(27), SetupRow::State::NotWritten);
+        EXPECT_EQ(state(34), SetupRow::State::NotWritten);
+        ASSERT_FALSE(x.popups.popups.empty());
+        const std::string said = x.popups.popups.back().text;
+        EXPECT_NE(said.find("Restore stopped (cancelled): 2 of 4 registers restored"), std::string::npos) << said;
+        EXPECT_NE(said.find("register 27 Cycles Number: not written: cancelled"), std::string::npos) << said;
+    }
+}
+
 TEST_F(SetupTransfer, ThePollsGoOnWhileTheSetUpToolsDialogsAreOpen)
 {
     const int user = r.openUser();
