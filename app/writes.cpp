@@ -74,8 +74,9 @@ bool LinkPortReady(App& app)
     LinkState& l = app.link;
     if (app.scan.running()) {
         // A write between two probes would meet the port at the scan's line setting, and
-        // its echo could pass for a probe's reply.
-        app.io.MessagePopup("Warning",
+        // its echo could pass for a probe's reply. A notice, not a box that waits: the line
+        // is held here, and nothing may wait on the user while it is.
+        app.io.NoticePopup("Warning",
                             "Find Transmitter is scanning the port. Nothing was sent: wait until the "
                             "scan ends, or cancel it.");
         return false;

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
+#include <QProgressDialog>
+#include <QTest>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -199,4 +201,55 @@ TEST_F(FindWindowTest, APortAnotherProgramHoldsIsNamedUnderTheListAsSkipped)
     EXPECT_EQ(w.skippedPorts()->text().toStdString(),
               "COM1 (" + platform::ResolveComPort(1) + "): busy, in use by another program — skipped");
     EXPECT_TRUE(w.status()->text().contains("0 transmitters found")) << w.status()->text().toStdString();
+}
+
+// The progress window of a long job, over the same headless program with its link waiting as
+// the program's does: a restore shows how far it is, and a real click on Cancel stops it
+// between two registers.
+TEST(JobProgressWindow, ARestoreShowsHowFarItIsAndAClickOnCancelStopsItBetweenTwoRegisters)
+{
+    test::CwdGuard cwd;
+    AppRig rig;
+    App& app = rig.app;
+    tools::QtToolWindows windows{app};
+    app.windows = &windows;
+    rig.configurePort(1);
+    rig.transmitter();
+    // Backed up with these four, which then change.
+    const std::pair<int, std::uint16_t> before[] = {{44, 4}, {70, 1200}, {27, 812}, {34, 'B'}};
+    const std::pair<int, std::uint16_t> after[] = {{44, 8}, {70, 900}, {27, 700}, {34, 'X'}};
+    for (auto [reg, value] : before)
+        rig.regs[static_cast<std::size_t>(reg - 1)] = value;
+    const int adv = rig.openAdvanced();
+    rig.popups.fileAnswer = "tank.json";
+    rig.popups.confirmAnswer = true;
+    rig.panels.PostEvent(adv, PANEL_3_BACKUP, EVENT_COMMIT);
+    for (auto [reg, value] : after)
+        rig.regs[static_cast<std::size_t>(reg - 1)] = value;
+    rig.asyncLink();
+    rig.panels.PostEvent(adv, PANEL_3_RESTORE, EVENT_COMMIT);
+    // Time moves until the second register is under way.
+    QProgressDialog* progress = nullptr;
+    while (rig.clock.nextDue() < 60) {
+        rig.clock.advanceTo(rig.clock.nextDue());
+        progress = windows.progress();
+        if (progress && progress->labelText().contains("(2 of 4)"))
+            break;
+    }
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(progress->isVisible());
+    EXPECT_EQ(progress->windowTitle(), "Restore");
+    EXPECT_EQ(progress->value(), 1);
+    EXPECT_EQ(progress->maximum(), 5);
+    auto* cancel = progress->findChild<QPushButton*>();
+    ASSERT_NE(cancel, nullptr);
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_TRUE(app.engine.cancelRequested());
+    rig.settle();
+    EXPECT_FALSE(progress->isVisible());
+    ASSERT_FALSE(rig.popups.popups.empty());
+    EXPECT_NE(rig.popups.popups.back().text.find("Restore stopped (cancelled): 2 of 4 registers restored"),
+              std::string::npos)
+        << rig.popups.popups.back().text;
+    EXPECT_EQ(rig.regs[27 - 1], 700) << "the third register was left alone";
 }
