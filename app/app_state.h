@@ -5,6 +5,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
@@ -97,7 +98,12 @@ private:
 };
 
 struct App {
-    explicit App(Services& services) : io(services) {}
+    // While it lives, a fault that escapes a job (a coroutine waiting for the line) is reported
+    // as an internal error, as one escaping a callback is; the job ends and lets go of the line.
+    explicit App(Services& services);
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
     Services& io;
     CallbackTimer linkTimer{io.clock, io.panels};
     // Every exchange with the transmitter goes through it, one at a time.
@@ -116,6 +122,9 @@ struct App {
     ToolWindows* windows = nullptr;  // null while the program runs without them (tests)
     // How the program ends: the Qt program leaves its event loop with this status; tests record it.
     std::function<void(int)> quit;
+
+private:
+    std::function<void(std::exception_ptr)> previousJobError_;
 };
 
 // Sets every default of the application and link state.

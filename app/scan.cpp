@@ -251,6 +251,8 @@ Job TransmitterScan::probe(App& app)
     inStep_ = false;
     if (running_ && (cancelled_ || !lease || next_ >= plan_.size()))
         finish(app);
+    if (onProbeEnded)
+        onProbeEnded();
 }
 
 void TransmitterScan::Cancel(App& app)

@@ -99,6 +99,10 @@ public:
     // one. The port goes back to the program's settings and the polling resumes.
     void Cancel(App& app);
 
+    // Called when a probe has ended (its reply judged, or the scan over): the window driving
+    // the scan starts the next one at once instead of looking again later.
+    std::function<void()> onProbeEnded;
+
     bool running() const { return running_; }
     bool cancelled() const { return cancelled_; }
     std::size_t done() const { return next_; }

@@ -1,35 +1,18 @@
-# Find Transmitter in real time against the simulator on a pseudo-terminal: a full scan of
-# one port, and address 1 at the line setting tried last. A plain harness, since it times
-# another process over a pseudo-terminal for minutes.
-add_executable(vek_bench_scan
-  ${CMAKE_CURRENT_LIST_DIR}/bench_scan.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../tests/sim/sim_harness.cpp
-)
-target_include_directories(vek_bench_scan PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../tests/sim)
-target_compile_definitions(vek_bench_scan PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY_DIR}"
-                                                  VEK_SIM_BINARY="$<TARGET_FILE:vek-transmitter-sim>")
-target_link_libraries(vek_bench_scan PRIVATE vek_app)
-add_dependencies(vek_bench_scan vek-transmitter-sim)
+# Benchmarks that time the program (headless, or offscreen with its windows) against the
+# simulator on a pseudo-terminal, in real time: plain harnesses, not Google Benchmark.
+function(vek_sim_bench name source)
+  add_executable(${name} ${CMAKE_CURRENT_LIST_DIR}/${source} ${CMAKE_CURRENT_LIST_DIR}/../tests/sim/sim_harness.cpp)
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../tests/sim)
+  target_compile_definitions(${name} PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY_DIR}"
+                                             VEK_SIM_BINARY="$<TARGET_FILE:vek-transmitter-sim>")
+  target_link_libraries(${name} PRIVATE ${ARGN})
+  add_dependencies(${name} vek-transmitter-sim)
+endfunction()
 
-# Back up and restore of the set-up in real time against the simulator.
-add_executable(vek_bench_restore
-  ${CMAKE_CURRENT_LIST_DIR}/bench_restore.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../tests/sim/sim_harness.cpp
-)
-target_include_directories(vek_bench_restore PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../tests/sim)
-target_compile_definitions(vek_bench_restore PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY_DIR}"
-                                                     VEK_SIM_BINARY="$<TARGET_FILE:vek-transmitter-sim>")
-target_link_libraries(vek_bench_restore PRIVATE vek_app)
-add_dependencies(vek_bench_restore vek-transmitter-sim)
-
-# How the windows answer while the program polls the simulator: click to shown during a
-# poll's wait, the longest turn of the event loop, the polls while a message box is open.
-add_executable(vek_bench_respond
-  ${CMAKE_CURRENT_LIST_DIR}/bench_respond.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../tests/sim/sim_harness.cpp
-)
-target_include_directories(vek_bench_respond PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../tests/sim)
-target_compile_definitions(vek_bench_respond PRIVATE VEK_BINARY_DIR="${CMAKE_BINARY_DIR}"
-                                                     VEK_SIM_BINARY="$<TARGET_FILE:vek-transmitter-sim>")
-target_link_libraries(vek_bench_respond PRIVATE vek_program)
-add_dependencies(vek_bench_respond vek-transmitter-sim)
+# Find Transmitter: a full scan of one port, and address 1 at the line setting tried last.
+vek_sim_bench(vek_bench_scan bench_scan.cpp vek_app)
+# Back up and restore of the set-up.
+vek_sim_bench(vek_bench_restore bench_restore.cpp vek_app)
+# How the windows answer while the program polls: click to shown during a poll's wait, the
+# longest turn of the event loop, the polls while a message box is open.
+vek_sim_bench(vek_bench_respond bench_respond.cpp vek_program)

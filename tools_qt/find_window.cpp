@@ -86,6 +86,11 @@ FindWindow::FindWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
     connect(esc, &QShortcut::activated, this, &QWidget::close);
     stepper_.setSingleShot(true);
     connect(&stepper_, &QTimer::timeout, this, [this] { step(); });
+    // The next probe (or the end of the scan) at once when a probe ends.
+    app_.scan.onProbeEnded = [this] {
+        if (scanning_)
+            stepper_.start(0);
+    };
 
     auto* top = new QHBoxLayout;
     top->addWidget(new QLabel(QStringLiteral("Port"), this));
@@ -114,6 +119,7 @@ FindWindow::FindWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
 
 FindWindow::~FindWindow()
 {
+    app_.scan.onProbeEnded = nullptr;
     if (scanning_)
         app_.scan.Cancel(app_);
 }

@@ -2,8 +2,10 @@
 
 #include <QCoreApplication>
 #include <QLibrary>
+#include <QTimer>
 
 #include <algorithm>
+#include <limits>
 
 #include "vek_app.h"
 
@@ -92,27 +94,33 @@ void QtToolWindows::ShowProgress(const std::string& title, const std::string& te
         progress_ = std::make_unique<QProgressDialog>();
         progress_->setObjectName("JOB_PROGRESS");
         progress_->setWindowModality(Qt::NonModal);
-        progress_->setMinimumDuration(0);
+        // Shown by the delay below, never by the dialog's own guess of the time left.
+        progress_->setMinimumDuration(std::numeric_limits<int>::max());
         progress_->setAutoClose(false);
         progress_->setAutoReset(false);
-        // Cancel stops the job between two exchanges; the window stays until the job has stopped.
-        QObject::connect(progress_.get(), &QProgressDialog::canceled, progress_.get(), [this] {
-            app_.engine.RequestCancel();
-            progress_->setLabelText(progress_->labelText() + "\nStopping after this exchange...");
-        });
+        // Cancel stops the job between two exchanges; its summary then says what was done.
+        QObject::connect(progress_.get(), &QProgressDialog::canceled, progress_.get(),
+                         [this] { app_.engine.RequestCancel(); });
     }
     progress_->setWindowTitle(QString::fromStdString(title));
     progress_->setLabelText(QString::fromStdString(text));
     progress_->setMaximum(std::max(1, total));
     progress_->setValue(std::clamp(done, 0, std::max(1, total)));
-    if (!progress_->isVisible())
-        progress_->show();
+    if (progressShowing_ || progress_->isVisible())
+        return;
+    // A job that ends within the delay (a backup takes about 0.2 s) never flashes a window.
+    progressShowing_ = true;
+    QTimer::singleShot(progressDelayMs, progress_.get(), [this] {
+        if (progressShowing_)
+            progress_->show();
+    });
 }
 
 void QtToolWindows::HideProgress()
 {
+    progressShowing_ = false;
     if (progress_)
-        progress_->hide();
+        progress_->reset();  // hidden, and its Cancel forgotten for the next job
 }
 
 void QtToolWindows::ShowFindTransmitter()

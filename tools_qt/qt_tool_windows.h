@@ -37,6 +37,8 @@ public:
     void ShowProgress(const std::string& title, const std::string& text, int done, int total) override;
     void HideProgress() override;
     QProgressDialog* progress() const { return progress_.get(); }
+    // How long a job runs before its progress window shows.
+    int progressDelayMs = 400;
 
 private:
     App& app_;
@@ -45,6 +47,7 @@ private:
     std::unique_ptr<SetupCompareWindow> compare_;
     std::unique_ptr<FindWindow> find_;
     std::unique_ptr<QProgressDialog> progress_;
+    bool progressShowing_ = false;  // a job is under way: its window shows, or will
 };
 
 // Loads the trend chart's module (vek-trend-window.so beside the executable, else in the

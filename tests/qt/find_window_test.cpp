@@ -212,6 +212,7 @@ TEST(JobProgressWindow, ARestoreShowsHowFarItIsAndAClickOnCancelStopsItBetweenTw
     AppRig rig;
     App& app = rig.app;
     tools::QtToolWindows windows{app};
+    windows.progressDelayMs = 0;  // shown as soon as the event loop turns
     app.windows = &windows;
     rig.configurePort(1);
     rig.transmitter();
@@ -237,6 +238,7 @@ TEST(JobProgressWindow, ARestoreShowsHowFarItIsAndAClickOnCancelStopsItBetweenTw
             break;
     }
     ASSERT_NE(progress, nullptr);
+    QApplication::processEvents();
     ASSERT_TRUE(progress->isVisible());
     EXPECT_EQ(progress->windowTitle(), "Restore");
     EXPECT_EQ(progress->value(), 1);

@@ -2,6 +2,7 @@
 // while everything else goes on, and how the program's end waits for the exchange under way.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,33 @@ TEST_F(EngineTest, TheLineGoesInTheOrderAskedAndTheProgramsEndWaitsOnlyForTheHol
     clock.advanceTo(5.0);
     EXPECT_EQ(log, (std::vector<std::string>{"poll has the line 1.500000", "late write refused 2.000000",
                                              "write refused 2.000000", "poll lets go 2.500000", "end 2.500000"}));
+}
+
+// A fault in work that holds the line is reported, and the line is let go: the polls go on.
+TEST_F(EngineTest, AJobThatFailsIsReportedAndLetsGoOfTheLine)
+{
+    std::string reported;
+    Job::onError = [&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::exception& x) {
+            reported = x.what();
+        }
+    };
+    struct Failing {
+        static Job run(LinkEngine& engine)
+        {
+            auto lease = co_await engine.Acquire();
+            co_await engine.Sleep(0.5);
+            throw std::runtime_error("a fault");
+        }
+    };
+    Failing::run(engine);
+    holder("poll", 0.1);
+    clock.advanceTo(1.0);
+    Job::onError = nullptr;
+    EXPECT_EQ(reported, "a fault");
+    EXPECT_EQ(log, (std::vector<std::string>{"poll has the line 0.500000", "poll lets go 0.600000"}));
 }
 
 TEST_F(EngineTest, AnExchangeLooksForItsReplyOnTheTimerAndEndsAsTheLineSays)
