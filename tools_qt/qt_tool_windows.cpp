@@ -119,8 +119,10 @@ void QtToolWindows::ShowProgress(const std::string& title, const std::string& te
 void QtToolWindows::HideProgress()
 {
     progressShowing_ = false;
-    if (progress_)
-        progress_->reset();  // hidden, and its Cancel forgotten for the next job
+    if (progress_) {
+        progress_->reset();  // its Cancel forgotten for the next job
+        progress_->hide();
+    }
 }
 
 void QtToolWindows::ShowFindTransmitter()

@@ -254,4 +254,16 @@ TEST(JobProgressWindow, ARestoreShowsHowFarItIsAndAClickOnCancelStopsItBetweenTw
               std::string::npos)
         << rig.popups.popups.back().text;
     EXPECT_EQ(rig.regs[27 - 1], 700) << "the third register was left alone";
+
+    // Run again to its end, the window goes with it, and its Cancel was forgotten.
+    rig.panels.PostEvent(adv, PANEL_3_RESTORE, EVENT_COMMIT);
+    while (rig.clock.nextDue() < 120 && !progress->isVisible()) {
+        rig.clock.advanceTo(rig.clock.nextDue());
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(progress->isVisible());
+    rig.settle();
+    EXPECT_FALSE(progress->isVisible());
+    EXPECT_NE(rig.popups.popups.back().text.find("2 of 2 registers restored"), std::string::npos)
+        << rig.popups.popups.back().text;
 }
