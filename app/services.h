@@ -21,7 +21,6 @@ struct Services {
     platform::FileService& files;
     ui::Presenter& popups;
 
-    void Delay(double seconds) { clock.Delay(seconds); }
     std::string DateStr() const { return platform::DateStr(clock); }
     std::string TimeStr() const { return platform::TimeStr(clock); }
     // A modal pop-up waits for the user, not for the line: the timers (the polls) go on meanwhile.
