@@ -203,6 +203,12 @@ ExchangeOutcome TakeReply(LinkState& s, MasterIo& io, int port)
     if (s.usTxFrameLen == 0)
         return settle(s, ExchangeResult::NoResponse);
     const int waiting = io.com.GetInQLen(port);
+    // A link that failed while the reply was awaited (a connection the gateway dropped)
+    // says why; nothing can be read from it. A port that was never open is the opening's
+    // business: its caller shows why, and the outcome stays no response.
+    if (waiting < 0 && waiting != platform::RS_ERR_NOT_OPEN)
+        if (auto err = serialErrorAfterRead(s, io))
+            return settle(s, *err);
 
     // Five waiting bytes may be the slave refusing the request. They are taken only when they
     // are that; anything else stays queued, like any reply of the wrong length.
