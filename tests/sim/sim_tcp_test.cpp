@@ -166,6 +166,7 @@ TEST(SimTcpEngine, ALateReplyKeepsItsOwnTagAndWaitsForItsTime)
     e.setTag(1);
     e.receive(readRequest(1, 0, 2), t0);
     e.tick(t0 + silence);
+    e.tick(t0 + silence + 499'000);
     EXPECT_TRUE(e.takeReplies(t0 + silence + 499'000).empty());
     // The loop sleeps until then (or the model's next step), never spins on the waiting reply.
     const Micros wake = e.nextWake(t0 + silence + 499'000);
