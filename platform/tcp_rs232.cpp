@@ -68,6 +68,7 @@ int TcpRs232::lose(std::string reason)
         ::close(fd_);
     fd_ = -1;
     state_ = State::Closed;
+    peerClosed_ = false;
     ahead_.clear();
     receiver_.Reset();
     fail(RS_ERR_DEVICE_GONE, "Connection lost", reason);
@@ -158,6 +159,7 @@ int TcpRs232::settleConnect(double seconds)
     ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     state_ = State::Up;
+    peerClosed_ = false;
     ahead_.clear();
     receiver_.Reset();
     return 0;
@@ -182,6 +184,9 @@ std::vector<std::uint8_t>& TcpRs232::queue()
 
 int TcpRs232::pump(int wanted)
 {
+    // A gateway that closed right after its reply: the reply is read first, then the loss shows.
+    if (peerClosed_)
+        return queue().empty() ? lose("closed by the gateway") : 0;
     // Bounded, so a peer that never stops sending cannot hold the caller.
     for (int round = 0; round < 64; ++round) {
         std::uint8_t chunk[mbap::kMaxFrame];
@@ -193,8 +198,12 @@ int TcpRs232::pump(int wanted)
         if (want <= 0)
             return 0;
         const ssize_t n = ::recv(fd_, chunk, static_cast<std::size_t>(want), MSG_DONTWAIT);
-        if (n == 0)
-            return lose("closed by the gateway");
+        if (n == 0) {
+            if (queue().empty())
+                return lose("closed by the gateway");
+            peerClosed_ = true;
+            return 0;
+        }
         if (n < 0) {
             const int err = errno;
             if (err == EINTR)
@@ -236,6 +245,8 @@ int TcpRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long /*
 {
     if (port < 1 || port > 99)
         return fail(RS_ERR_INVALID_PORT, "Invalid port number", "COM" + std::to_string(port));
+    if (state_ == State::Up && peerClosed_)
+        lose("closed by the gateway");
     if (state_ == State::Up) {
         // A connection the gateway closed meanwhile is found here and made again.
         int waiting = 0;
@@ -271,6 +282,7 @@ int TcpRs232::CloseCom(int /*port*/)
     ::close(fd_);
     fd_ = -1;
     state_ = State::Closed;
+    peerClosed_ = false;
     ahead_.clear();
     receiver_.Reset();
     return ok();
@@ -384,6 +396,8 @@ int TcpRs232::GetInQLen(int /*port*/)
     int waiting = 0;
     if (::ioctl(fd_, FIONREAD, &waiting) != 0)
         return lose(std::strerror(errno));
+    if (peerClosed_ && ahead_.empty())
+        return lose("closed by the gateway");
     if (waiting == 0 && ahead_.empty()) {
         // Nothing waits: a peer that closed or reset the connection says so now.
         std::uint8_t b = 0;

@@ -94,6 +94,7 @@ private:
     std::vector<std::uint8_t> ahead_;  // RTU over TCP: bytes read from the socket, not yet by ComRd
     mbap::Receiver receiver_;          // Modbus TCP
     std::uint16_t transaction_ = 0;
+    bool peerClosed_ = false;  // the gateway closed after bytes still to be read here
     int lastError_ = 0;
     std::string lastDetail_;
     std::string lostDetail_;  // why the connection was lost, until the next open or close

@@ -260,6 +260,28 @@ TEST_F(TcpLinkTest, AGatewayThatClosesShowsWhereAndWhyAndTheNextOpenReconnects)
     }
 }
 
+TEST_F(TcpLinkTest, AReplyFollowedAtOnceByTheCloseIsTakenAndTheLossShowsAfter)
+{
+    for (GatewayKind kind : {GatewayKind::RtuOverTcp, GatewayKind::ModbusTcp}) {
+        SCOPED_TRACE(kind == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP");
+        make(kind);
+        ASSERT_EQ(open(), 0);
+        ASSERT_TRUE(gw.accept());
+        auto p = startRead(7);
+        gw.read(kind == GatewayKind::ModbusTcp ? 12 : 8);
+        gw.send(kind == GatewayKind::ModbusTcp ? mbapFrame(1, {7, 0x03, 0x04, 0, 1, 0, 2})
+                                               : withCrc({7, 0x03, 0x04, 0, 1, 0, 2}));
+        gw.drop();
+        ::usleep(50000);  // the close is in before the master looks
+        const RtuResult r = finish(std::move(p));
+        EXPECT_TRUE(r.outcome.valid()) << OutcomeText(r.outcome);
+        EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 2}));
+        EXPECT_EQ(link->GetInQLen(kCom), RS_ERR_DEVICE_GONE);
+        ASSERT_EQ(open(), 0);
+        EXPECT_TRUE(gw.accept());
+    }
+}
+
 TEST_F(TcpLinkTest, AClosedConnectionFoundAtTheOpenIsMadeAgain)
 {
     make(GatewayKind::RtuOverTcp);
