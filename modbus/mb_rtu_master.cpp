@@ -422,9 +422,9 @@ int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int /*port*/, const st
                       std::uint32_t baudSelector, std::uint16_t paritySelector, int /*dataBits*/, int /*stopBits*/,
                       int inputQueueSize, int outputQueueSize)
 {
-    // The port, data bits and stop bits come from the link's own settings, which is what
-    // every caller passes anyway.
-    com.OpenComConfig(s.usPortNumber, "", BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
+    // The port, its device name, data bits and stop bits come from the link's own settings,
+    // which is what every caller passes anyway.
+    com.OpenComConfig(s.usPortNumber, s.deviceName, BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
                       s.usStopBit, inputQueueSize, outputQueueSize);
     return 0;
 }
