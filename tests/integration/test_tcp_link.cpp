@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include "link_switch.h"
 #include "mb_crc.h"
 #include "mb_rtu_master.h"
+#include "memory_rs232.h"
 #include "tcp_rs232.h"
 
 using namespace vek;
@@ -93,6 +95,15 @@ struct Gateway {
         return b;
     }
     void send(const Bytes& b) { ASSERT_EQ(::send(conn, b.data(), b.size(), MSG_NOSIGNAL), static_cast<ssize_t>(b.size())); }
+    // True once the master closed its end (end of file within 2 s); false while it stays open.
+    bool closedByPeer()
+    {
+        pollfd p{conn, POLLIN, 0};
+        if (::poll(&p, 1, 2000) != 1)
+            return false;
+        std::uint8_t b = 0;
+        return ::recv(conn, &b, 1, 0) == 0;
+    }
     void drop()
     {
         ::close(conn);
@@ -314,4 +325,34 @@ TEST_F(TcpLinkTest, AnUnknownHostAndAnEmptyOneAreNamed)
     EXPECT_EQ(open(), RS_ERR_CANNOT_OPEN);
     EXPECT_NE(link->GetRS232ErrorString(RS_ERR_CANNOT_OPEN).find("no-such-host.invalid:502"), std::string::npos);
     EXPECT_EQ(EndpointText({"fe80::1", 502, GatewayKind::ModbusTcp}), "[fe80::1]:502");
+}
+
+TEST(LinkSwitchTest, AGatewayNameOpensTheGatewayAndAnyOtherTheSerialPort)
+{
+    VirtualClock vclock;
+    MemoryRs232 serial(vclock);
+    LinkSwitch link(serial);
+    Gateway gw;
+    const TcpEndpoint e{"127.0.0.1", gw.port, GatewayKind::ModbusTcp};
+
+    ASSERT_EQ(link.OpenComConfig(kCom, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    EXPECT_TRUE(serial.isOpen(kCom));
+    EXPECT_EQ(link.network(), nullptr);
+
+    ASSERT_EQ(link.OpenComConfig(kCom, NetworkDeviceName(e), 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    ASSERT_TRUE(gw.accept());
+    EXPECT_FALSE(serial.isOpen(kCom)) << "the serial port is let go while the gateway is used";
+    ASSERT_NE(link.network(), nullptr);
+    EXPECT_EQ(link.DevicePath(kCom), "127.0.0.1:" + std::to_string(gw.port) + " (Modbus TCP)");
+    // Requests go to the gateway, in its framing.
+    const Bytes req = withCrc({1, 0x03, 0, 0, 0, 2});
+    EXPECT_EQ(link.ComWrt(kCom, req.data(), static_cast<int>(req.size())), 8);
+    EXPECT_EQ(gw.read(12), (Bytes{0, 1, 0, 0, 0, 6, 1, 0x03, 0, 0, 0, 2}));
+    EXPECT_TRUE(serial.frames.empty());
+
+    // Back to the serial port: the connection is closed.
+    ASSERT_EQ(link.OpenComConfig(kCom, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1), 0);
+    EXPECT_EQ(link.network(), nullptr);
+    EXPECT_TRUE(serial.isOpen(kCom));
+    EXPECT_TRUE(gw.closedByPeer()) << "the gateway sees the connection end";
 }
