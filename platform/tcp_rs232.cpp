@@ -149,8 +149,8 @@ int TcpRs232::settleConnect(double seconds)
         state_ = State::Closed;
         return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", std::strerror(err));
     }
-    // Frames go out as they are written; a gateway gone silent is found by the keep-alive
-    // probes within half a minute even when no poll is waiting for it.
+    // Frames go out as they are written; a gateway gone from the network is found by the
+    // keep-alive probes within half a minute even when no poll is waiting for it.
     const int on = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
@@ -158,6 +158,10 @@ int TcpRs232::settleConnect(double seconds)
     ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    // A gateway that stops acknowledging what is sent (gone from the network while polled)
+    // ends the connection after 20 s instead of the system's quarter of an hour.
+    const unsigned userTimeoutMs = 20000;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
     state_ = State::Up;
     peerClosed_ = false;
     ahead_.clear();
