@@ -361,7 +361,8 @@ int TcpRs232::ComRd(int /*port*/, std::uint8_t* buffer, int count)
             break;
         pollfd pfd{fd_, POLLIN, 0};
         const int ms = remainingMs(deadline);
-        if (ms <= 0 || ::poll(&pfd, 1, ms) <= 0) {
+        // Nothing more comes from a gateway that closed: no waiting on its end of file.
+        if (peerClosed_ || ms <= 0 || ::poll(&pfd, 1, ms) <= 0) {
             const int got = std::min(count, static_cast<int>(q.size()));
             std::copy_n(q.begin(), got, buffer);
             q.erase(q.begin(), q.begin() + got);
