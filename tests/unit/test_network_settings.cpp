@@ -159,3 +159,24 @@ TEST(NetworkDeviceNames, RoundTripAndRefuseWhatNamesNoGateway)
                             "rtu-tcp://gw:65536", "rtu-tcp://gw:50x", "modbus-tcp://[fe80::1:502", "tcp://gw:502"})
         EXPECT_FALSE(platform::ParseNetworkDeviceName(bad)) << bad;
 }
+
+TEST_F(NetworkSettings, ApplyReopensTheLinkOnTheGatewayChosenAndBackOnTheSerialPort)
+{
+    const int rs = openSettings();
+    panels.UserSetValue(rs, PANEL_2_COMPORT, 2);
+    panels.UserSetValue(rs, PANEL_2_NET_HOST, std::string("10.1.2.3"));
+    panels.UserSetValue(rs, PANEL_2_NET_PORT, 4001);
+    panels.UserSetValue(rs, PANEL_2_CONNECTION, 2);
+    const std::size_t before = rig.com.openNames.size();
+    panels.PostEvent(rs, PANEL_2_APPLY, EVENT_COMMIT);
+    ASSERT_EQ(rig.com.openNames.size(), before + 1);
+    EXPECT_EQ(rig.com.openNames.back(), "modbus-tcp://10.1.2.3:4001");
+    EXPECT_EQ(rig.com.opens.back().port, 2);
+
+    panels.UserSetValue(rs, PANEL_2_CONNECTION, 0);
+    panels.PostEvent(rs, PANEL_2_APPLY, EVENT_COMMIT);
+    EXPECT_EQ(rig.com.openNames.back(), "");
+    std::string shown;
+    panels.GetCtrlVal(rs, PANEL_2_DEVICE_PATH, shown);
+    EXPECT_EQ(shown, DeviceTextOf(rig.com, 2));
+}
