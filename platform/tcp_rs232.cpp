@@ -164,6 +164,8 @@ int TcpRs232::settleConnect(double seconds)
     ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
     state_ = State::Up;
     peerClosed_ = false;
+    answered_ = true;
+    unanswered_ = 0;
     ahead_.clear();
     receiver_.Reset();
     return 0;
@@ -216,6 +218,7 @@ int TcpRs232::pump(int wanted)
                 return 0;
             return lose(std::strerror(err));
         }
+        answered_ = true;
         if (endpoint_.kind == GatewayKind::ModbusTcp) {
             if (receiver_.Push(chunk, static_cast<int>(n)) == mbap::Receiver::Event::Refused)
                 return lose(receiver_.refusal());
@@ -251,6 +254,8 @@ int TcpRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long /*
         return fail(RS_ERR_INVALID_PORT, "Invalid port number", "COM" + std::to_string(port));
     if (state_ == State::Up && peerClosed_)
         lose("closed by the gateway");
+    if (state_ == State::Up && unanswered_ + (answered_ ? 0 : 1) >= kSilentRequestLimit)
+        lose("no answer to " + std::to_string(kSilentRequestLimit) + " requests in a row");
     if (state_ == State::Up) {
         // A connection the gateway closed meanwhile is found here and made again.
         int waiting = 0;
@@ -344,6 +349,8 @@ int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
         if (ms <= 0 || ::poll(&pfd, 1, ms) <= 0)
             return fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT), EndpointText(endpoint_) + " would not take the frame");
     }
+    unanswered_ = answered_ ? 0 : unanswered_ + 1;
+    answered_ = false;
     // The master counts the frame it wrote, whatever its form on the wire.
     return ok(count);
 }
@@ -412,6 +419,8 @@ int TcpRs232::GetInQLen(int /*port*/)
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             return lose(std::strerror(errno));
     }
+    if (waiting > 0)
+        answered_ = true;
     return ok(waiting + static_cast<int>(ahead_.size()));
 }
 

@@ -35,6 +35,9 @@ public:
     // How long OpenComConfig waits for a connection under way before it returns: a gateway
     // on the LAN answers well within it; a slower one is checked again by the next calls.
     static constexpr double kConnectSlice = 0.2;
+    // A connection that took this many requests in a row without a byte in answer is made
+    // anew at the next opening: a gateway can keep a connection up and pass nothing on.
+    static constexpr int kSilentRequestLimit = 3;
 
     explicit TcpRs232(TcpEndpoint endpoint);
     ~TcpRs232() override;
@@ -95,6 +98,8 @@ private:
     mbap::Receiver receiver_;          // Modbus TCP
     std::uint16_t transaction_ = 0;
     bool peerClosed_ = false;  // the gateway closed after bytes still to be read here
+    bool answered_ = true;     // something came in since the last request went out
+    int unanswered_ = 0;       // requests in a row that nothing came in for
     int lastError_ = 0;
     std::string lastDetail_;
     std::string lostDetail_;  // why the connection was lost, until the next open or close

@@ -293,6 +293,42 @@ TEST_F(TcpLinkTest, AReplyFollowedAtOnceByTheCloseIsTakenAndTheLossShowsAfter)
     }
 }
 
+TEST_F(TcpLinkTest, AConnectionThatAnswersNothingIsMadeAnewAfterThreeRequestsAndOneThatAnswersIsKept)
+{
+    for (GatewayKind kind : {GatewayKind::RtuOverTcp, GatewayKind::ModbusTcp}) {
+        SCOPED_TRACE(kind == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP");
+        make(kind);
+        ASSERT_EQ(open(), 0);
+        ASSERT_TRUE(gw.accept());
+        const Bytes req = withCrc({7, 0x03, 0, 0, 0, 2});
+        const std::size_t wire = kind == GatewayKind::ModbusTcp ? 12 : 8;
+        // Answered requests, however many, keep the connection.
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_EQ(open(), 0);
+            ASSERT_EQ(link->ComWrt(kCom, req.data(), 8), 8);
+            const Bytes got = gw.read(wire);
+            gw.send(kind == GatewayKind::ModbusTcp ? mbapFrame(static_cast<std::uint16_t>(got[0] << 8 | got[1]),
+                                                               {7, 0x03, 0x04, 0, 1, 0, 2})
+                                                   : withCrc({7, 0x03, 0x04, 0, 1, 0, 2}));
+            ::usleep(20000);
+            EXPECT_GT(link->GetInQLen(kCom), 0);
+        }
+        // Two unanswered requests: still the same connection.
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(open(), 0);
+            ASSERT_EQ(link->ComWrt(kCom, req.data(), 8), 8);
+            gw.read(wire);
+        }
+        ASSERT_EQ(open(), 0);
+        ASSERT_EQ(link->ComWrt(kCom, req.data(), 8), 8);
+        EXPECT_EQ(gw.read(wire).size(), wire) << "the third goes out on the same connection";
+        // After the third unanswered one, the next opening connects anew.
+        ASSERT_EQ(open(), 0);
+        EXPECT_TRUE(gw.closedByPeer());
+        EXPECT_TRUE(gw.accept());
+    }
+}
+
 TEST_F(TcpLinkTest, AClosedConnectionFoundAtTheOpenIsMadeAgain)
 {
     make(GatewayKind::RtuOverTcp);
