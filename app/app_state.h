@@ -36,6 +36,13 @@ struct AppState {
     // Settings file and password.
     std::string settingsFileName = kSettingsFile;
     int settingsStateIndex = 0;
+    // The network connection of the settings window: 0 the serial port, 1 RTU over TCP,
+    // 2 Modbus TCP, and the gateway's host and TCP port.
+    struct Network {
+        int kind = 0;
+        std::string host;
+        int port = 502;
+    } network;
     // What the settings file looked like when the polling last recalled it: it is recalled
     // again only once it has changed, so a file naming no port does not undo, every tick,
     // what the user is choosing in the open settings window.

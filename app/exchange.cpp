@@ -34,7 +34,7 @@ Job ReopenLinkPort(App& app, int previousPort, bool showDevice)
     app.io.com.CloseCom(l.usPortNumber);
     OpenLinkPort(app);
     if (showDevice && app.io.panels.panel(app.st.panelRs485))
-        app.io.panels.SetCtrlVal(app.st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, l.usPortNumber));
+        app.io.panels.SetCtrlVal(app.st.panelRs485, PANEL_2_DEVICE_PATH, LinkDeviceTextOf(app));
 }
 
 Async<RtuResult> ExchangeWithSlave(App& app, LinkCall call, std::string openError)

@@ -100,6 +100,9 @@ inline constexpr int PANEL_2_APPLY = 11;
 inline constexpr int PANEL_2_SAVE_SETTINGS = 12;
 inline constexpr int PANEL_2_DEVICE_PATH = 13;
 inline constexpr int PANEL_2_FIND_TRANSMITTER = 14;
+inline constexpr int PANEL_2_CONNECTION = 15;  // 0 serial port, 1 RTU over TCP, 2 Modbus TCP
+inline constexpr int PANEL_2_NET_HOST = 16;
+inline constexpr int PANEL_2_NET_PORT = 17;
 
 // Controls of PANEL_3 ("Advanced Set Up").
 inline constexpr int PANEL_3_TEXTMSG = 2;

@@ -371,6 +371,10 @@ bool UseScanFind(App& app, const ScanFind& find)
     ui.SetCtrlVal(st.panelRs485, PANEL_2_Porta, p.port);
     ui.SetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, p.baud);
     ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, p.parity);
+    // A find is on a serial port: it replaces a network connection chosen before.
+    st.network.kind = 0;
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, 0);
+    ApplyNetworkSettings(app);
     // The running link takes them as "Apply" gives them, once the scan's last probe has ended.
     ReopenLinkPort(app, previousPort, true);
     if (ui.SavePanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0) {

@@ -2,6 +2,7 @@
 // password in front of the advanced set-up.
 #include <filesystem>
 
+#include "link_switch.h"
 #include "panel_ids.h"
 #include "vek_app.h"
 
@@ -21,6 +22,40 @@ std::string DeviceTextOf(const platform::Rs232& com, int port)
     return "COM" + std::to_string(port) + " = " + path + (present ? "" : " (not present)");
 }
 
+namespace {
+
+constexpr int kDefaultGatewayPort = 502;
+
+platform::TcpEndpoint endpointOf(const AppState::Network& n)
+{
+    return {n.host, n.port, n.kind == 2 ? platform::GatewayKind::ModbusTcp : platform::GatewayKind::RtuOverTcp};
+}
+
+}  // namespace
+
+void ApplyNetworkSettings(App& app)
+{
+    const AppState::Network& n = app.st.network;
+    LinkState& link = app.link;
+    if (n.kind == 0) {
+        link.deviceName.clear();
+        return;
+    }
+    link.deviceName = platform::NetworkDeviceName(endpointOf(n));
+    if (link.usPortNumber == 0)
+        link.usPortNumber = 1;
+}
+
+std::string LinkDeviceTextOf(const App& app)
+{
+    const AppState::Network& n = app.st.network;
+    if (n.kind == 0)
+        return DeviceTextOf(app.io.com, app.link.usPortNumber);
+    if (n.host.empty())
+        return "No gateway host given";
+    return std::string(n.kind == 2 ? "Modbus TCP" : "RTU over TCP") + " to " + platform::EndpointText(endpointOf(n));
+}
+
 bool RecallSerialSettings(App& app)
 {
     AppState& st = app.st;
@@ -32,19 +67,32 @@ bool RecallSerialSettings(App& app)
     // none, so a hidden copy stands in, as at start.
     if (!ui.panel(st.panelRs485))
         st.panelRs485 = ui.LoadPanel(0, kResourceFile, PANEL_2);
+    // A file written before network connections existed names none: it reads as the serial
+    // port it always was.
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, 0);
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_HOST, std::string());
+    ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_PORT, kDefaultGatewayPort);
     if (ui.RecallPanelState(st.panelRs485, st.settingsFileName, st.settingsStateIndex) < 0)
         return false;
-    int port = 0, baud = 0, parity = 0;
+    int port = 0, baud = 0, parity = 0, kind = 0, netPort = 0;
+    std::string host;
     ui.GetCtrlVal(st.panelRs485, PANEL_2_Porta, port);
     ui.GetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, baud);
     ui.GetCtrlVal(st.panelRs485, PANEL_2_PARITY, parity);
+    ui.GetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, kind);
+    ui.GetCtrlVal(st.panelRs485, PANEL_2_NET_HOST, host);
+    ui.GetCtrlVal(st.panelRs485, PANEL_2_NET_PORT, netPort);
     // Only what the settings window could have saved counts; anything else is a broken file.
     if (port < 1 || port > 9)
+        return false;
+    if (kind < 0 || kind > 2 || (kind != 0 && (host.empty() || netPort < 1 || netPort > 65535)))
         return false;
     app.link.usPortNumber = static_cast<std::uint16_t>(port);
     app.link.ulBaudRate = baud == 1 ? 1 : 0;
     app.link.usParity = static_cast<std::uint16_t>(parity >= 0 && parity <= 2 ? parity : 0);
     app.link.ucMBFlag = 1;
+    st.network = {kind, host, netPort};
+    ApplyNetworkSettings(app);
     return true;
 }
 
@@ -89,9 +137,28 @@ int Set_Value(App& app, int panel, int control, int event)
         case PANEL_2_COMPORT:
             link.usPortNumber = static_cast<std::uint16_t>(v);
             ui.SetCtrlVal(panel, PANEL_2_Porta, link.usPortNumber);
-            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, link.usPortNumber));
+            ApplyNetworkSettings(app);
+            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, LinkDeviceTextOf(app));
             link.ucMBFlag = 1;
             break;
+        case PANEL_2_CONNECTION:
+        case PANEL_2_NET_PORT:
+            if (control == PANEL_2_CONNECTION)
+                st.network.kind = v >= 0 && v <= 2 ? v : 0;
+            else
+                st.network.port = v;
+            [[fallthrough]];
+        case PANEL_2_NET_HOST: {
+            if (control == PANEL_2_NET_HOST)
+                ui.GetCtrlVal(panel, PANEL_2_NET_HOST, st.network.host);
+            ApplyNetworkSettings(app);
+            // A network connection stands on a port number too: the ring shows which.
+            ui.SetCtrlVal(panel, PANEL_2_COMPORT, link.usPortNumber);
+            ui.SetCtrlVal(panel, PANEL_2_Porta, link.usPortNumber);
+            ui.SetCtrlVal(panel, PANEL_2_DEVICE_PATH, LinkDeviceTextOf(app));
+            link.ucMBFlag = 1;
+            break;
+        }
         case PANEL_2_DATA_BITS: link.usNumBits = v == 1 ? 7 : 8; break;
         case PANEL_2_BIT_STOP: link.usStopBit = v == 1 ? 2 : 1; break;
         default: break;

@@ -138,7 +138,10 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, link.usParity);
         ui.SetCtrlVal(st.panelRs485, PANEL_2_DATA_BITS, link.usNumBits == 7 ? 1 : 0);
         ui.SetCtrlVal(st.panelRs485, PANEL_2_BIT_STOP, link.usStopBit == 2 ? 1 : 0);
-        ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, DeviceTextOf(app.io.com, link.usPortNumber));
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, st.network.kind);
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_HOST, st.network.host);
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_PORT, st.network.port);
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, LinkDeviceTextOf(app));
         break;
     case PANEL_SET_UP:
         st.currentPanel = PASSWORD;

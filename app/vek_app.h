@@ -42,6 +42,12 @@ bool RecallChangedSerialSettings(App& app);
 // The text that tells which device a COM port number stands for: the device the port is
 // open on while it is open, else the one the number resolves to now.
 std::string DeviceTextOf(const platform::Rs232& com, int port);
+// The same for the link the settings choose: the gateway when a network connection is chosen.
+std::string LinkDeviceTextOf(const App& app);
+// Puts the settings' network connection (or none) in the link's device name, so the next
+// opening reaches the gateway or the serial port. A network connection needs a port number
+// for the link: COM1 stands for it while none is chosen.
+void ApplyNetworkSettings(App& app);
 
 // --- the exchange with the transmitter ---
 // Opens the link's port as its settings say; "" or the port's own words when it failed. Only

@@ -46,6 +46,9 @@ struct LinkState {
 
     // Port settings, as the serial settings window chose them.
     std::uint16_t usPortNumber = 0;   // n = COMn, 0 = none
+    // The device name the port is opened with: "" for the serial port COMn, or a gateway's
+    // network name (platform::NetworkDeviceName) to reach the line through it.
+    std::string deviceName;
     std::uint32_t ulBaudRate = 9600;  // not a rate but a selector: 1 means 19200 baud, anything else 9600
     std::uint16_t usParity = 0;       // selector: 0 none, 1 even, 2 odd
     std::uint16_t usNumBits = 8;

@@ -203,6 +203,12 @@ ExchangeOutcome TakeReply(LinkState& s, MasterIo& io, int port)
     if (s.usTxFrameLen == 0)
         return settle(s, ExchangeResult::NoResponse);
     const int waiting = io.com.GetInQLen(port);
+    // A link that failed while the reply was awaited (a connection the gateway dropped)
+    // says why; nothing can be read from it. A port that was never open is the opening's
+    // business: its caller shows why, and the outcome stays no response.
+    if (waiting < 0 && waiting != platform::RS_ERR_NOT_OPEN)
+        if (auto err = serialErrorAfterRead(s, io))
+            return settle(s, *err);
 
     // Five waiting bytes may be the slave refusing the request. They are taken only when they
     // are that; anything else stays queued, like any reply of the wrong length.
@@ -416,9 +422,9 @@ int OpenComConfig_Vek(LinkState& s, platform::Rs232& com, int /*port*/, const st
                       std::uint32_t baudSelector, std::uint16_t paritySelector, int /*dataBits*/, int /*stopBits*/,
                       int inputQueueSize, int outputQueueSize)
 {
-    // The port, data bits and stop bits come from the link's own settings, which is what
-    // every caller passes anyway.
-    com.OpenComConfig(s.usPortNumber, "", BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
+    // The port, its device name, data bits and stop bits come from the link's own settings,
+    // which is what every caller passes anyway.
+    com.OpenComConfig(s.usPortNumber, s.deviceName, BaudRateOf(baudSelector), ParityCodeOf(paritySelector), s.usNumBits,
                       s.usStopBit, inputQueueSize, outputQueueSize);
     return 0;
 }

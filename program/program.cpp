@@ -33,7 +33,7 @@ Program::Program(std::string resourceDir, ui::Presenter* popups)
       popups_(popups ? *popups : *ownPopups_),
       panels_(clock_, {}, std::move(resourceDir)),
       view_(panels_),
-      services_{panels_, com_, clock_, files_, popups_},
+      services_{panels_, link_, clock_, files_, popups_},
       app_(std::make_unique<App>(services_)),
       tools_(std::make_unique<tools::QtToolWindows>(*app_))
 {

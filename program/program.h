@@ -9,6 +9,7 @@
 
 #include "app_state.h"
 #include "panel_model.h"
+#include "link_switch.h"
 #include "posix_rs232.h"
 #include "clock.h"
 #include "link_engine.h"
@@ -34,6 +35,7 @@ public:
     ui::PanelModel& panels() { return panels_; }
     ui::qt::QtPanelView& view() { return view_; }
     platform::PosixRs232& com() { return com_; }
+    platform::LinkSwitch& link() { return link_; }
     tools::QtToolWindows& tools() { return *tools_; }
 
     // Where the panel resource is: beside the executable, or in its share folder once installed.
@@ -52,6 +54,8 @@ private:
     platform::SleepClock clock_;  // time only: nothing of the program sleeps on the window's thread
     QtLinkTimer linkTimer_;
     platform::PosixRs232 com_;
+    // The app's link: the serial port above, or a gateway when the settings name one.
+    platform::LinkSwitch link_{com_};
     platform::PosixFiles files_;
     std::unique_ptr<ui::Presenter> ownPopups_;
     ui::Presenter& popups_;

@@ -176,6 +176,7 @@ void Engine::handle(const RxFrame& frame, Micros now)
     p.note = d.names();
     p.newAddress = out.newAddress;
     p.newLine = out.newLine;
+    p.tag = tag_;
     queueFreeAt_ = p.start + p.charTime * static_cast<Micros>(p.bytes.size());
     queue_.push_back(std::move(p));
 }
@@ -197,6 +198,26 @@ std::vector<std::uint8_t> Engine::takeOutput(Micros now)
         p.sent = due;
         if (p.sent < p.bytes.size())
             break;
+        applyEffects(p.newAddress, p.newLine, now);
+        queue_.pop_front();
+    }
+    if (hangupDue_ && queue_.empty())
+        hangUp(now);
+    return out;
+}
+
+std::vector<Engine::TaggedReply> Engine::takeReplies(Micros now)
+{
+    std::vector<TaggedReply> out;
+    while (!queue_.empty() && portOpen_) {
+        Pending& p = queue_.front();
+        // Whole replies only: due once its last byte would have left.
+        const Micros last = p.start + p.charTime * static_cast<Micros>(p.bytes.empty() ? 0 : p.bytes.size() - 1);
+        if (now < last)
+            break;
+        if (log_)
+            log_->frame(now, "tx", p.bytes, p.note);
+        out.push_back({p.tag, std::move(p.bytes)});
         applyEffects(p.newAddress, p.newLine, now);
         queue_.pop_front();
     }

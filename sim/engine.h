@@ -49,6 +49,17 @@ public:
     // byte has been handed out.
     std::vector<std::uint8_t> takeOutput(Micros now);
 
+    // For a network connection, where a reply goes out as one piece: the tag that the replies
+    // to the requests handled from now on carry (the request's transaction id), and the
+    // replies whose last byte is due, each whole with its tag. Use one of takeOutput and
+    // takeReplies, not both.
+    void setTag(std::uint32_t tag) { tag_ = tag; }
+    struct TaggedReply {
+        std::uint32_t tag = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<TaggedReply> takeReplies(Micros now);
+
     // The next moment tick() or takeOutput() has something to do; never earlier than `now`.
     Micros nextWake(Micros now) const;
 
@@ -72,6 +83,7 @@ private:
         std::string note;
         std::optional<std::uint8_t> newAddress;
         std::optional<LineSettings> newLine;
+        std::uint32_t tag = 0;
     };
 
     void handle(const RxFrame& frame, Micros now);
@@ -100,6 +112,7 @@ private:
     bool hangupDue_ = false;
     bool hungUpOnce_ = false;
     std::optional<Micros> returnAt_;
+    std::uint32_t tag_ = 0;
 };
 
 }  // namespace vek::sim

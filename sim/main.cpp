@@ -1,7 +1,10 @@
 // vek-transmitter-sim: the I/O loop around the engine. One thread, asleep in ppoll() until a
 // byte arrives, a silence ends, a reply byte is due or a signal asks us to stop.
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,6 +25,7 @@
 #include "event_log.h"
 #include "options.h"
 #include "port.h"
+#include "tcp_frames.h"
 #include "transmitter.h"
 
 using namespace vek::sim;
@@ -115,6 +119,190 @@ bool writeAll(Runtime& rt, const std::vector<std::uint8_t>& bytes)
     return true;
 }
 
+// --tcp: a listening socket on the address and port asked for (port 0: one the system picks);
+// -1 with `error` set when it cannot be had.
+int listenOn(const std::string& host, int port, std::string& error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (rc != 0 || !found) {
+        error = host + ": " + (rc != 0 ? gai_strerror(rc) : "no address");
+        return -1;
+    }
+    int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, found->ai_protocol);
+    const int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, found->ai_addr, found->ai_addrlen) != 0 || ::listen(fd, 4) != 0) {
+        error = host + " port " + std::to_string(port) + ": " + std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+int boundPort(int fd)
+{
+    sockaddr_storage a{};
+    socklen_t len = sizeof a;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return -1;
+    return a.ss_family == AF_INET6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&a)->sin6_port)
+                                   : ntohs(reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+}
+
+// The I/O loop of a network connection: one master at a time (a new connection replaces the
+// one before, as a master that reconnects after losing track of its connection expects).
+// The engine answers each request whole, with its tag: the transaction id in Modbus TCP.
+int runTcp(const Options& o, Engine& engine, std::optional<Engine>& second, EventLog* log, const sigset_t& waitMask)
+{
+    const std::string host = o.tcpHost.value_or("127.0.0.1");
+    const TcpKind kind = o.tcpKind.value_or(TcpKind::Rtu);
+    std::string error;
+    int listener = listenOn(host, *o.tcpPort, error);
+    if (listener < 0) {
+        std::fprintf(stderr, "vek-transmitter-sim: %s\n", error.c_str());
+        return 1;
+    }
+    const int port = boundPort(listener);
+    const bool v6 = host.find(':') != std::string::npos;
+    std::printf("%s%s%s:%d\n", v6 ? "[" : "", host.c_str(), v6 ? "]" : "", port);
+    std::fflush(stdout);
+    std::fprintf(stderr, "vek-transmitter-sim: slave %u on TCP %s port %d (%s)\n",
+                 static_cast<unsigned>(engine.address()), host.c_str(), port,
+                 kind == TcpKind::Mbap ? "Modbus TCP" : "RTU over TCP");
+
+    int client = -1;
+    MbapSplitter splitter;
+    std::uint64_t repliesOnConnection = 0;
+    auto closeClient = [&](const char* why) {
+        if (client < 0)
+            return;
+        ::close(client);
+        client = -1;
+        std::fprintf(stderr, "vek-transmitter-sim: connection closed (%s)\n", why);
+        if (log)
+            log->event(monotonicUs(), "disconnect", {{"reason", jsonString(why)}});
+    };
+    auto hand = [&](const std::uint8_t* bytes, std::size_t n, Micros at, std::uint32_t tag, bool whole) {
+        for (Engine* e : {&engine, second ? &*second : nullptr}) {
+            if (!e)
+                continue;
+            e->setTag(tag);
+            if (whole) {
+                // A Modbus TCP request is whole as it comes: the frame ends here, not after a silence.
+                const Micros silence = silenceUs(e->line());
+                e->receive(std::span(bytes, n), at - silence);
+                e->tick(at);
+            } else {
+                e->receive(std::span(bytes, n), at);
+            }
+        }
+    };
+    std::vector<std::uint8_t> buf(4096);
+    int status = 0;
+    while (!gStop) {
+        Micros now = monotonicUs();
+        engine.tick(now);
+        if (second)
+            second->tick(now);
+        std::vector<Engine::TaggedReply> replies = engine.takeReplies(now);
+        if (second)
+            for (auto& r : second->takeReplies(now))
+                replies.push_back(std::move(r));
+        for (const auto& r : replies) {
+            if (client < 0)
+                continue;  // the master went away meanwhile: the reply is lost, as on a line
+            const std::vector<std::uint8_t> wire =
+                kind == TcpKind::Mbap ? mbapReply(static_cast<std::uint16_t>(r.tag), r.bytes) : r.bytes;
+            if (::send(client, wire.data(), wire.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(wire.size())) {
+                closeClient("send failed");
+                continue;
+            }
+            if (o.closeAfter && ++repliesOnConnection >= *o.closeAfter)
+                closeClient("--close-after");
+        }
+        if (!engine.portOpen() && listener >= 0) {
+            closeClient("--hangup-after");
+            ::close(listener);
+            listener = -1;
+            std::fprintf(stderr, "vek-transmitter-sim: not listening after %llu requests\n",
+                         static_cast<unsigned long long>(engine.requests()));
+        } else if (engine.portOpen() && listener < 0) {
+            listener = listenOn(host, port, error);
+            if (listener < 0) {
+                std::fprintf(stderr, "vek-transmitter-sim: %s\n", error.c_str());
+                status = 1;
+                break;
+            }
+            std::fprintf(stderr, "vek-transmitter-sim: listening again on port %d\n", port);
+        }
+
+        now = monotonicUs();
+        Micros wake = engine.nextWake(now);
+        if (second)
+            wake = std::min(wake, second->nextWake(now));
+        const Micros wait = std::max<Micros>(0, wake - now);
+        timespec ts{static_cast<time_t>(wait / 1'000'000), static_cast<long>((wait % 1'000'000) * 1000)};
+        pollfd pfd[2] = {{listener, POLLIN, 0}, {client, POLLIN, 0}};
+        const int ready = ppoll(pfd, 2, &ts, &waitMask);
+        if (ready < 0) {
+            if (errno == EINTR)
+                continue;
+            std::fprintf(stderr, "vek-transmitter-sim: ppoll: %s\n", std::strerror(errno));
+            status = 1;
+            break;
+        }
+        if (listener >= 0 && (pfd[0].revents & POLLIN)) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                closeClient("a new connection replaces it");
+                client = fd;
+                splitter = MbapSplitter{};
+                repliesOnConnection = 0;
+                std::fprintf(stderr, "vek-transmitter-sim: connection accepted\n");
+                if (log)
+                    log->event(monotonicUs(), "connect", {});
+            }
+        }
+        if (client >= 0 && (pfd[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const ssize_t n = ::recv(client, buf.data(), buf.size(), 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                closeClient(n == 0 ? "closed by the master" : std::strerror(errno));
+                continue;
+            }
+            if (n < 0)
+                continue;
+            const Micros at = monotonicUs();
+            if (kind == TcpKind::Rtu) {
+                hand(buf.data(), static_cast<std::size_t>(n), at, 0, false);
+                continue;
+            }
+            splitter.feed(buf.data(), static_cast<std::size_t>(n));
+            std::string bad;
+            while (auto req = splitter.next(bad)) {
+                if (req->protocol != 0) {
+                    if (log)
+                        log->frame(at, "rx", req->rtu, "ignored: protocol " + std::to_string(req->protocol));
+                    continue;
+                }
+                hand(req->rtu.data(), req->rtu.size(), at, req->transaction, true);
+            }
+            if (!bad.empty())
+                closeClient(bad.c_str());
+        }
+    }
+    closeClient("stopping");
+    if (listener >= 0)
+        ::close(listener);
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -172,13 +360,18 @@ int main(int argc, char** argv)
     // would be a noticeable part of it.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
-    if (!openPort(rt, setup.engine.line, true))
+    const bool tcp = rt.options.tcpPort.has_value();
+    if (!tcp && !openPort(rt, setup.engine.line, true))
         return 1;
 
     Transmitter transmitter(setup.image, seed, !rt.options.staticImage);
     transmitter.setWarnings(rt.options.warnings);
     const Micros startedAt = monotonicUs();
-    Engine engine(setup.engine, setup.image, std::move(transmitter), rt.log.get(), startedAt);
+    // Over TCP a reply leaves as one piece: there is no line to pace it on.
+    EngineConfig engineConfig = setup.engine;
+    if (tcp)
+        engineConfig.pacing = false;
+    Engine engine(engineConfig, setup.image, std::move(transmitter), rt.log.get(), startedAt);
     // --second-slave: another transmitter on the same line. It hears every byte the first one
     // hears and answers only its own address, so at most one of the two answers a request.
     // It keeps out of the log, which would otherwise show each frame twice.
@@ -186,7 +379,21 @@ int main(int argc, char** argv)
     if (setup.secondEngine) {
         Transmitter t2(setup.secondImage, setup.secondEngine->seed, !rt.options.staticImage);
         t2.setWarnings(rt.options.warnings);
-        second.emplace(*setup.secondEngine, setup.secondImage, std::move(t2), nullptr, startedAt);
+        EngineConfig secondConfig = *setup.secondEngine;
+        if (tcp)
+            secondConfig.pacing = false;
+        second.emplace(secondConfig, setup.secondImage, std::move(t2), nullptr, startedAt);
+    }
+    if (tcp) {
+        if (rt.log)
+            rt.log->event(startedAt, "start",
+                          {{"tcp", std::to_string(*rt.options.tcpPort)},
+                           {"slave", std::to_string(engine.address())},
+                           {"seed", std::to_string(seed)}});
+        const int rc = runTcp(rt.options, engine, second, rt.log.get(), waitMask);
+        if (rt.log)
+            rt.log->event(monotonicUs(), "stop", {});
+        return rc;
     }
 
     std::fprintf(stderr, "vek-transmitter-sim: slave %u at %s on %s%s%s, model %u, seed %llu%s\n",

@@ -47,6 +47,12 @@ Port and line:
   --link PATH            also make PATH a symbolic link to the pseudo-terminal (removed at exit)
   --baud 9600|19200      line speed (default 9600, or register 75 of the image)
   --parity none|even|odd parity (default none, or register 74 of the image)
+  --tcp PORT             serve a network connection on this TCP port instead of a serial line,
+                         as an Ethernet gateway with the transmitter behind it (one master at a
+                         time; 0 picks a free port); prints HOST:PORT as the first line
+  --tcp-kind rtu|mbap    rtu: the serial frames, CRC included (default); mbap: Modbus TCP, the
+                         MBAP header and no CRC, the reply carrying the request's transaction id
+  --tcp-host ADDRESS     the address to listen on (default 127.0.0.1)
   --slave N              slave address 1..247 (default 1, or register 25 of the image)
   --second-slave N       a second transmitter on the same line at address N (same image and
                          line settings, no faults): for masters that look for more than one
@@ -73,13 +79,19 @@ Faults (RULE is a probability from 0 to 1, or every:N for every N-th request):
   --exception CODE[,RULE] answer with this exception code instead of carrying out the request
   --refuse-write LIST    refuse writes to these registers (1 to 78, comma-separated) with
                          exception 04, every time; reads of them are answered as usual
-  --hangup-after N       close the port after the N-th request, as an unplugged adapter
+  --hangup-after N       close the port after the N-th request, as an unplugged adapter (with
+                         --tcp: close the connection and stop listening)
+  --close-after N        with --tcp: close the connection after every N-th request's reply,
+                         then take the next one, as a gateway that drops its masters
   --return-after-ms MS   and bring it back (same --link path) MS milliseconds later
 
 Other:
   --log FILE             record every frame and write as JSON lines with monotonic timestamps
   --help                 show this help and exit
   --version              show the version and exit
+
+With --tcp-kind mbap, --corrupt-crc has no effect (the wire carries no CRC), --noise
+garbles the first bytes of the reply and --short and --long change its PDU.
 
 Stops on SIGINT or SIGTERM with exit status 0; bad options or image files exit with 2.
 )";
@@ -143,6 +155,31 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
             o.link = value();
             if (missing || o.link->empty())
                 return fail(needValue());
+        } else if (name == "--tcp") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.tcpPort = whole<int>(v, 0, 65535);
+            if (!o.tcpPort)
+                return fail("--tcp: '" + v + "' is not a TCP port from 0 to 65535");
+        } else if (name == "--tcp-kind") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            if (v != "rtu" && v != "mbap")
+                return fail("--tcp-kind: '" + v + "' is not rtu or mbap");
+            o.tcpKind = v == "rtu" ? TcpKind::Rtu : TcpKind::Mbap;
+        } else if (name == "--tcp-host") {
+            o.tcpHost = value();
+            if (missing || o.tcpHost->empty())
+                return fail(needValue());
+        } else if (name == "--close-after") {
+            const std::string v = value();
+            if (missing)
+                return fail(needValue());
+            o.closeAfter = whole<std::uint64_t>(v, 1, UINT64_MAX);
+            if (!o.closeAfter)
+                return fail("--close-after: '" + v + "' is not a count of at least 1");
         } else if (name == "--image") {
             o.imagePath = value();
             if (missing || o.imagePath->empty())
@@ -306,6 +343,12 @@ OptionsResult parseOptions(const std::vector<std::string>& args)
         return fail("--link makes a link to a pseudo-terminal; it cannot be used with --device");
     if (o.device && o.checkBaud)
         return fail("--check-baud only applies to a pseudo-terminal; a real port checks the speed itself");
+    if (!o.tcpPort && (o.tcpKind || o.tcpHost || o.closeAfter))
+        return fail(std::string(o.tcpKind ? "--tcp-kind" : o.tcpHost ? "--tcp-host" : "--close-after") +
+                    " needs --tcp");
+    if (o.tcpPort && (o.device || o.link || o.checkBaud))
+        return fail(std::string(o.device ? "--device" : o.link ? "--link" : "--check-baud") +
+                    " is for a serial line; it cannot be used with --tcp");
     if (o.faults.returnAfterMs && !o.faults.hangupAfter)
         return fail("--return-after-ms needs --hangup-after");
     r.ok = true;

@@ -10,6 +10,7 @@
 #include "faults.h"
 #include "line.h"
 #include "register_image.h"
+#include "tcp_frames.h"
 #include "transmitter.h"
 
 namespace vek::sim {
@@ -17,6 +18,12 @@ namespace vek::sim {
 struct Options {
     std::optional<std::string> device;
     std::optional<std::string> link;
+    // A network connection instead of a serial line: the TCP port, the framing and the
+    // address to listen on; the connection is closed after every closeAfter requests.
+    std::optional<int> tcpPort;
+    std::optional<TcpKind> tcpKind;
+    std::optional<std::string> tcpHost;
+    std::optional<std::uint64_t> closeAfter;
     std::optional<std::string> imagePath;
     std::optional<std::string> logPath;
     std::optional<unsigned> baud;

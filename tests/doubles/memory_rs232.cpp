@@ -9,10 +9,11 @@ MemoryRs232::MemoryRs232(VirtualClock& clock) : clock_(clock)
     clock_.setBeforeAdvance([this] { deliverWritten(); });
 }
 
-int MemoryRs232::OpenComConfig(int port, const std::string&, long baud, int parity, int dataBits, int stopBits, int,
-                               int)
+int MemoryRs232::OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits,
+                               int stopBits, int, int)
 {
     opens.push_back({port, baud, parity, dataBits, stopBits});
+    openNames.push_back(deviceName);
     if (port < 1 || port > 99)
         return fail(RS_ERR_INVALID_PORT);
     if (absent.count(port)) {

@@ -57,6 +57,7 @@ public:
 
     std::vector<Bytes> frames;           // every frame the master wrote, in order
     std::vector<OpenCall> opens;         // every OpenComConfig call
+    std::vector<std::string> openNames;  // the device name of each, in the same order
     std::vector<int> closes;             // every CloseCom call
     std::set<int> absent;                // ports whose device is missing: opening them fails
     std::set<int> busy;                  // ports another program holds: claiming them fails

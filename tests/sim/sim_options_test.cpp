@@ -135,7 +135,8 @@ TEST(SimOptions, HelpListsEveryOption)
           "--no-pacing",    "--turnaround-ms", "--image",        "--model",        "--static",          "--seed",
           "--warnings",     "--drop",          "--delay-ms",     "--corrupt-crc",  "--wrong-slave",     "--short",
           "--long",         "--noise",         "--exception",    "--hangup-after", "--return-after-ms", "--log",
-          "--refuse-write", "--help",          "--second-slave", "--version"}) {
+          "--refuse-write", "--help",          "--second-slave", "--version",
+          "--tcp",          "--tcp-kind",      "--tcp-host",     "--close-after"}) {
         EXPECT_NE(u.find(std::string("  ") + opt + " "), std::string::npos) << opt;
     }
 }

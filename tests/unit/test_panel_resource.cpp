@@ -36,7 +36,7 @@ TEST(Resource, HeaderConstantsAndResourceIdsAgreeBothWays)
             fromResource[pc + "_" + cv.toObject()["constant"].toString().toStdString()] = cv.toObject()["id"].toInt();
     }
     EXPECT_EQ(fromHeader, fromResource);
-    EXPECT_EQ(fromResource.size(), 9u + 169u);
+    EXPECT_EQ(fromResource.size(), 9u + 172u);
     // The ids the code leans on by number.
     static_assert(PANEL == 3 && PANEL_2 == 4 && PANEL_3 == 5 && PANEL_4 == 6 && DATA_LOG == 1 && WRITE_VAL == 9);
     static_assert(PANEL_EXIT == 23 && PANEL_2_EXIT == 9 && DATA_LOG_EXIT == 2 && WR_ASCII_EXIT == 3);

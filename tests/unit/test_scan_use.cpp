@@ -211,3 +211,27 @@ TEST(ScanPorts, EveryPresentPortIsTheComPortsWhoseDeviceExists)
             setenv(var.c_str(), value.c_str(), 1);
     }
 }
+
+TEST_F(Scan, UseOfASerialFindReplacesANetworkConnectionChosenBefore)
+{
+    rig.configurePort(1);
+    rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
+    const int rs = app.st.panelRs485;
+    rig.panels.UserSetValue(rs, PANEL_2_NET_HOST, std::string("10.0.0.5"));
+    rig.panels.UserSetValue(rs, PANEL_2_CONNECTION, 1);
+    ASSERT_EQ(app.link.deviceName, "rtu-tcp://10.0.0.5:502");
+    slaves.push_back({2, 0, 0, 9, 0x12});
+    ASSERT_TRUE(app.scan.Start(app, {2}));
+    runToEnd();
+    ASSERT_EQ(app.scan.finds().size(), 1u);
+    EXPECT_TRUE(UseScanFind(app, app.scan.finds()[0]));
+    EXPECT_EQ(app.link.deviceName, "");
+    EXPECT_EQ(app.st.network.kind, 0);
+    int ring = -1;
+    rig.panels.GetCtrlVal(rs, PANEL_2_CONNECTION, ring);
+    EXPECT_EQ(ring, 0);
+    EXPECT_NE(settingsFile().find("CONNECTION=0"), std::string::npos) << settingsFile();
+    EXPECT_EQ(rig.com.openNames.back(), "") << "the link reopened on the serial port found";
+    rig.tick();
+    EXPECT_EQ(rig.com.frames.back(), test::expectedPoll(9));
+}

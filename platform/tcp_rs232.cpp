@@ -1,0 +1,449 @@
+#include "tcp_rs232.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vek::platform {
+
+namespace {
+
+int remainingMs(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::chrono::steady_clock::time_point after(double seconds)
+{
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+const char* kindText(GatewayKind k) { return k == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP"; }
+
+}  // namespace
+
+std::string EndpointText(const TcpEndpoint& e)
+{
+    const bool v6 = e.host.find(':') != std::string::npos;
+    return (v6 ? "[" + e.host + "]" : e.host) + ":" + std::to_string(e.port);
+}
+
+TcpRs232::TcpRs232(TcpEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
+
+TcpRs232::~TcpRs232()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+int TcpRs232::ok(int result)
+{
+    lastError_ = 0;
+    lastDetail_.clear();
+    return result;
+}
+
+int TcpRs232::fail(int code, const std::string& what, const std::string& reason)
+{
+    lastError_ = code;
+    lastDetail_ = what + ": " + EndpointText(endpoint_) + " (" + reason + ")";
+    return code;
+}
+
+int TcpRs232::lose(std::string reason)
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    state_ = State::Closed;
+    peerClosed_ = false;
+    ahead_.clear();
+    receiver_.Reset();
+    fail(RS_ERR_DEVICE_GONE, "Connection lost", reason);
+    // Every call says so until the link is opened again, as a device unplugged stays gone.
+    lostDetail_ = lastDetail_;
+    return lastError_;
+}
+
+int TcpRs232::notOpen()
+{
+    if (!lostDetail_.empty()) {
+        lastError_ = RS_ERR_DEVICE_GONE;
+        lastDetail_ = lostDetail_;
+        return lastError_;
+    }
+    return fail(RS_ERR_NOT_OPEN, "Not connected", state_ == State::Connecting ? "still connecting" : "no connection");
+}
+
+int TcpRs232::startConnect()
+{
+    lostDetail_.clear();
+    if (endpoint_.host.empty() || endpoint_.port < 1 || endpoint_.port > 65535)
+        return fail(RS_ERR_BAD_SETTINGS, "Cannot connect", "no host or TCP port set");
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* found = nullptr;
+    // A numeric address resolves at once; a name asks the resolver, which the system bounds.
+    const int rc = ::getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(), &hints, &found);
+    if (rc != 0 || !found)
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", rc != 0 ? ::gai_strerror(rc) : "no address");
+    int err = 0;
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            err = errno;
+            continue;
+        }
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
+            fd_ = fd;
+            break;
+        }
+        err = errno;
+        ::close(fd);
+    }
+    ::freeaddrinfo(found);
+    if (fd_ < 0)
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", std::strerror(err));
+    state_ = State::Connecting;
+    connectStarted_ = std::chrono::steady_clock::now();
+    return 0;
+}
+
+int TcpRs232::settleConnect(double seconds)
+{
+    const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - connectStarted_).count();
+    const double wait = std::max(0.0, std::min(seconds, kConnectLimit - spent));
+    pollfd pfd{fd_, POLLOUT, 0};
+    const int r = ::poll(&pfd, 1, static_cast<int>(wait * 1000));
+    if (r == 0) {
+        if (spent + wait < kConnectLimit)
+            return 1;
+        ::close(fd_);
+        fd_ = -1;
+        state_ = State::Closed;
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", "no answer within 3 s");
+    }
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (r < 0)
+        err = errno;
+    else if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
+        err = errno;
+    if (err != 0) {
+        ::close(fd_);
+        fd_ = -1;
+        state_ = State::Closed;
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", std::strerror(err));
+    }
+    // Frames go out as they are written; a gateway gone from the network is found by the
+    // keep-alive probes within half a minute even when no poll is waiting for it.
+    const int on = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    const int idle = 10, interval = 5, count = 3;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    // A gateway that stops acknowledging what is sent (gone from the network while polled)
+    // ends the connection after 20 s instead of the system's quarter of an hour.
+    const unsigned userTimeoutMs = 20000;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+    state_ = State::Up;
+    peerClosed_ = false;
+    answered_ = true;
+    unanswered_ = 0;
+    ahead_.clear();
+    receiver_.Reset();
+    return 0;
+}
+
+int TcpRs232::ensureUp()
+{
+    if (state_ == State::Up)
+        return 0;
+    if (state_ == State::Connecting) {
+        const int rc = settleConnect(0);
+        if (rc <= 0)
+            return rc;
+    }
+    return notOpen();
+}
+
+std::vector<std::uint8_t>& TcpRs232::queue()
+{
+    return endpoint_.kind == GatewayKind::ModbusTcp ? receiver_.ready() : ahead_;
+}
+
+int TcpRs232::pump(int wanted)
+{
+    // A gateway that closed right after its reply: the reply is read first, then the loss shows.
+    if (peerClosed_)
+        return queue().empty() ? lose("closed by the gateway") : 0;
+    // Bounded, so a peer that never stops sending cannot hold the caller.
+    for (int round = 0; round < 64; ++round) {
+        std::uint8_t chunk[mbap::kMaxFrame];
+        int want = 0;
+        if (endpoint_.kind == GatewayKind::ModbusTcp)
+            want = receiver_.Want();
+        else
+            want = std::min(static_cast<int>(sizeof chunk), wanted - static_cast<int>(ahead_.size()));
+        if (want <= 0)
+            return 0;
+        const ssize_t n = ::recv(fd_, chunk, static_cast<std::size_t>(want), MSG_DONTWAIT);
+        if (n == 0) {
+            if (queue().empty())
+                return lose("closed by the gateway");
+            peerClosed_ = true;
+            return 0;
+        }
+        if (n < 0) {
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            if (err == EAGAIN || err == EWOULDBLOCK)
+                return 0;
+            return lose(std::strerror(err));
+        }
+        answered_ = true;
+        if (endpoint_.kind == GatewayKind::ModbusTcp) {
+            if (receiver_.Push(chunk, static_cast<int>(n)) == mbap::Receiver::Event::Refused)
+                return lose(receiver_.refusal());
+        } else {
+            ahead_.insert(ahead_.end(), chunk, chunk + n);
+        }
+    }
+    return 0;
+}
+
+void TcpRs232::discardInput()
+{
+    // Whatever arrived late for an earlier request must never be taken as the next reply.
+    // Modbus TCP follows the frames (a late reply is dropped by its transaction id anyway).
+    if (endpoint_.kind == GatewayKind::ModbusTcp) {
+        pump(0);
+        receiver_.ready().clear();
+        return;
+    }
+    for (int round = 0; round < 64; ++round) {
+        std::uint8_t chunk[512];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+    }
+    ahead_.clear();
+}
+
+int TcpRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long /*baud*/, int /*parity*/,
+                            int /*dataBits*/, int /*stopBits*/, int /*inputQueueSize*/, int /*outputQueueSize*/)
+{
+    if (port < 1 || port > 99)
+        return fail(RS_ERR_INVALID_PORT, "Invalid port number", "COM" + std::to_string(port));
+    if (state_ == State::Up && peerClosed_)
+        lose("closed by the gateway");
+    if (state_ == State::Up && unanswered_ + (answered_ ? 0 : 1) >= kSilentRequestLimit)
+        lose("no answer to " + std::to_string(kSilentRequestLimit) + " requests in a row");
+    if (state_ == State::Up) {
+        // A connection the gateway closed meanwhile is found here and made again.
+        int waiting = 0;
+        if (::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting == 0) {
+            std::uint8_t b = 0;
+            const ssize_t n = ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+                lose("closed by the gateway");
+        }
+        if (state_ == State::Up) {
+            discardInput();
+            if (state_ == State::Up)
+                return ok();
+        }
+    }
+    if (state_ == State::Closed) {
+        if (const int rc = startConnect(); rc < 0)
+            return rc;
+    }
+    const int rc = settleConnect(kConnectSlice);
+    if (rc < 0)
+        return rc;
+    if (rc > 0)
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", "no answer yet, still trying");
+    return ok();
+}
+
+int TcpRs232::CloseCom(int /*port*/)
+{
+    lostDetail_.clear();
+    if (state_ == State::Closed)
+        return fail(RS_ERR_NOT_OPEN, "Not connected", "no connection");
+    ::close(fd_);
+    fd_ = -1;
+    state_ = State::Closed;
+    peerClosed_ = false;
+    ahead_.clear();
+    receiver_.Reset();
+    return ok();
+}
+
+int TcpRs232::ClaimCom(int port)
+{
+    if (state_ == State::Up)
+        return ok();
+    return OpenComConfig(port, "", 9600, RS_PARITY_NONE, 8, 1, 512, -1);
+}
+
+int TcpRs232::ReleaseCom(int /*port*/)
+{
+    if (state_ != State::Up)
+        return notOpen();
+    return ok();
+}
+
+int TcpRs232::ComWrtByte(int port, int byte)
+{
+    const std::uint8_t b = static_cast<std::uint8_t>(byte);
+    const int rc = ComWrt(port, &b, 1);
+    return rc == 1 ? b : rc;
+}
+
+int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
+{
+    if (const int rc = ensureUp(); rc < 0)
+        return rc;
+    std::vector<std::uint8_t> wire;
+    if (endpoint_.kind == GatewayKind::ModbusTcp) {
+        wire = mbap::FromRtu(++transaction_, buffer, count);
+        if (wire.empty())
+            return fail(RS_ERR_SYSTEM, "Frame not sent", "no request a Modbus TCP frame can carry");
+        receiver_.Expect(transaction_);
+    } else {
+        wire.assign(buffer, buffer + count);
+    }
+    const auto deadline = after(timeout_);
+    std::size_t sent = 0;
+    while (sent < wire.size()) {
+        const ssize_t n = ::send(fd_, wire.data() + sent, wire.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        const int err = errno;
+        if (err == EINTR)
+            continue;
+        if (err != EAGAIN && err != EWOULDBLOCK)
+            return lose(std::strerror(err));
+        pollfd pfd{fd_, POLLOUT, 0};
+        const int ms = remainingMs(deadline);
+        if (ms <= 0 || ::poll(&pfd, 1, ms) <= 0)
+            return fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT), EndpointText(endpoint_) + " would not take the frame");
+    }
+    unanswered_ = answered_ ? 0 : unanswered_ + 1;
+    answered_ = false;
+    // The master counts the frame it wrote, whatever its form on the wire.
+    return ok(count);
+}
+
+int TcpRs232::ComRd(int /*port*/, std::uint8_t* buffer, int count)
+{
+    if (const int rc = ensureUp(); rc < 0)
+        return rc;
+    const auto deadline = after(timeout_);
+    while (true) {
+        if (const int rc = pump(count); rc < 0)
+            return rc;
+        auto& q = queue();
+        if (static_cast<int>(q.size()) >= count)
+            break;
+        pollfd pfd{fd_, POLLIN, 0};
+        const int ms = remainingMs(deadline);
+        // Nothing more comes from a gateway that closed: no waiting on its end of file.
+        if (peerClosed_ || ms <= 0 || ::poll(&pfd, 1, ms) <= 0) {
+            const int got = std::min(count, static_cast<int>(q.size()));
+            std::copy_n(q.begin(), got, buffer);
+            q.erase(q.begin(), q.begin() + got);
+            fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT),
+                 std::to_string(got) + " of " + std::to_string(count) + " bytes");
+            return got;
+        }
+    }
+    auto& q = queue();
+    std::copy_n(q.begin(), count, buffer);
+    q.erase(q.begin(), q.begin() + count);
+    return ok(count);
+}
+
+int TcpRs232::ComPeek(int /*port*/, std::uint8_t* buffer, int count)
+{
+    if (const int rc = ensureUp(); rc < 0)
+        return rc;
+    if (const int rc = pump(count); rc < 0)
+        return rc;
+    const auto& q = queue();
+    const int n = std::max(0, std::min(count, static_cast<int>(q.size())));
+    std::copy_n(q.begin(), n, buffer);
+    return ok(n);
+}
+
+int TcpRs232::GetInQLen(int /*port*/)
+{
+    if (const int rc = ensureUp(); rc < 0)
+        return rc;
+    if (endpoint_.kind == GatewayKind::ModbusTcp) {
+        if (const int rc = pump(0); rc < 0)
+            return rc;
+        return ok(static_cast<int>(receiver_.ready().size()));
+    }
+    int waiting = 0;
+    if (::ioctl(fd_, FIONREAD, &waiting) != 0)
+        return lose(std::strerror(errno));
+    if (peerClosed_ && ahead_.empty())
+        return lose("closed by the gateway");
+    if (waiting == 0 && ahead_.empty()) {
+        // Nothing waits: a peer that closed or reset the connection says so now.
+        std::uint8_t b = 0;
+        const ssize_t n = ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0)
+            return lose("closed by the gateway");
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return lose(std::strerror(errno));
+    }
+    if (waiting > 0)
+        answered_ = true;
+    return ok(waiting + static_cast<int>(ahead_.size()));
+}
+
+int TcpRs232::SetComTime(int /*port*/, double seconds)
+{
+    if (state_ != State::Up)
+        return notOpen();
+    timeout_ = seconds > 0 ? seconds : 0;
+    return ok();
+}
+
+std::string TcpRs232::GetRS232ErrorString(int code)
+{
+    if (code != 0 && code == lastError_ && !lastDetail_.empty())
+        return lastDetail_;
+    return Rs232ErrorText(code);
+}
+
+std::string TcpRs232::DevicePath(int /*port*/) const
+{
+    if (state_ != State::Up)
+        return {};
+    return EndpointText(endpoint_) + " (" + kindText(endpoint_.kind) + ")";
+}
+
+}  // namespace vek::platform

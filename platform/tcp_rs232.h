@@ -1,0 +1,108 @@
+// The link through an Ethernet gateway: the serial-port services over one TCP connection,
+// so the master, its checks and the link engine work unchanged. Two kinds of gateway:
+// - RTU over TCP: the serial frames byte for byte, CRC included;
+// - Modbus TCP: each request goes out with an MBAP header (transaction id rising per
+//   request, protocol 0, length, unit id = the slave address) and no CRC; a reply is taken
+//   only when it answers the request in flight, and reaches the master as a serial frame.
+// The socket never blocks the caller: the connection is made in the background and checked
+// on the next calls, and reads and writes wait at most the port's time-out.
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mbap.h"
+#include "rs232.h"
+
+namespace vek::platform {
+
+enum class GatewayKind { RtuOverTcp, ModbusTcp };
+
+struct TcpEndpoint {
+    std::string host;  // a name, an IPv4 or an IPv6 address
+    int port = 502;
+    GatewayKind kind = GatewayKind::RtuOverTcp;
+};
+
+// "host:port", with an IPv6 address in brackets.
+std::string EndpointText(const TcpEndpoint& e);
+
+class TcpRs232 : public Rs232 {
+public:
+    // How long a connection may take before it counts as failed.
+    static constexpr double kConnectLimit = 3.0;
+    // How long OpenComConfig waits for a connection under way before it returns: a gateway
+    // on the LAN answers well within it; a slower one is checked again by the next calls.
+    static constexpr double kConnectSlice = 0.2;
+    // A connection that took this many requests in a row without a byte in answer is made
+    // anew at the next opening: a gateway can keep a connection up and pass nothing on.
+    static constexpr int kSilentRequestLimit = 3;
+
+    explicit TcpRs232(TcpEndpoint endpoint);
+    ~TcpRs232() override;
+    TcpRs232(const TcpRs232&) = delete;
+    TcpRs232& operator=(const TcpRs232&) = delete;
+
+    const TcpEndpoint& endpoint() const { return endpoint_; }
+
+    // Connects (or checks the connection under way) and discards whatever waits; the line
+    // settings are the gateway's and are ignored. A connection that is up stays up.
+    int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits, int stopBits,
+                      int inputQueueSize, int outputQueueSize) override;
+    int CloseCom(int port) override;
+    // A connection is this program's alone already: claiming is opening.
+    int ClaimCom(int port) override;
+    int ReleaseCom(int port) override;
+    int ComWrtByte(int port, int byte) override;
+    int ComWrt(int port, const std::uint8_t* buffer, int count) override;
+    int ComRd(int port, std::uint8_t* buffer, int count) override;
+    int ComPeek(int port, std::uint8_t* buffer, int count) override;
+    int GetInQLen(int port) override;
+    int SetComTime(int port, double seconds) override;
+    int ReturnRS232Err() override { return lastError_; }
+    std::string GetRS232ErrorString(int code) override;
+    std::string DevicePath(int port) const override;
+
+private:
+    using SteadyTime = std::chrono::steady_clock::time_point;
+    enum class State { Closed, Connecting, Up };
+
+    int ok(int result = 0);
+    int fail(int code, const std::string& what, const std::string& reason);
+    // Drops the connection and records why: a peer that closed or reset it, or a stream
+    // that cannot be followed.
+    int lose(std::string reason);
+    int notOpen();
+    // Starts a connection; 0, or the error when it failed at once.
+    int startConnect();
+    // Waits up to `seconds` for a connection under way; 0 once up, 1 while still under way,
+    // or a negative code (it failed or took longer than kConnectLimit).
+    int settleConnect(double seconds);
+    // The connection is up (checking one under way without waiting); else a negative code.
+    int ensureUp();
+    // Reads what waits on the socket without blocking: into the raw queue (RTU over TCP,
+    // at most `wanted` bytes in all), or through the MBAP receiver. 0 or a negative code.
+    int pump(int wanted);
+    // Bytes the master may read now.
+    std::vector<std::uint8_t>& queue();
+    // Discards whatever waits, on the socket and here.
+    void discardInput();
+
+    TcpEndpoint endpoint_;
+    int fd_ = -1;
+    State state_ = State::Closed;
+    SteadyTime connectStarted_{};
+    double timeout_ = 0.5;
+    std::vector<std::uint8_t> ahead_;  // RTU over TCP: bytes read from the socket, not yet by ComRd
+    mbap::Receiver receiver_;          // Modbus TCP
+    std::uint16_t transaction_ = 0;
+    bool peerClosed_ = false;  // the gateway closed after bytes still to be read here
+    bool answered_ = true;     // something came in since the last request went out
+    int unanswered_ = 0;       // requests in a row that nothing came in for
+    int lastError_ = 0;
+    std::string lastDetail_;
+    std::string lostDetail_;  // why the connection was lost, until the next open or close
+};
+
+}  // namespace vek::platform

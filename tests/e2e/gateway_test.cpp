@@ -1,0 +1,96 @@
+// The program through an Ethernet gateway: the simulator serves TCP on 127.0.0.1 as a
+// gateway of either kind, the user sets the network connection up in the RS485 Settings
+// window, and the polls are valid, also when the gateway drops the connection after every
+// reply (the next poll connects again).
+#include <QProcess>
+
+#include "harness.h"
+
+namespace vek::e2e {
+namespace {
+
+// The simulator as a gateway on a free port of 127.0.0.1, logging to `logPath`.
+class GatewaySim {
+public:
+    GatewaySim(const char* kind, const std::string& logPath, const QStringList& options) : log_(logPath)
+    {
+        QStringList args{"--tcp", "0", "--tcp-kind", kind, "--log", QString::fromStdString(logPath)};
+        args += options;
+        proc_.setProgram(VEK_SIM_BINARY);
+        proc_.setArguments(args);
+        proc_.start();
+        if (!proc_.waitForStarted(10000))
+            return;
+        const double until = monotonicSeconds() + 10.0;
+        while (!proc_.canReadLine() && monotonicSeconds() < until && proc_.state() == QProcess::Running)
+            proc_.waitForReadyRead(200);
+        if (proc_.canReadLine())
+            where_ = QString::fromLocal8Bit(proc_.readLine()).trimmed();
+    }
+    ~GatewaySim()
+    {
+        if (proc_.state() == QProcess::Running) {
+            proc_.terminate();
+            proc_.waitForFinished(5000);
+        }
+    }
+    bool started() const { return where_.contains(':'); }
+    QString host() const { return where_.left(where_.lastIndexOf(':')); }
+    QString port() const { return where_.mid(where_.lastIndexOf(':') + 1); }
+    SimLog& log() { return log_; }
+    QString diagnostics() const { return proc_.arguments().join(' ') + ": " + proc_.readAllStandardError(); }
+
+private:
+    mutable QProcess proc_;
+    QString where_;
+    SimLog log_;
+};
+
+struct Kind {
+    const char* name;
+    const char* arg;    // the simulator's --tcp-kind
+    const char* label;  // the Connection ring's item
+};
+
+class Gateway : public ::testing::TestWithParam<Kind> {};
+
+}  // namespace
+
+TEST_P(Gateway, SetUpInTheSettingsWindowPollsAndSurvivesTheConnectionDroppedAfterEveryReply)
+{
+    Workspace ws;
+    GatewaySim sim(GetParam().arg, ws.path("sim.log"), {"--seed", "3", "--close-after", "1"});
+    ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
+
+    RunningProgram p;
+    p.click(p.main(), "CONFIG_SER_PORT");
+    const int ser = p.app().st.panelRs485;
+    ASSERT_TRUE(p.shown(ser));
+    p.typeAndEnter(ser, "NET_HOST", sim.host());
+    p.typeAndEnter(ser, "NET_PORT", sim.port());
+    p.pickRingItem(ser, "CONNECTION", GetParam().label);
+    EXPECT_EQ(p.text(ser, "DEVICE_PATH"),
+              QString(GetParam().label) + " to " + sim.host() + ":" + sim.port());
+    p.click(ser, "SAVE_SETTINGS");
+    EXPECT_TRUE(p.popups().empty());
+    p.click(ser, "EXIT");
+
+    // The gateway closes the connection after each reply: every poll connects anew, and
+    // every one is valid.
+    ASSERT_TRUE(p.waitForPolls(2, 15000)) << p.message().toStdString();
+    EXPECT_EQ(p.validReplies(), p.polls()) << p.message().toStdString();
+    EXPECT_EQ(p.message(), "");
+    EXPECT_FALSE(p.lamp());
+    EXPECT_GE(sim.log().events("connect").size(), 2u);
+    // The simulator saw the program's poll, whatever the framing on the wire.
+    ASSERT_FALSE(sim.log().requests().empty());
+    EXPECT_EQ(hexOf(sim.log().requests().front().bytes), kPollFrameHex);
+    EXPECT_NE(ws.read("RS_Settings").find("NET_PORT=" + sim.port().toStdString()), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, Gateway,
+                         ::testing::Values(Kind{"RtuOverTcp", "rtu", "RTU over TCP"},
+                                           Kind{"ModbusTcp", "mbap", "Modbus TCP"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace vek::e2e
