@@ -93,6 +93,7 @@ bool RecallSerialSettings(App& app)
     app.link.ucMBFlag = 1;
     st.network = {kind, host, netPort};
     ApplyNetworkSettings(app);
+    ShowConnectionKind(app);
     return true;
 }
 
@@ -110,6 +111,20 @@ int Psw_config(App& app)
 {
     app.io.panels.GetCtrlVal(app.st.panelPassword, PASSWORD_STRING, app.st.passwordText);
     return platform::CompareStrings(app.st.passwordText, 0, kPassword, 0, 0) == 0 ? 1 : 0;
+}
+
+void ShowConnectionKind(App& app)
+{
+    auto& ui = app.io.panels;
+    const int rs = app.st.panelRs485;
+    if (!ui.panel(rs))
+        return;
+    // Through a gateway the line settings are the gateway's own, and nothing of them is sent.
+    // The gateway's host and port stay open to typing either way, so they can be filled in
+    // before the connection is switched to it.
+    const bool network = app.st.network.kind != 0;
+    for (int ctrl : {PANEL_2_BAUD_RATE, PANEL_2_PARITY, PANEL_2_DATA_BITS, PANEL_2_BIT_STOP})
+        ui.SetCtrlAttribute(rs, ctrl, ATTR_DIMMED, network ? 1 : 0);
 }
 
 int Set_Value(App& app, int panel, int control, int event)
@@ -143,8 +158,10 @@ int Set_Value(App& app, int panel, int control, int event)
             break;
         case PANEL_2_CONNECTION:
         case PANEL_2_NET_PORT:
-            if (control == PANEL_2_CONNECTION)
+            if (control == PANEL_2_CONNECTION) {
                 st.network.kind = v >= 0 && v <= 2 ? v : 0;
+                ShowConnectionKind(app);
+            }
             else
                 st.network.port = v;
             [[fallthrough]];

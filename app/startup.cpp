@@ -142,6 +142,7 @@ int Get_Buttons(App& app, int /*panel*/, int control, int event)
         ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_HOST, st.network.host);
         ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_PORT, st.network.port);
         ui.SetCtrlVal(st.panelRs485, PANEL_2_DEVICE_PATH, LinkDeviceTextOf(app));
+        ShowConnectionKind(app);
         break;
     case PANEL_SET_UP:
         st.currentPanel = PASSWORD;

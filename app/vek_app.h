@@ -32,6 +32,8 @@ void P_Quit(App& app);
 
 // --- serial settings and password ---
 int Set_Value(App& app, int panel, int control, int event);
+// Greys the serial line settings on RS485 Settings while a gateway is chosen.
+void ShowConnectionKind(App& app);
 int Psw_config(App& app);
 // Takes the port, baud rate and parity from "RS_Settings" into the settings; false when
 // the file is missing, unreadable or names no valid port.

@@ -33,8 +33,9 @@ public:
     // How long a connection may take before it counts as failed.
     static constexpr double kConnectLimit = 3.0;
     // How long OpenComConfig waits for a connection under way before it returns: a gateway
-    // on the LAN answers well within it; a slower one is checked again by the next calls.
-    static constexpr double kConnectSlice = 0.2;
+    // on the LAN answers well within it; a slower one is checked again by the next calls. It
+    // runs on the window's thread, which must never be held for longer than 50 ms.
+    static constexpr double kConnectSlice = 0.04;
     // A connection that took this many requests in a row without a byte in answer is made
     // anew at the next opening: a gateway can keep a connection up and pass nothing on.
     static constexpr int kSilentRequestLimit = 3;

@@ -52,6 +52,8 @@ struct Kind {
     const char* label;  // the Connection ring's item
 };
 
+void PrintTo(const Kind& k, std::ostream* os) { *os << k.label; }
+
 class Gateway : public ::testing::TestWithParam<Kind> {};
 
 }  // namespace

@@ -184,6 +184,8 @@ struct Soak : ::testing::Test {
         rig.com.frames.shrink_to_fit();
         rig.com.opens.clear();
         rig.com.opens.shrink_to_fit();
+        rig.com.openNames.clear();
+        rig.com.openNames.shrink_to_fit();
         rig.com.closes.clear();
         rig.com.closes.shrink_to_fit();
     }

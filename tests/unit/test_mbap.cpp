@@ -141,6 +141,8 @@ std::vector<ReceiveCase> receiveCases()
     };
 }
 
+void PrintTo(const ReceiveCase& c, std::ostream* os) { *os << c.name; }
+
 struct MbapReceive : ::testing::TestWithParam<std::tuple<ReceiveCase, std::size_t>> {};
 
 }  // namespace

@@ -45,6 +45,11 @@ struct Choice {
     const char* shown;       // the window's device line (nullptr: the serial port's)
 };
 
+void PrintTo(const Choice& c, std::ostream* os)
+{
+    *os << (c.shown ? c.shown : "the serial port");
+}
+
 class NetworkChoices : public NetworkSettings, public ::testing::WithParamInterface<Choice> {};
 
 }  // namespace
@@ -173,7 +178,13 @@ TEST_F(NetworkSettings, ApplyReopensTheLinkOnTheGatewayChosenAndBackOnTheSerialP
     EXPECT_EQ(rig.com.openNames.back(), "modbus-tcp://10.1.2.3:4001");
     EXPECT_EQ(rig.com.opens.back().port, 2);
 
+    // Through the gateway the line settings are its own: greyed, and they take nothing.
+    EXPECT_TRUE(panels.control(rs, PANEL_2_BAUD_RATE)->dimmed);
+    EXPECT_TRUE(panels.control(rs, PANEL_2_PARITY)->dimmed);
+    EXPECT_LT(panels.UserSetValue(rs, PANEL_2_PARITY, 1), 0);
+
     panels.UserSetValue(rs, PANEL_2_CONNECTION, 0);
+    EXPECT_FALSE(panels.control(rs, PANEL_2_PARITY)->dimmed);
     panels.PostEvent(rs, PANEL_2_APPLY, EVENT_COMMIT);
     EXPECT_EQ(rig.com.openNames.back(), "");
     std::string shown;
