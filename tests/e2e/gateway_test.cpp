@@ -16,16 +16,7 @@ public:
     {
         QStringList args{"--tcp", "0", "--tcp-kind", kind, "--log", QString::fromStdString(logPath)};
         args += options;
-        proc_.setProgram(VEK_SIM_BINARY);
-        proc_.setArguments(args);
-        proc_.start();
-        if (!proc_.waitForStarted(10000))
-            return;
-        const double until = monotonicSeconds() + 10.0;
-        while (!proc_.canReadLine() && monotonicSeconds() < until && proc_.state() == QProcess::Running)
-            proc_.waitForReadyRead(200);
-        if (proc_.canReadLine())
-            where_ = QString::fromLocal8Bit(proc_.readLine()).trimmed();
+        where_ = StartSimulatorProcess(proc_, args);
     }
     ~GatewaySim()
     {

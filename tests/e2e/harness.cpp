@@ -204,20 +204,24 @@ std::vector<LogEntry> SimLog::events(const std::string& name) const
 
 // --- Simulator ---
 
+QString StartSimulatorProcess(QProcess& proc, const QStringList& args)
+{
+    proc.setProgram(VEK_SIM_BINARY);
+    proc.setArguments(args);
+    proc.start();
+    if (!proc.waitForStarted(10000))
+        return {};
+    const double until = monotonicSeconds() + 10.0;
+    while (!proc.canReadLine() && monotonicSeconds() < until && proc.state() == QProcess::Running)
+        proc.waitForReadyRead(200);
+    return proc.canReadLine() ? QString::fromLocal8Bit(proc.readLine()).trimmed() : QString();
+}
+
 Simulator::Simulator(const std::string& link, const std::string& logPath, const QStringList& options) : log_(logPath)
 {
     QStringList args{"--link", QString::fromStdString(link), "--log", QString::fromStdString(logPath)};
     args += options;
-    proc_.setProgram(VEK_SIM_BINARY);
-    proc_.setArguments(args);
-    proc_.start();
-    if (!proc_.waitForStarted(10000))
-        return;
-    const double until = monotonicSeconds() + 10.0;
-    while (!proc_.canReadLine() && monotonicSeconds() < until && proc_.state() == QProcess::Running)
-        proc_.waitForReadyRead(200);
-    if (proc_.canReadLine())
-        device_ = QString::fromLocal8Bit(proc_.readLine()).trimmed();
+    device_ = StartSimulatorProcess(proc_, args);
 }
 
 Simulator::~Simulator()

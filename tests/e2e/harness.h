@@ -90,6 +90,10 @@ private:
     std::string path_;
 };
 
+// Starts the simulator in `proc` with `args` and waits (10 s at most) for the first line it
+// prints: where it can be reached (a device, or a TCP address). Empty when none came.
+QString StartSimulatorProcess(QProcess& proc, const QStringList& args);
+
 class Simulator {
 public:
     // Starts it on a new pseudo-terminal linked at `link`, logging to `logPath`, and waits
