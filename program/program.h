@@ -1,4 +1,4 @@
-// The whole program as one object: the real platform (Qt windows, POSIX serial ports and
+// The whole program as one object: the real platform (Qt windows, the system's serial ports and
 // files, the real clock, message boxes) wired to the application. main() makes one; the
 // end-to-end tests make one too, with pop-ups recorded instead of shown.
 #pragma once
@@ -9,7 +9,11 @@
 
 #include "app_state.h"
 #include "panel_model.h"
+#ifdef _WIN32
+#include "win32_rs232.h"
+#else
 #include "posix_rs232.h"
+#endif
 #include "clock.h"
 #include "link_engine.h"
 #include "qt/qt_panel_view.h"
@@ -33,7 +37,7 @@ public:
     App& app() { return *app_; }
     ui::PanelModel& panels() { return panels_; }
     ui::qt::QtPanelView& view() { return view_; }
-    platform::PosixRs232& com() { return com_; }
+    platform::NativeRs232& com() { return com_; }
     tools::QtToolWindows& tools() { return *tools_; }
 
     // Where the panel resource is: beside the executable, or in its share folder once installed.
@@ -51,8 +55,8 @@ private:
 
     platform::SleepClock clock_;  // time only: nothing of the program sleeps on the window's thread
     QtLinkTimer linkTimer_;
-    platform::PosixRs232 com_;
-    platform::PosixFiles files_;
+    platform::NativeRs232 com_;
+    platform::NativeFiles files_;
     std::unique_ptr<ui::Presenter> ownPopups_;
     ui::Presenter& popups_;
     ui::PanelModel panels_;
