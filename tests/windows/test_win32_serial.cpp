@@ -79,7 +79,7 @@ TEST_F(SimulatorLine, ThePollGoesOutWholeAndTheReplyIsReadWhole)
     EXPECT_EQ(com.ReturnRS232Err(), 0);
     EXPECT_EQ(Bytes(reply.begin(), reply.begin() + 3), Bytes({0x01, 0x03, 2 * 78}));
     // The CRC goes low byte first.
-    const std::uint16_t crc = usMBCRC16(reply.data(), kReplyLength - 2);
+    const std::uint16_t crc = vek::usMBCRC16(reply.data(), kReplyLength - 2);
     EXPECT_EQ(reply[kReplyLength - 2], crc & 0xFF);
     EXPECT_EQ(reply[kReplyLength - 1], crc >> 8);
     EXPECT_EQ(com.GetInQLen(port), 0);
