@@ -4,7 +4,8 @@
 #   1. the Windows unit tests (build-windows/vek_unit_tests.exe);
 #   2. the Win32 serial port against the transmitter simulator: wine's COM1 is a link in the
 #      prefix's dosdevices folder to the simulator's pseudo-terminal
-#      (build-windows/vek_win32_serial_tests.exe);
+#      (build-windows/vek_win32_serial_tests.exe), then the same port while the simulator
+#      ends, as an unplugged adapter;
 #   3. the packaged program under wine on a virtual X display polling the simulator on COM1:
 #      every request the simulator received must be the Linux build's poll, byte for byte,
 #      and answered; a screenshot of the main window goes to docs/main-window-windows.png.
@@ -69,8 +70,22 @@ vek_windows_test() {
         vek_say "the serial port's tests were skipped: COM1 did not reach the simulator"
         exit 1
     fi
-    vek_say "serial port: $(grep -E '^\[  PASSED  \]' "$t/serial.log" | tr -s ' ')"
+    vek_say "serial port: $(grep -E '^\[  PASSED  \]' "$t/serial.log" | tr -s ' ')$(grep -E '^\[  SKIPPED \] [0-9]' "$t/serial.log" | tr -s ' ' | sed 's/^/, /')"
     vek_stop_sim
+    # An adapter pulled out: the simulator ends while the port is open.
+    vek_start_sim "$t/gone"
+    vek_say "ending the simulator while the Windows port has it open"
+    (sleep 4; kill "$sim" 2>/dev/null) &
+    local killer=$!
+    if ! VEK_TEST_GONE=1 VEK_TEST_COM=1 wine "$win_dir/vek_win32_serial_tests.exe" --gtest_filter='*GoesAway*' \
+            >"$t/gone.log" 2>&1 || ! grep -q '^\[  PASSED  \] 1 test' "$t/gone.log"; then
+        vek_say "the port did not report its device gone; the end of build-windows/wine-test/gone.log:"
+        tail -n 30 "$t/gone.log" >&2
+        exit 1
+    fi
+    wait "$killer" 2>/dev/null || true
+    vek_stop_sim
+    vek_say "serial port: a device that goes away is reported gone, and its open then fails with its name"
 
     # 3. the program
     vek_start_sim "$t/program"
@@ -125,7 +140,14 @@ vek_start_sim() {
         cat "$name-sim.out" >&2
         exit 1
     fi
-    ln -sfn "$(readlink -f "$name-tty")" "$WINEPREFIX/dosdevices/com1"
+    # Wine's mount manager makes the dosdevices links of the COM ports from its registry at
+    # start, replacing one made by hand: the port goes in both, and wine starts afresh.
+    local pts
+    pts=$(readlink -f "$name-tty")
+    wineserver -k 2>/dev/null || true
+    wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$pts" /f >/dev/null 2>&1
+    wineserver -k 2>/dev/null || true
+    ln -sfn "$pts" "$WINEPREFIX/dosdevices/com1"
 }
 
 vek_stop_sim() {
