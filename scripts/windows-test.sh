@@ -8,7 +8,9 @@
 #      ends, as an unplugged adapter;
 #   3. the packaged program under wine on a virtual X display polling the simulator on COM1:
 #      every request the simulator received must be the Linux build's poll, byte for byte,
-#      and answered; a screenshot of the main window goes to docs/main-window-windows.png.
+#      and answered; a screenshot of the main window goes to docs/main-window-windows.png;
+#   4. the installer run silently (/S): the files and the Start-menu entry it makes, and its
+#      uninstaller taking them away.
 #
 # Everything of wine's lives in build-windows/wineprefix; the logs in build-windows/wine-test.
 
@@ -25,9 +27,9 @@ vek_windows_test() {
     while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x900x24 -nolisten tcp >"$t/xvfb.log" 2>&1 &
     local xvfb=$!
-    local sim=""
+    sim=""  # the simulator's process, while one runs (global: the exit trap ends it)
     # shellcheck disable=SC2064
-    trap "[ -n \"\$sim\" ] && kill \"\$sim\" 2>/dev/null; wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null; true" EXIT
+    trap "[ -n \"\${sim:-}\" ] && kill \"\${sim:-}\" 2>/dev/null; wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null; true" EXIT
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 
@@ -53,7 +55,7 @@ vek_windows_test() {
     vek_say "running the Windows unit tests under wine"
     if TZ=UTC QT_QPA_PLATFORM=offscreen timeout 900 wine "$win_dir/vek_unit_tests.exe" >"$t/unit.log" 2>&1 &&
             grep -q '^\[  PASSED  \]' "$t/unit.log"; then
-        vek_say "unit tests: $(grep -E '^\[  PASSED  \]' "$t/unit.log" | tr -s ' ')$(grep -E '^\[  SKIPPED \] [0-9]' "$t/unit.log" | tr -s ' ' | sed 's/^/, /')"
+        vek_say "unit tests: $(grep -E '^\[  PASSED  \]' "$t/unit.log" | tr -s ' ')$(grep -E '^\[  SKIPPED \] [0-9]' "$t/unit.log" | tr -s ' ' | sed 's/, listed below://; s/^/, /')"
     else
         vek_say "the Windows unit tests failed ($(grep -c '^\[       OK \]' "$t/unit.log") passed before the end); see build-windows/wine-test/unit.log:"
         grep -E '^\[  FAILED  \]|Unhandled' "$t/unit.log" | sort -u | head -n 40 >&2
@@ -77,7 +79,7 @@ vek_windows_test() {
         vek_say "the serial port's tests were skipped: COM1 did not reach the simulator"
         failed+=("serial port")
     fi
-    vek_say "serial port: $(grep -E '^\[  PASSED  \]' "$t/serial.log" | tr -s ' ')$(grep -E '^\[  SKIPPED \] [0-9]' "$t/serial.log" | tr -s ' ' | sed 's/^/, /')"
+    vek_say "serial port: $(grep -E '^\[  PASSED  \]' "$t/serial.log" | tr -s ' ')$(grep -E '^\[  SKIPPED \] [0-9]' "$t/serial.log" | tr -s ' ' | sed 's/, listed below://; s/^/, /')"
     vek_stop_sim
     # An adapter pulled out: the simulator ends while the port is open.
     vek_start_sim "$t/gone"
@@ -134,6 +136,35 @@ vek_windows_test() {
         vek_say "program: $polls polls under wine, every one \"$poll\" as on Linux, $answered replies of 161 bytes sent"
     fi
     vek_say "screenshot: docs/main-window-windows.png"
+
+    # 4. the installer, silently: what it puts where, and that its uninstaller takes it away.
+    vek_say "installing with the installer under wine, then uninstalling"
+    local setup="$win_dir/vek-modbus-rtu-$version-windows-x64-setup.exe"
+    local dir="$WINEPREFIX/drive_c/Program Files/VEK Modbus RTU"
+    local menu="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/VEK Modbus RTU"
+    local want=(vek-modbus-rtu.exe Panel_def.uir LogoVerde.bmp Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll
+                platforms/qwindows.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll LICENSE.txt
+                Uninstall.exe)
+    local f lacking=()
+    timeout 300 wine "$setup" /S >"$t/install.log" 2>&1 || true
+    wineserver -w
+    for f in "${want[@]}"; do [ -e "$dir/$f" ] || lacking+=("$f"); done
+    [ -e "$menu/VEK Modbus RTU.lnk" ] || lacking+=("the Start-menu entry")
+    if [ ${#lacking[@]} -gt 0 ]; then
+        vek_say "the installer left out: ${lacking[*]}"
+        failed+=("installer")
+    else
+        timeout 300 wine "$dir/Uninstall.exe" /S >>"$t/install.log" 2>&1 || true
+        wineserver -w
+        sleep 2  # the uninstaller runs a copy of itself, which removes the folder
+        if [ -e "$dir/vek-modbus-rtu.exe" ] || [ -e "$menu/VEK Modbus RTU.lnk" ]; then
+            vek_say "the uninstaller left the program or its Start-menu entry behind"
+            failed+=("uninstaller")
+        else
+            vek_say "installer: ${#want[@]} files in Program Files\\VEK Modbus RTU and a Start-menu entry; the uninstaller removed them"
+        fi
+    fi
+
     if [ ${#failed[@]} -gt 0 ]; then
         vek_say "FAILED under wine: ${failed[*]}"
         exit 1
