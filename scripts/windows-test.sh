@@ -29,7 +29,8 @@ vek_windows_test() {
     local xvfb=$!
     sim=""  # the simulator's process, while one runs (global: the exit trap ends it)
     # shellcheck disable=SC2064
-    trap "[ -n \"\${sim:-}\" ] && kill \"\${sim:-}\" 2>/dev/null; wineserver -k 2>/dev/null; kill $xvfb 2>/dev/null; true" EXIT
+    # (set -e holds in the trap too: nothing in it may fail.)
+    trap "kill \${sim:-} $xvfb 2>/dev/null || true; wineserver -k 2>/dev/null || true" EXIT
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
 

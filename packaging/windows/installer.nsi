@@ -2,7 +2,8 @@
 ;   makensis -DVERSION=2.4.0 -DSTAGE=<folder with the program and its DLLs> -DOUTFILE=<setup.exe> installer.nsi
 ; It installs the program for all users in Program Files\VEK Modbus RTU, with a Start-menu
 ; entry and an uninstaller (also listed under "Apps" / "Programs and Features").
-Unicode true
+; A 64-bit installer for the 64-bit program (it also runs where no 32-bit Windows layer is installed).
+Target amd64-unicode
 !include "MUI2.nsh"
 
 !define APPNAME "VEK Modbus RTU"
