@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2154  # win_dir, qt_prefix, stage, version, jobs, here: set by scripts/windows, which sources this
 # Sourced by scripts/windows --test: the Windows build tried under wine on this machine.
 #
 #   1. the Windows unit tests (build-windows/vek_unit_tests.exe);
@@ -65,6 +66,7 @@ vek_windows_test() {
 
     # The simulator, built for this machine.
     vek_configure "$win_dir/host" -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF
+    # shellcheck disable=SC2016  # expanded by the inner shell
     VEK_JOBS=$jobs nice -n 19 bash -c '. "$1/scripts/trees.sh"; vek_build "$2" "the simulator (for this machine)" vek-transmitter-sim' \
         windows "$here" "$win_dir/host"
 
