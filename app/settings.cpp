@@ -17,8 +17,7 @@ std::string DeviceTextOf(const platform::Rs232& com, int port)
     if (const std::string inUse = com.DevicePath(port); !inUse.empty())
         return "COM" + std::to_string(port) + " = " + inUse;
     const std::string path = platform::ResolveComPort(port);
-    std::error_code ec;
-    const bool present = std::filesystem::exists(path, ec);
+    const bool present = platform::DeviceExists(path);
     return "COM" + std::to_string(port) + " = " + path + (present ? "" : " (not present)");
 }
 

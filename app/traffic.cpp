@@ -171,8 +171,7 @@ std::array<std::string, kTrafficColumns> TrafficRow(const TrafficFrame& f)
         ms -= 1000;
         ++secs;
     }
-    std::tm tm{};
-    localtime_r(&secs, &tm);
+    const std::tm tm = platform::LocalTimeOf(secs);
     char time[64];
     std::snprintf(time, sizeof time, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour, tm.tm_min, tm.tm_sec, ms);

@@ -7,6 +7,17 @@
 
 namespace vek::platform {
 
+std::tm LocalTimeOf(std::time_t t)
+{
+    std::tm tm{};
+#ifdef _WIN32
+    ::localtime_s(&tm, &t);
+#else
+    ::localtime_r(&t, &tm);
+#endif
+    return tm;
+}
+
 double SleepClock::now() const
 {
     using namespace std::chrono;

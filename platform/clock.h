@@ -8,6 +8,9 @@
 
 namespace vek::platform {
 
+// The local calendar time of `t` (localtime_r, localtime_s on Windows).
+std::tm LocalTimeOf(std::time_t t);
+
 class Clock {
 public:
     virtual ~Clock() = default;

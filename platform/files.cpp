@@ -1,8 +1,10 @@
 #include "files.h"
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -13,6 +15,8 @@
 
 namespace vek::platform {
 
+// The POSIX file service; Windows has its own in win32_files.cpp.
+#ifndef _WIN32
 int PosixFiles::GetFileInfo(const std::string& name, long long* size) { return GetFileStamp(name, size, nullptr); }
 
 int PosixFiles::failed(int err)
@@ -201,14 +205,10 @@ WholeFile ReadWholeFile(const std::string& name, long long limit)
     return f;
 }
 
+#endif  // !_WIN32
+
 namespace {
-std::tm localOf(const Clock& clock)
-{
-    const std::time_t t = clock.wallTime();
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
-    return tm;
-}
+std::tm localOf(const Clock& clock) { return LocalTimeOf(clock.wallTime()); }
 }  // namespace
 
 std::string DateStr(const Clock& clock)

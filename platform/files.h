@@ -2,6 +2,9 @@
 // and the unbuffered file writes of the data logger.
 #pragma once
 #include <string>
+#ifdef _WIN32
+#include <set>
+#endif
 
 #include "clock.h"
 
@@ -37,6 +40,7 @@ public:
     virtual std::string LastErrorText() const = 0;
 };
 
+#ifndef _WIN32
 class PosixFiles : public FileService {
 public:
     int GetFileInfo(const std::string& name, long long* size) override;
@@ -50,6 +54,27 @@ private:
     int failed(int err);
     int lastErrno_ = 0;
 };
+using NativeFiles = PosixFiles;
+#else
+// Files on Windows: names are UTF-8, opened with CreateFileW and shared for reading and
+// writing, so a spreadsheet can open the log while the program adds to it. A handle is a
+// C run-time descriptor over the Win32 handle. Line ends are never translated.
+class Win32Files : public FileService {
+public:
+    int GetFileInfo(const std::string& name, long long* size) override;
+    int GetFileStamp(const std::string& name, long long* size, long long* modifiedNs) override;
+    int CVI_OpenFile(const std::string& name, int access, int action, int type) override;
+    long long CVI_WriteFile(int handle, const char* buffer, long long count) override;
+    int CVI_CloseFile(int handle) override;
+    std::string LastErrorText() const override;
+
+private:
+    int failed(unsigned long err);
+    unsigned long lastError_ = 0;
+    std::set<int> appending_;  // the handles opened to append
+};
+using NativeFiles = Win32Files;
+#endif
 
 // A file the user chose to open, read whole. Only a regular file is read, and only up to a
 // size: a named pipe's open waits for a writer and its reading for the writer's end, and a

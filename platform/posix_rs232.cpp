@@ -33,6 +33,12 @@ std::string ResolveComPort(int port)
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
+bool DeviceExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::exists(path, ec);
+}
+
 bool ComPortPresent(int port)
 {
     const std::string path = ResolveComPort(port);
@@ -48,22 +54,6 @@ bool ComPortPresent(int port)
     const bool uart = ::ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type != PORT_UNKNOWN;
     ::close(fd);
     return uart;
-}
-
-std::string Rs232ErrorText(int code)
-{
-    switch (code) {
-    case 0: return "No error";
-    case RS_ERR_SYSTEM: return "Serial port system error";
-    case RS_ERR_INVALID_PORT: return "Invalid port number";
-    case RS_ERR_NOT_OPEN: return "Port is not open";
-    case RS_ERR_CANNOT_OPEN: return "Cannot open port";
-    case RS_ERR_DEVICE_GONE: return "Serial device disconnected";
-    case RS_ERR_BAD_SETTINGS: return "Unsupported port settings";
-    case RS_ERR_BUSY: return "Port busy, in use by another program";
-    case RS_ERR_TIMEOUT: return "Timeout error";
-    default: return "Unknown serial port error " + std::to_string(code);
-    }
 }
 
 namespace {

@@ -71,5 +71,6 @@ private:
     int lastError_ = 0;
     std::string lastDetail_;
 };
+using NativeRs232 = PosixRs232;
 
 }  // namespace vek::platform

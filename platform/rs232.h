@@ -1,5 +1,6 @@
 // The serial-port services the Modbus link uses. COMn is a device path (see
-// ResolveComPort). Every operation records its outcome for ReturnRS232Err.
+// ResolveComPort): termios on Linux (posix_rs232.h), the Win32 communications calls on
+// Windows (win32_rs232.h). Every operation records its outcome for ReturnRS232Err.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -74,14 +75,19 @@ public:
     virtual std::string DevicePath(int port) const = 0;
 };
 
-// The device behind COM`port`: $VEK_COM<port> when set, else /dev/ttyUSB<port-1> when it
-// exists, else /dev/ttyS<port-1>. Empty for port numbers outside 1..99.
+// The device behind COM`port`: $VEK_COM<port> when set; else, on Linux, /dev/ttyUSB<port-1>
+// when it exists, else /dev/ttyS<port-1>; on Windows the port of that name, "COM<port>".
+// Empty for port numbers outside 1..99.
 std::string ResolveComPort(int port);
 
 // True when the device behind COM`port` exists and, for an on-board port (/dev/ttyS...),
 // has a UART behind it: the kernel makes ttyS0 to ttyS31 whether or not the machine has
-// those ports, and a scan of every port would spend minutes probing nothing there.
+// those ports, and a scan of every port would spend minutes probing nothing there. On
+// Windows: when the system lists the port among its devices.
 bool ComPortPresent(int port);
+
+// True when the device `path` (what ResolveComPort gave) is there now.
+bool DeviceExists(const std::string& path);
 
 // The fixed texts of the error codes.
 std::string Rs232ErrorText(int code);

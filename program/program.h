@@ -1,4 +1,4 @@
-// The whole program as one object: the real platform (Qt windows, POSIX serial ports and
+// The whole program as one object: the real platform (Qt windows, the system's serial ports and
 // files, the real clock, message boxes) wired to the application. main() makes one; the
 // end-to-end tests make one too, with pop-ups recorded instead of shown.
 #pragma once
@@ -10,7 +10,11 @@
 #include "app_state.h"
 #include "panel_model.h"
 #include "link_switch.h"
+#ifdef _WIN32
+#include "win32_rs232.h"
+#else
 #include "posix_rs232.h"
+#endif
 #include "clock.h"
 #include "link_engine.h"
 #include "qt/qt_panel_view.h"
@@ -34,7 +38,7 @@ public:
     App& app() { return *app_; }
     ui::PanelModel& panels() { return panels_; }
     ui::qt::QtPanelView& view() { return view_; }
-    platform::PosixRs232& com() { return com_; }
+    platform::NativeRs232& com() { return com_; }
     platform::LinkSwitch& link() { return link_; }
     tools::QtToolWindows& tools() { return *tools_; }
 
@@ -53,10 +57,10 @@ private:
 
     platform::SleepClock clock_;  // time only: nothing of the program sleeps on the window's thread
     QtLinkTimer linkTimer_;
-    platform::PosixRs232 com_;
+    platform::NativeRs232 com_;
     // The app's link: the serial port above, or a gateway when the settings name one.
     platform::LinkSwitch link_{com_};
-    platform::PosixFiles files_;
+    platform::NativeFiles files_;
     std::unique_ptr<ui::Presenter> ownPopups_;
     ui::Presenter& popups_;
     ui::PanelModel panels_;

@@ -37,6 +37,15 @@ void QtToolWindows::ShowTraffic()
     raise(*traffic_);
 }
 
+#ifdef VEK_NO_TREND_MODULE
+const char* const kTrendNotBuilt = "The trend chart is not in this build of the program: it was built without Qt Charts.";
+
+QWidget* LoadTrendWindow(TrendRecorder& /*recorder*/, std::string& why)
+{
+    why = kTrendNotBuilt;
+    return nullptr;
+}
+#else
 QWidget* LoadTrendWindow(TrendRecorder& recorder, std::string& why)
 {
     using Make = QWidget* (*)(TrendRecorder*);
@@ -65,6 +74,7 @@ QWidget* LoadTrendWindow(TrendRecorder& recorder, std::string& why)
     }
     return make(&recorder);
 }
+#endif
 
 void QtToolWindows::ShowTrend()
 {
@@ -72,6 +82,12 @@ void QtToolWindows::ShowTrend()
         std::string why;
         QWidget* w = makeTrend ? makeTrend(app_.trend, why) : LoadTrendWindow(app_.trend, why);
         if (!w) {
+#ifdef VEK_NO_TREND_MODULE
+            if (!makeTrend) {
+                app_.io.MessagePopup("Trend", why);
+                return;
+            }
+#endif
             app_.io.MessagePopup("Trend", "The trend chart could not be loaded: " + why);
             return;
         }

@@ -33,7 +33,7 @@ struct AppRig {
     platform::VirtualClock clock;  // wall time: wallAtZero plus the virtual seconds gone by
     platform::MemoryRs232 com{clock};
     ui::RecordingPresenter popups;
-    platform::PosixFiles files;
+    platform::NativeFiles files;
     ui::PanelModel panels{clock, {}, VEK_BINARY_DIR};
     Services io{panels, com, clock, files, popups};
     App app{io};

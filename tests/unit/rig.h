@@ -76,7 +76,7 @@ struct Rig {
     platform::VirtualClock clock;
     platform::MemoryRs232 com{clock};
     ui::RecordingPresenter popups;
-    platform::PosixFiles files;
+    platform::NativeFiles files;
     ui::PanelModel panels;
     Services io{panels, com, clock, files, popups};
     App app{io};
