@@ -247,50 +247,42 @@ TEST_F(TcpLinkTest, ALyingLengthDropsTheConnectionWithItsReasonAndTheNextOpenRec
     EXPECT_TRUE(finish(std::move(again)).outcome.valid());
 }
 
-TEST_F(TcpLinkTest, AGatewayThatClosesShowsWhereAndWhyAndTheNextOpenReconnects)
+// A gateway that closes: a reply it sent just before is still taken; the loss shows after
+// it, with where and why, on every call until the next open, which connects anew.
+TEST_F(TcpLinkTest, AGatewayThatClosesIsTakenAtItsWordThenNamedAndTheNextOpenReconnects)
 {
-    for (GatewayKind kind : {GatewayKind::RtuOverTcp, GatewayKind::ModbusTcp}) {
-        SCOPED_TRACE(kind == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP");
-        make(kind);
-        ASSERT_EQ(open(), 0);
-        ASSERT_TRUE(gw.accept());
-        auto p = startRead(7);
-        gw.read(kind == GatewayKind::ModbusTcp ? 12 : 8);
-        gw.drop();
-        const RtuResult r = finish(std::move(p));
-        EXPECT_EQ(r.outcome.result, ExchangeResult::SerialError);
-        EXPECT_EQ(r.outcome.serialErrorText,
-                  "Connection lost: 127.0.0.1:" + std::to_string(gw.port) + " (closed by the gateway)");
-        // Lost until the next open makes a new connection: every call says so.
-        EXPECT_EQ(link->GetInQLen(kCom), RS_ERR_DEVICE_GONE);
-        EXPECT_EQ(link->ComWrt(kCom, kRead2.data(), 6), RS_ERR_DEVICE_GONE);
-        EXPECT_EQ(link->GetRS232ErrorString(RS_ERR_DEVICE_GONE), r.outcome.serialErrorText);
-        ASSERT_EQ(open(), 0);
-        ASSERT_TRUE(gw.accept());
-        EXPECT_EQ(link->GetInQLen(kCom), 0);
-    }
-}
-
-TEST_F(TcpLinkTest, AReplyFollowedAtOnceByTheCloseIsTakenAndTheLossShowsAfter)
-{
-    for (GatewayKind kind : {GatewayKind::RtuOverTcp, GatewayKind::ModbusTcp}) {
-        SCOPED_TRACE(kind == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP");
-        make(kind);
-        ASSERT_EQ(open(), 0);
-        ASSERT_TRUE(gw.accept());
-        auto p = startRead(7);
-        gw.read(kind == GatewayKind::ModbusTcp ? 12 : 8);
-        gw.send(kind == GatewayKind::ModbusTcp ? mbapFrame(1, {7, 0x03, 0x04, 0, 1, 0, 2})
-                                               : withCrc({7, 0x03, 0x04, 0, 1, 0, 2}));
-        gw.drop();
-        ::usleep(50000);  // the close is in before the master looks
-        const RtuResult r = finish(std::move(p));
-        EXPECT_TRUE(r.outcome.valid()) << OutcomeText(r.outcome);
-        EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 2}));
-        EXPECT_EQ(link->GetInQLen(kCom), RS_ERR_DEVICE_GONE);
-        ASSERT_EQ(open(), 0);
-        EXPECT_TRUE(gw.accept());
-    }
+    for (GatewayKind kind : {GatewayKind::RtuOverTcp, GatewayKind::ModbusTcp})
+        for (bool repliedFirst : {false, true}) {
+            SCOPED_TRACE(std::string(kind == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP") +
+                         (repliedFirst ? ", a reply just before the close" : ", no reply"));
+            make(kind);
+            ASSERT_EQ(open(), 0);
+            ASSERT_TRUE(gw.accept());
+            auto p = startRead(7);
+            gw.read(kind == GatewayKind::ModbusTcp ? 12 : 8);
+            if (repliedFirst)
+                gw.send(kind == GatewayKind::ModbusTcp ? mbapFrame(1, {7, 0x03, 0x04, 0, 1, 0, 2})
+                                                       : withCrc({7, 0x03, 0x04, 0, 1, 0, 2}));
+            gw.drop();
+            if (repliedFirst)
+                ::usleep(50000);  // the close is in before the master looks
+            const RtuResult r = finish(std::move(p));
+            if (repliedFirst) {
+                EXPECT_TRUE(r.outcome.valid()) << OutcomeText(r.outcome);
+                EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{1, 2}));
+            } else {
+                EXPECT_EQ(r.outcome.result, ExchangeResult::SerialError);
+                EXPECT_EQ(r.outcome.serialErrorText,
+                          "Connection lost: 127.0.0.1:" + std::to_string(gw.port) + " (closed by the gateway)");
+                EXPECT_EQ(link->GetRS232ErrorString(RS_ERR_DEVICE_GONE), r.outcome.serialErrorText);
+            }
+            // Lost until the next open makes a new connection: every call says so.
+            EXPECT_EQ(link->GetInQLen(kCom), RS_ERR_DEVICE_GONE);
+            EXPECT_EQ(link->ComWrt(kCom, kRead2.data(), 6), RS_ERR_DEVICE_GONE);
+            ASSERT_EQ(open(), 0);
+            ASSERT_TRUE(gw.accept());
+            EXPECT_EQ(link->GetInQLen(kCom), 0);
+        }
 }
 
 TEST_F(TcpLinkTest, AConnectionThatAnswersNothingIsMadeAnewAfterThreeRequestsAndOneThatAnswersIsKept)
