@@ -20,6 +20,7 @@ inline constexpr int RS_ERR_CANNOT_OPEN = -4;   // the device could not be opene
 inline constexpr int RS_ERR_DEVICE_GONE = -5;   // the device went away (unplugged adapter)
 inline constexpr int RS_ERR_BAD_SETTINGS = -6;  // baud, parity, data or stop bits not supported
 inline constexpr int RS_ERR_BUSY = -7;          // another program holds the device (ClaimCom)
+inline constexpr int RS_ERR_CONNECTING = -8;    // a network connection is still being made
 inline constexpr int RS_ERR_TIMEOUT = -99;      // fewer bytes than asked within the time-out
 
 class Rs232 {

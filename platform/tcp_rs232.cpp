@@ -382,7 +382,7 @@ int TcpRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long /*
     if (rc < 0)
         return rc;
     if (rc > 0)
-        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect",
+        return fail(RS_ERR_CONNECTING, "Cannot connect",
                     state_ == State::Resolving ? "looking the name up, still trying" : "no answer yet, still trying");
     return ok();
 }

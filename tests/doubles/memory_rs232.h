@@ -62,6 +62,7 @@ public:
     std::set<int> absent;                // ports whose device is missing: opening them fails
     std::set<int> busy;                  // ports another program holds: claiming them fails
     std::map<int, std::string> devices;  // the device a port opens on; else what ResolveComPort says
+    int connectingOpens = 0;             // the next this many opens find a connection still being made
     int failNextRead = 0;                // a negative code makes the next ComRd report it
     int failNextPeek = 0;                // a negative code makes the next ComPeek report it
     std::map<int, double> timeouts;

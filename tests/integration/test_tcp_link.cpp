@@ -356,12 +356,11 @@ TEST_F(TcpLinkTest, AnUnknownHostAndAnEmptyOneAreNamed)
     link = std::make_unique<TcpRs232>(TcpEndpoint{"no-such-host.invalid", 502, GatewayKind::ModbusTcp});
     // The lookup runs beside the caller; the openings that follow take its answer.
     std::string said;
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(open(), RS_ERR_CANNOT_OPEN);
-        said = link->GetRS232ErrorString(RS_ERR_CANNOT_OPEN);
-        if (said.find("still trying") == std::string::npos)
-            break;
-    }
+    int rc = RS_ERR_CONNECTING;
+    for (int i = 0; i < 100 && rc == RS_ERR_CONNECTING; ++i)
+        rc = open();
+    EXPECT_EQ(rc, RS_ERR_CANNOT_OPEN);
+    said = link->GetRS232ErrorString(rc);
     EXPECT_EQ(said.rfind("Cannot connect: no-such-host.invalid:502 (", 0), 0u) << said;
     EXPECT_EQ(said.find("still trying"), std::string::npos) << said;
     EXPECT_EQ(EndpointText({"fe80::1", 502, GatewayKind::ModbusTcp}), "[fe80::1]:502");
@@ -381,15 +380,15 @@ TEST_F(TcpLinkTest, AHostNameIsLookedUpBesideTheCallerOnceAndConnectsWhenAnswere
     link = std::make_unique<TcpRs232>(TcpEndpoint{"gateway.site", gw.port, GatewayKind::RtuOverTcp}, slow);
     // A name server that does not answer holds no opening, and is not asked twice.
     for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(open(), RS_ERR_CANNOT_OPEN);
-        EXPECT_EQ(link->GetRS232ErrorString(RS_ERR_CANNOT_OPEN),
+        ASSERT_EQ(open(), RS_ERR_CONNECTING);
+        EXPECT_EQ(link->GetRS232ErrorString(RS_ERR_CONNECTING),
                   "Cannot connect: gateway.site:" + std::to_string(gw.port) + " (looking the name up, still trying)");
     }
     EXPECT_EQ(link->ComWrt(kCom, kRead2.data(), 6), RS_ERR_NOT_OPEN);
     EXPECT_EQ(asked->load(), 1);
     answer.set_value();
-    int rc = RS_ERR_CANNOT_OPEN;
-    for (int i = 0; i < 100 && rc != 0; ++i)
+    int rc = RS_ERR_CONNECTING;
+    for (int i = 0; i < 100 && rc == RS_ERR_CONNECTING; ++i)
         rc = open();
     ASSERT_EQ(rc, 0) << link->GetRS232ErrorString(link->ReturnRS232Err());
     ASSERT_TRUE(gw.accept());
