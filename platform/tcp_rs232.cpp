@@ -425,6 +425,7 @@ int TcpRs232::ComWrtByte(int port, int byte)
 
 int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
 {
+    wireRequest_.clear();
     if (const int rc = ensureUp(); rc < 0)
         return rc;
     std::vector<std::uint8_t> wire;
@@ -433,6 +434,7 @@ int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
         if (wire.empty())
             return fail(RS_ERR_SYSTEM, "Frame not sent", "no request a Modbus TCP frame can carry");
         receiver_.Expect(transaction_);
+        wireRequest_ = wire;
     } else {
         wire.assign(buffer, buffer + count);
     }
@@ -542,6 +544,13 @@ std::string TcpRs232::GetRS232ErrorString(int code)
     if (code != 0 && code == lastError_ && !lastDetail_.empty())
         return lastDetail_;
     return Rs232ErrorText(code);
+}
+
+WireFrames TcpRs232::LastWireFrames() const
+{
+    if (endpoint_.kind != GatewayKind::ModbusTcp || wireRequest_.empty())
+        return {};
+    return {wireRequest_, receiver_.taken()};
 }
 
 std::string TcpRs232::DevicePath(int /*port*/) const

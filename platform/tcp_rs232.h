@@ -84,6 +84,8 @@ public:
     int ReturnRS232Err() override { return lastError_; }
     std::string GetRS232ErrorString(int code) override;
     std::string DevicePath(int port) const override;
+    // Modbus TCP: the MBAP frame of the latest request, and of the reply taken for it.
+    WireFrames LastWireFrames() const override;
 
 private:
     using SteadyTime = std::chrono::steady_clock::time_point;
@@ -129,6 +131,7 @@ private:
     std::vector<std::uint8_t> ahead_;  // RTU over TCP: bytes read from the socket, not yet by ComRd
     mbap::Receiver receiver_;          // Modbus TCP
     std::uint16_t transaction_ = 0;
+    std::vector<std::uint8_t> wireRequest_;  // Modbus TCP: the latest request as sent
     bool peerClosed_ = false;  // the gateway closed after bytes still to be read here
     bool answered_ = true;     // something came in since the last request went out
     int unanswered_ = 0;       // requests in a row that nothing came in for

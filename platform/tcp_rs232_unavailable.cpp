@@ -60,6 +60,7 @@ int TcpRs232::ComWrt(int, const std::uint8_t*, int) { return notOpen(); }
 int TcpRs232::ComRd(int, std::uint8_t*, int) { return notOpen(); }
 int TcpRs232::ComPeek(int, std::uint8_t*, int) { return notOpen(); }
 int TcpRs232::GetInQLen(int) { return notOpen(); }
+WireFrames TcpRs232::LastWireFrames() const { return {}; }
 int TcpRs232::SetComTime(int, double seconds)
 {
     timeout_ = seconds;

@@ -192,6 +192,11 @@ TEST_F(TcpLinkTest, ModbusTcpSendsMbapWithRisingTransactionIdsAndTakesOnlyTheMat
     const RtuResult r = finish(std::move(p2));
     EXPECT_EQ(r.outcome.result, ExchangeResult::Valid) << OutcomeText(r.outcome);
     EXPECT_EQ(r.registers, (std::vector<std::uint16_t>{0x002A, 0xFF01}));
+    // The traffic monitor is told the frames as they went over the wire: the late one is not
+    // the reply.
+    const WireFrames wire = link->LastWireFrames();
+    EXPECT_EQ(wire.request, req2);
+    EXPECT_EQ(wire.reply, right);
 }
 
 namespace {
