@@ -270,7 +270,10 @@ Job TransmitterScan::probe(App& app)
         err = 0;
         co_await app.engine.Sleep(kConnectLookSeconds);
     }
-    if (go && err < 0) {
+    if (go && err == platform::RS_ERR_CONNECTING) {
+        // Cancelled, or the program closing, while the connection was being made: nothing was
+        // sent, and the gateway is not to blame.
+    } else if (go && err < 0) {
         skip(app, p.port, err);
     } else if (go) {
         // One read of the model register, through the link's one call; it ends as soon as a

@@ -17,34 +17,6 @@
 namespace vek::e2e {
 namespace {
 
-// The simulator as a gateway on a free port of 127.0.0.1, logging to `logPath`.
-class GatewaySim {
-public:
-    GatewaySim(const char* kind, const std::string& logPath, const QStringList& options) : log_(logPath)
-    {
-        QStringList args{"--tcp", "0", "--tcp-kind", kind, "--log", QString::fromStdString(logPath)};
-        args += options;
-        where_ = StartSimulatorProcess(proc_, args);
-    }
-    ~GatewaySim()
-    {
-        if (proc_.state() == QProcess::Running) {
-            proc_.terminate();
-            proc_.waitForFinished(5000);
-        }
-    }
-    bool started() const { return where_.contains(':'); }
-    QString host() const { return where_.left(where_.lastIndexOf(':')); }
-    QString port() const { return where_.mid(where_.lastIndexOf(':') + 1); }
-    SimLog& log() { return log_; }
-    QString diagnostics() const { return proc_.arguments().join(' ') + ": " + proc_.readAllStandardError(); }
-
-private:
-    mutable QProcess proc_;
-    QString where_;
-    SimLog log_;
-};
-
 struct Kind {
     const char* name;
     const char* arg;    // the simulator's --tcp-kind
@@ -60,7 +32,7 @@ class Gateway : public ::testing::TestWithParam<Kind> {};
 TEST_P(Gateway, SetUpInTheSettingsWindowPollsThroughDropsAndFindsItsTransmitter)
 {
     Workspace ws;
-    GatewaySim sim(GetParam().arg, ws.path("sim.log"), {"--seed", "3", "--close-after", "1"});
+    Simulator sim(Simulator::Gateway(GetParam().arg), ws.path("sim.log"), {"--seed", "3", "--close-after", "1"});
     ASSERT_TRUE(sim.started()) << sim.diagnostics().toStdString();
 
     RunningProgram p;

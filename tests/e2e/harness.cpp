@@ -217,9 +217,15 @@ QString StartSimulatorProcess(QProcess& proc, const QStringList& args)
     return proc.canReadLine() ? QString::fromLocal8Bit(proc.readLine()).trimmed() : QString();
 }
 
-Simulator::Simulator(const std::string& link, const std::string& logPath, const QStringList& options) : log_(logPath)
+Simulator::Simulator(const std::string& link, const std::string& logPath, const QStringList& options)
+    : Simulator(QStringList{"--link", QString::fromStdString(link)}, logPath, options)
 {
-    QStringList args{"--link", QString::fromStdString(link), "--log", QString::fromStdString(logPath)};
+}
+
+Simulator::Simulator(const QStringList& where, const std::string& logPath, const QStringList& options) : log_(logPath)
+{
+    QStringList args = where;
+    args << "--log" << QString::fromStdString(logPath);
     args += options;
     device_ = StartSimulatorProcess(proc_, args);
 }

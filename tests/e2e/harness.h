@@ -99,12 +99,20 @@ public:
     // Starts it on a new pseudo-terminal linked at `link`, logging to `logPath`, and waits
     // for the device it prints.
     Simulator(const std::string& link, const std::string& logPath, const QStringList& options);
+    // Starts it where `where` says (its first options: "--link PATH", or Gateway(kind)).
+    Simulator(const QStringList& where, const std::string& logPath, const QStringList& options);
+    // The options that make it an Ethernet gateway of `kind` ("rtu" or "mbap") on a free TCP
+    // port of 127.0.0.1.
+    static QStringList Gateway(const char* kind) { return {"--tcp", "0", "--tcp-kind", kind}; }
     ~Simulator();
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
     bool started() const { return !device_.isEmpty(); }
     QString device() const { return device_; }
+    // Where a gateway listens: its host and TCP port.
+    QString host() const { return device_.left(device_.lastIndexOf(':')); }
+    QString port() const { return device_.mid(device_.lastIndexOf(':') + 1); }
     QString diagnostics() const;
     SimLog& log() { return log_; }
     // Frames the simulator ignores are then no failure: a case that probes the line for

@@ -1,5 +1,6 @@
 // Back up the set-up from the simulator, change it, and restore it: the frames that reach
-// the transmitter, what it holds afterwards, and a register it refuses reported as such.
+// the transmitter, what it holds afterwards, and a register it refuses reported as such; on
+// a serial line and through both kinds of Ethernet gateway.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,14 +14,23 @@
 namespace vek::e2e {
 namespace {
 
-class BackUpAndRestore : public ::testing::Test {
+// How the program reaches the transmitter: 0 a serial line, 1 RTU over TCP, 2 Modbus TCP.
+class BackUpAndRestore : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
-        ws.writeSettingsForCom1();
         // Register 70 (RL1 TH Value) will not be written; the image stands still.
-        sim = std::make_unique<Simulator>(ws.linkPath(), ws.path("sim.log"),
-                                          QStringList{"--seed", "5", "--static", "--refuse-write", "70"});
+        const QStringList options{"--seed", "5", "--static", "--refuse-write", "70"};
+        if (GetParam() == 0) {
+            ws.writeSettingsForCom1();
+            sim = std::make_unique<Simulator>(ws.linkPath(), ws.path("sim.log"), options);
+        } else {
+            sim = std::make_unique<Simulator>(Simulator::Gateway(GetParam() == 2 ? "mbap" : "rtu"), ws.path("sim.log"),
+                                              options);
+            ws.write("RS_Settings", "[0]\nCOMPORT=1\nPorta=1\nCONNECTION=" + std::to_string(GetParam()) +
+                                        "\nNET_HOST=" + sim->host().toStdString() +
+                                        "\nNET_PORT=" + sim->port().toStdString() + "\n");
+        }
         ASSERT_TRUE(sim->started()) << sim->diagnostics().toStdString();
         p = std::make_unique<RunningProgram>();
         ASSERT_TRUE(p->waitForPolls(1, 9000));
@@ -52,7 +62,7 @@ protected:
     std::unique_ptr<RunningProgram> p;
 };
 
-TEST_F(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported)
+TEST_P(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported)
 {
     p->click(p->main(), "SET_UP_UT");
     const int user = p->app().st.panelUser;
@@ -106,6 +116,10 @@ TEST_F(BackUpAndRestore, ABackupRestoresWhatChangedAndARefusedRegisterIsReported
             refused = t.item(r, 5)->text();
     EXPECT_EQ(refused, "refused: exception 4 (Slave device failure)");
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, BackUpAndRestore, ::testing::Values(0, 1, 2), [](const auto& info) {
+    return std::string(info.param == 0 ? "SerialLine" : info.param == 1 ? "RtuOverTcp" : "ModbusTcp");
+});
 
 }  // namespace
 }  // namespace vek::e2e

@@ -286,7 +286,7 @@ TEST_F(Scan, AGatewayIsScannedForEveryAddressThroughItsConnectionAndUseKeepsIt)
     EXPECT_EQ(rig.com.frames.back(), test::expectedPoll(173));
 }
 
-TEST_F(Scan, AGatewayThatCannotBeReachedIsNamedAndTheScanEnds)
+TEST_F(Scan, AGatewayThatCannotBeReachedIsNamedAndTheScanEndsAndCancelWhileConnectingBlamesNothing)
 {
     rig.configurePort(1);
     app.st.network = {1, "10.0.0.9", 502};
@@ -298,6 +298,16 @@ TEST_F(Scan, AGatewayThatCannotBeReachedIsNamedAndTheScanEnds)
     EXPECT_EQ(probesSent(), 0);
     EXPECT_EQ(app.scan.skipped(),
               (std::vector<std::string>{"RTU over TCP to 10.0.0.9:502: Cannot open port — skipped"}));
+    // Cancelled while the connection is being made: nothing sent, and nothing blamed on it.
+    rig.com.absent.clear();
+    rig.com.connectingOpens = 1000;
+    ASSERT_TRUE(app.scan.StartGateway(app));
+    rig.clock.schedule(rig.clock.now() + 0.3, [this] { app.scan.Cancel(app); });
+    runToEnd();
+    EXPECT_TRUE(app.scan.cancelled());
+    EXPECT_TRUE(app.scan.skipped().empty());
+    EXPECT_EQ(probesSent(), 0);
+    rig.com.connectingOpens = 0;
     app.st.network.kind = 0;
     EXPECT_FALSE(app.scan.StartGateway(app)) << "no gateway in the settings, no gateway scan";
 }
