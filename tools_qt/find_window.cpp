@@ -130,24 +130,53 @@ FindWindow::~FindWindow()
 
 void FindWindow::fillPorts()
 {
-    const int chosen = ports_->count() ? ports_->currentData().toInt() : app_.link.usPortNumber;
+    const bool hadGateway = ports_->findData(kGatewayChoice) >= 0;
+    // The first time, the gateway when the settings name one, else the link's port.
+    int chosen = ports_->count() ? ports_->currentData().toInt() : kGatewayChoice;
     ports_->clear();
     // A network connection chosen in the settings is scanned for addresses 1 to 247.
-    if (!SettingsDeviceName(app_).empty())
+    const bool gateway = !SettingsDeviceName(app_).empty();
+    if (gateway)
         ports_->addItem(QStringLiteral("The gateway: %1").arg(QString::fromStdString(LinkDeviceTextOf(app_))),
                         kGatewayChoice);
     ports_->addItem(QStringLiteral("Every COM port whose device exists"), 0);
     for (int n = 1; n <= 9; ++n)
         ports_->addItem(QString::fromStdString(DeviceTextOf(app_.io.com, n)), n);
+    // A gateway the settings have just come to name is what a scan is most likely for; the
+    // user's own choice of a port otherwise stays.
+    if (gateway && !hadGateway)
+        chosen = kGatewayChoice;
+    if (chosen == kGatewayChoice && !gateway)
+        chosen = app_.link.usPortNumber;
     setPortChoice(chosen);
 }
 
 void FindWindow::setPortChoice(int port)
 {
-    // With a gateway chosen in the settings, it is what a scan is most likely for.
-    const int gateway = ports_->findData(kGatewayChoice);
-    const int i = gateway >= 0 ? gateway : ports_->findData(port);
+    const int i = ports_->findData(port);
     ports_->setCurrentIndex(i < 0 ? 0 : i);
+}
+
+void FindWindow::followSettings()
+{
+    if (scanning_)
+        return;
+    const bool gateway = !SettingsDeviceName(app_).empty();
+    const int at = ports_->findData(kGatewayChoice);
+    if (gateway && at >= 0) {
+        ports_->setItemText(at, QStringLiteral("The gateway: %1").arg(QString::fromStdString(LinkDeviceTextOf(app_))));
+        return;
+    }
+    if (gateway || at >= 0)
+        fillPorts();
+}
+
+void FindWindow::changeEvent(QEvent* e)
+{
+    // Back from the settings window, the list says what the settings name now.
+    if (e->type() == QEvent::ActivationChange && isActiveWindow())
+        followSettings();
+    QWidget::changeEvent(e);
 }
 
 void FindWindow::showEvent(QShowEvent* e)

@@ -29,6 +29,9 @@ public:
     void cancel();
     // "Use" on table row `row` (UseScanFindAsked): what came of it, nothing for no row.
     std::optional<ScanUseOutcome> use(int row);
+    // Follows the connection the settings name now: the gateway's entry appears (and is
+    // chosen), changes its words, or goes. Nothing changes while a scan runs.
+    void followSettings();
 
     QTableWidget* table() const { return table_; }
     QProgressBar* progress() const { return progress_; }
@@ -43,6 +46,7 @@ public:
 protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
 private:
     void step();

@@ -145,6 +145,7 @@ void QtToolWindows::ShowFindTransmitter()
 {
     if (!find_)
         find_ = std::make_unique<FindWindow>(app_);
+    find_->followSettings();
     raise(*find_);
 }
 

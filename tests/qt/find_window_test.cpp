@@ -152,6 +152,27 @@ TEST_F(FindWindowTest, WithAGatewayChosenItScansItsAddressesAndUseKeepsTheGatewa
         << w.status()->text().toStdString();
 }
 
+TEST_F(FindWindowTest, ItsPortListFollowsTheConnectionTheSettingsNameWhenItIsCalledUpAgain)
+{
+    rig.configurePort(2);
+    tools::FindWindow& w = openFromSettings();
+    EXPECT_EQ(w.portChoice()->currentData().toInt(), 2) << "the link's port, with no gateway named";
+    // The user names a gateway in the settings, then calls the window up again.
+    app.st.network = {1, "gw.site", 502};
+    rig.panels.PostEvent(app.st.panelRs485, PANEL_2_FIND_TRANSMITTER, EVENT_COMMIT);
+    EXPECT_EQ(w.portChoice()->currentText(), "The gateway: RTU over TCP to gw.site:502");
+    app.st.network.port = 1502;
+    w.portChoice()->setCurrentIndex(w.portChoice()->findData(3));  // the user picks COM3
+    rig.panels.PostEvent(app.st.panelRs485, PANEL_2_FIND_TRANSMITTER, EVENT_COMMIT);
+    EXPECT_EQ(w.portChoice()->currentData().toInt(), 3) << "a choice of the user's stays";
+    EXPECT_EQ(w.portChoice()->itemText(0), "The gateway: RTU over TCP to gw.site:1502");
+    app.st.network.kind = 0;
+    w.portChoice()->setCurrentIndex(0);
+    rig.panels.PostEvent(app.st.panelRs485, PANEL_2_FIND_TRANSMITTER, EVENT_COMMIT);
+    EXPECT_EQ(w.portChoice()->findData(-1), -1) << "the gateway's entry goes";
+    EXPECT_EQ(w.portChoice()->currentData().toInt(), 2);
+}
+
 TEST_F(FindWindowTest, CancelStopsTheScanAndPollingResumes)
 {
     rig.configurePort(1);
