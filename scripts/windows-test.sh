@@ -7,9 +7,12 @@
 #      prefix's dosdevices folder to the simulator's pseudo-terminal
 #      (build-windows/vek_win32_serial_tests.exe), then the same port while the simulator
 #      ends, as an unplugged adapter;
-#   3. the packaged program under wine on a virtual X display polling the simulator on COM1:
-#      every request the simulator received must be the Linux build's poll, byte for byte,
-#      and answered; a screenshot of the main window goes to docs/main-window-windows.png;
+#   3. the packaged program under wine on a virtual X display polling the simulator on COM1;
+#      a screenshot of the main window goes to docs/main-window-windows.png; then, with the X
+#      server's keyboard and mouse as a user's, it starts the data log and writes two set-up
+#      registers: every request the simulator received must be the Linux build's poll or one
+#      of those writes, byte for byte, and answered, and the data log must be written in
+#      Documents\VEK Modbus RTU;
 #   4. the installer run silently (/S): the files and the Start-menu entry it makes, and its
 #      uninstaller taking them away.
 #
@@ -105,6 +108,7 @@ vek_windows_test() {
     local docs
     docs="$(winepath -u "$(wine cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r')")/Documents/VEK Modbus RTU"
     mkdir -p "$docs"
+    rm -f "$docs/wine-test.xls"
     printf '[0]\nPARITY=0\nDATA_BITS=0\nBAUD_RATE=0\nBIT_STOP=0\nCOMPORT=1\nPorta=1\n' >"$docs/RS_Settings"
     vek_say "starting the Windows program under wine on the virtual display, polling COM1"
     wine "$stage/vek-modbus-rtu.exe" >"$t/program.log" 2>&1 &
@@ -123,21 +127,55 @@ vek_windows_test() {
     fi
     sleep 2  # the latest reply shown
     vek_screenshot "$here/docs/main-window-windows.png"
+
+    # What a user does, through the X server's keyboard and mouse: starts the data log, sets
+    # RL1_TH_MinMax (register 45) to Min in User Set Up, and types Dist. Full (register 12)
+    # into the dialog a double click on it opens. The writes' frames and the log are checked
+    # below.
+    vek_say "using the program: the data log, a switch in User Set Up, a value typed into Dist. Full"
+    vek_drive_program || failed+=("using the program")
+    # The writes wait for the poll in flight; the log takes a row at each poll.
+    local rows=0
+    waited=0
+    while ((waited < 20)) && ((rows < 2)); do
+        sleep 1
+        waited=$((waited + 1))
+        [ -f "$docs/wine-test.xls" ] && rows=$(($(wc -l <"$docs/wine-test.xls") - 1))
+    done
     kill "$prog" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
     vek_stop_sim
 
-    # Every request is the poll the Linux build sends, and each was answered whole.
+    # Every request is the poll or one of the two writes, byte for byte as the Linux build
+    # sends them, each answered.
     local poll="01 03 00 00 00 4E C5 FE" other answered
-    other=$(grep '"dir":"rx"' "$t/program-sim.log" | grep -vc "\"hex\":\"$poll\"" || true)
+    local writes=("$(vek_write_frame 1 45 0)" "$(vek_write_frame 1 12 1234)")
+    other=$(grep '"dir":"rx"' "$t/program-sim.log" | grep -v "\"hex\":\"$poll\"" |
+        grep -vc -e "\"hex\":\"${writes[0]}\"" -e "\"hex\":\"${writes[1]}\"" || true)
+    polls=$(grep '"dir":"rx"' "$t/program-sim.log" | grep -c "\"hex\":\"$poll\"" || true)
     answered=$(grep '"dir":"tx"' "$t/program-sim.log" | grep -c '"len":161' || true)
     if ((polls == 0)) || ((other > 0)) || ((answered < polls)); then
         vek_say "the frames on the wire are not the Linux build's: $other other request(s), $answered of $polls polls answered"
-        grep '"dir"' "$t/program-sim.log" | head -n 10 >&2
+        grep '"dir"' "$t/program-sim.log" | grep -v "\"hex\":\"$poll\"" | head -n 10 >&2
         failed+=("frames")
     else
         vek_say "program: $polls polls under wine, every one \"$poll\" as on Linux, $answered replies of 161 bytes sent"
     fi
+    local w reg value
+    for w in 0 1; do
+        reg=$([ $w = 0 ] && echo 45 || echo 12)
+        value=$([ $w = 0 ] && echo 0 || echo 1234)
+        if [ "$(grep '"dir":"rx"' "$t/program-sim.log" | grep -c "\"hex\":\"${writes[$w]}\"")" = 1 ] &&
+                grep -q "\"event\":\"write\",\"register\":$reg,\"old\":[0-9]*,\"value\":$value}" "$t/program-sim.log" &&
+                grep '"dir":"tx"' "$t/program-sim.log" | grep -q "\"hex\":\"${writes[$w]}\""; then
+            vek_say "program: register $reg written with $value once, as \"${writes[$w]}\" as on Linux, and echoed"
+        else
+            vek_say "the write of $value to register $reg was not \"${writes[$w]}\" once, taken and echoed; the writes seen:"
+            grep -e '"event":"write"' -e '"hex":"01 06' "$t/program-sim.log" | head -n 10 >&2
+            failed+=("write of register $reg")
+        fi
+    done
+    vek_check_log "$docs/wine-test.xls" || failed+=("data log")
     vek_say "screenshot: docs/main-window-windows.png"
 
     # 4. the installer, silently: what it puts where, and that its uninstaller takes it away.
@@ -213,4 +251,100 @@ vek_screenshot() {
     else
         xwd -silent -root | xwdtopnm 2>/dev/null | pnmtopng >"$1"
     fi
+}
+
+# vek_write_frame SLAVE REGISTER VALUE: the Write Single Register request as hex, worked out
+# here and not by the program: the register goes as its number less one, the address and
+# the value high byte first, the CRC-16 (polynomial 0xA001 reflected, from 0xFFFF) low byte
+# first.
+vek_write_frame() {
+    local bytes=("$(($1 & 0xFF))" 6 "$((($2 - 1) >> 8 & 0xFF))" "$((($2 - 1) & 0xFF))" "$(($3 >> 8 & 0xFF))" "$(($3 & 0xFF))")
+    local crc=0xFFFF b out=""
+    for b in "${bytes[@]}"; do
+        crc=$((crc ^ b))
+        for _ in 1 2 3 4 5 6 7 8; do
+            if ((crc & 1)); then crc=$(((crc >> 1) ^ 0xA001)); else crc=$((crc >> 1)); fi
+        done
+        out+=$(printf '%02X ' "$b")
+    done
+    printf '%s%02X %02X\n' "$out" $((crc & 0xFF)) $((crc >> 8))
+}
+
+# vek_wait_window NAME: the id of the visible window named NAME, once it shows (10 s at most).
+vek_wait_window() {
+    local id="" _
+    for _ in $(seq 50); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] && break
+        sleep 0.2
+    done
+    [ -n "$id" ] || { vek_say "no window \"$1\" showed"; return 1; }
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    sleep 0.3
+    echo "$id"
+}
+
+# vek_keys WINDOW KEY...: keys pressed with WINDOW in focus (through XTEST, as a user's).
+vek_keys() {
+    local id=$1
+    shift
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    xdotool key --delay 60 "$@"
+    sleep 0.3
+}
+
+# vek_drive_program: the user's side of the program's check, on the main window as it is
+# after starting (the focus on the window itself). Tab walks a window's inputs in their
+# order: on the main window the slave address, then the buttons from "RS485Settings" on;
+# in the data log window the file name, "Browse...", the interval, "Open/Create", "Start
+# writing"; in User Set Up the two line settings, then a stop per switch.
+vek_drive_program() {
+    local main dialog geometry width height
+    main=$(vek_wait_window 'VEK.* Modbus RTU Software') || return 1
+    # The data log, named without a folder: it goes to Documents\VEK Modbus RTU.
+    vek_keys "$main" Tab Tab Tab Tab Tab space
+    dialog=$(vek_wait_window 'Data Logger') || return 1
+    vek_keys "$dialog" Tab ctrl+a
+    xdotool type --delay 40 'wine-test.xls'
+    vek_keys "$dialog" Tab Tab Tab space
+    vek_keys "$dialog" Tab space
+    vek_keys "$dialog" Escape
+    # RL1_TH_MinMax from Max (the simulator's) to Min: written at once.
+    geometry=$(xdotool getwindowgeometry --shell "$main")
+    width=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
+    height=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
+    # A click on the window's empty top right corner gives the focus back to the window.
+    xdotool mousemove --window "$main" $((width - 12)) 12 click 1
+    vek_keys "$main" Tab Tab Tab space
+    dialog=$(vek_wait_window 'User Set Up') || return 1
+    vek_keys "$dialog" Tab Tab Tab Tab space
+    vek_keys "$dialog" Escape
+    # Dist. Full: the third field of the Settings box, at (510, 166) of the 693 x 547 main
+    # window wine shows here; a window of another size is taken as scaled.
+    xdotool mousemove --window "$main" $((510 * width / 693)) $((166 * height / 547)) click --repeat 2 --delay 80 1
+    dialog=$(vek_wait_window 'Write Register Value') || return 1
+    vek_keys "$dialog" ctrl+a
+    xdotool type --delay 40 '1234'
+    vek_keys "$dialog" Return
+}
+
+# vek_check_log FILE: the data log the program wrote: the header as the Linux build writes
+# it (the degree sign one byte, 0xB0), then rows of ten tab-separated fields, date and time
+# first.
+vek_check_log() {
+    local header row='^[0-9]{2}-[0-9]{2}-[0-9]{4}\t[0-9]{2}:[0-9]{2}:[0-9]{2}\t *[0-9]+\t *-?[0-9]+\t-?[0-9.]+\t-?[0-9.]+\t-?[0-9.]+\t *[0-9]+\t(ON|OFF)\t(ON|OFF)$'
+    header=$(printf 'Date\tTime\tDist[mm]\tLevel[mm]\tLevel[%%]\tTemp[\260C]\tOutput[mA]\tMeasure status\tRL1 Status\tRL2 Status')
+    if [ ! -f "$1" ]; then
+        vek_say "the data log was not written: no $(basename "$1") in Documents\\VEK Modbus RTU"
+        return 1
+    fi
+    local rows bad
+    rows=$(($(wc -l <"$1") - 1))
+    bad=$(tail -n +2 "$1" | LC_ALL=C grep -cvP "$row" || true)
+    if [ "$(head -n 1 "$1")" != "$header" ] || ((rows < 1)) || ((bad > 0)); then
+        vek_say "the data log is not as on Linux: $rows row(s), $bad not in the row format; its start:"
+        head -n 4 "$1" | cat -A >&2
+        return 1
+    fi
+    vek_say "data log: Documents\\VEK Modbus RTU\\$(basename "$1") has the header and $rows row(s)"
 }
