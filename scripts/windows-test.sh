@@ -5,8 +5,9 @@
 #   1. the Windows unit tests (build-windows/vek_unit_tests.exe);
 #   2. the Win32 serial port against the transmitter simulator: wine's COM1 is a link in the
 #      prefix's dosdevices folder to the simulator's pseudo-terminal
-#      (build-windows/vek_win32_serial_tests.exe), then the same port while the simulator
-#      ends, as an unplugged adapter;
+#      (build-windows/vek_win32_serial_tests.exe), a port with no link is not present; then
+#      the same port while the simulator ends and another starts, as an adapter unplugged and
+#      plugged back in;
 #   3. the packaged program under wine on a virtual X display polling the simulator on COM1;
 #      a screenshot of the main window goes to docs/main-window-windows.png; then, with the X
 #      server's keyboard and mouse as a user's, it starts the data log and writes two set-up
@@ -75,8 +76,15 @@ vek_windows_test() {
 
     # 2. the serial port
     vek_start_sim "$t/serial"
-    vek_say "running the Win32 serial port's tests under wine against the simulator on COM1"
-    if ! VEK_TEST_COM=1 timeout 300 wine "$win_dir/vek_win32_serial_tests.exe" >"$t/serial.log" 2>&1; then
+    # A port wine has neither a Ports key nor a dosdevices link for: not present.
+    local absent=9
+    while ((absent > 2)) && { [ -e "$WINEPREFIX/dosdevices/com$absent" ] ||
+            wine reg query 'HKLM\Software\Wine\Ports' /v "COM$absent" >/dev/null 2>&1; }; do
+        absent=$((absent - 1))
+    done
+    vek_say "running the Win32 serial port's tests under wine against the simulator on COM1 (COM$absent absent)"
+    if ! VEK_TEST_COM=1 VEK_TEST_ABSENT_COM=$absent timeout 300 wine "$win_dir/vek_win32_serial_tests.exe" \
+            >"$t/serial.log" 2>&1; then
         vek_say "the serial port's tests failed; the end of build-windows/wine-test/serial.log:"
         tail -n 40 "$t/serial.log" >&2
         failed+=("serial port")
@@ -87,20 +95,33 @@ vek_windows_test() {
     fi
     vek_say "serial port: $(grep -E '^\[  PASSED  \]' "$t/serial.log" | tr -s ' ')$(grep -E '^\[  SKIPPED \] [0-9]' "$t/serial.log" | tr -s ' ' | sed 's/, listed below://; s/^/, /')"
     vek_stop_sim
-    # An adapter pulled out: the simulator ends while the port is open.
+    # An adapter pulled out and plugged back in: the simulator ends while the port is open,
+    # its pseudo-terminal and COM1's link go; 4 s later another simulator starts and COM1's
+    # link is made to it, wine running on (it follows the link at each opening).
     vek_start_sim "$t/gone"
-    vek_say "ending the simulator while the Windows port has it open"
-    (sleep 4; kill "$sim" 2>/dev/null) &
-    local killer=$!
-    if VEK_TEST_GONE=1 VEK_TEST_COM=1 timeout 120 wine "$win_dir/vek_win32_serial_tests.exe" --gtest_filter='*GoesAway*' \
-            >"$t/gone.log" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$t/gone.log"; then
-        vek_say "serial port: a device that goes away is reported gone, and its open then fails with its name"
+    vek_say "unplugging the simulator while the Windows port has it open, then plugging another in"
+    (
+        sleep 4
+        kill "$sim" 2>/dev/null
+        rm -f "$WINEPREFIX/dosdevices/com1"
+        sleep 4
+        "$win_dir/host/vek-transmitter-sim" --link "$t/replug-tty" --log "$t/replug-sim.log" >"$t/replug-sim.out" 2>&1 &
+        echo $! >"$t/replug.pid"
+        for _ in $(seq 50); do [ -e "$t/replug-tty" ] && break; sleep 0.1; done
+        ln -sfn "$(readlink -f "$t/replug-tty")" "$WINEPREFIX/dosdevices/com1"
+    ) &
+    local plugger=$!
+    if VEK_TEST_GONE=1 VEK_TEST_COM=1 timeout 120 wine "$win_dir/vek_win32_serial_tests.exe" \
+            --gtest_filter='*PulledOut*' >"$t/gone.log" 2>&1 && grep -q '^\[  PASSED  \] 1 test' "$t/gone.log" &&
+            grep -q '"dir":"rx","len":8,"hex":"01 03 00 00 00 4E C5 FE"' "$t/replug-sim.log"; then
+        vek_say "serial port: an unplugged device is reported gone, its openings fail with its name, plugged back in it is found again; no busy loop meanwhile"
     else
-        vek_say "the port did not report its device gone; the end of build-windows/wine-test/gone.log:"
+        vek_say "the unplugged and replugged port failed; the end of build-windows/wine-test/gone.log:"
         tail -n 30 "$t/gone.log" >&2
         failed+=("unplugged port")
     fi
-    wait "$killer" 2>/dev/null || true
+    wait "$plugger" 2>/dev/null || true
+    if [ -f "$t/replug.pid" ]; then kill "$(cat "$t/replug.pid")" 2>/dev/null || true; fi
     vek_stop_sim
 
     # 3. the program
