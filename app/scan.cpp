@@ -24,6 +24,8 @@ constexpr double kBitsPerCharacter = 11.0;
 // bytes up to 16 ms) both fit well inside this; the 1 s of the polling cycle is for a
 // transmitter busy measuring, which answers a short read far sooner.
 constexpr double kProbeMargin = 0.050;
+// How often a probe looks again at a gateway connection still being made.
+constexpr double kConnectLookSeconds = 0.05;
 
 // The line settings in the order the rest of a scan tries them after the saved one.
 constexpr ScanProbe kLines[kScanLineSettings] = {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 2, 0},
@@ -57,6 +59,8 @@ std::string ParityText(int parity)
 
 std::string LineText(const ScanProbe& at)
 {
+    if (at.gateway)
+        return "the gateway";
     return "COM" + std::to_string(at.port) + ", " + BaudText(at.baud) + " baud, " +
            (at.parity == 0 ? std::string("no") : ParityText(at.parity)) + " parity";
 }
@@ -65,6 +69,20 @@ double ProbeWait(int baud)
 {
     const double character = kBitsPerCharacter / static_cast<double>(BaudRateOf(static_cast<std::uint32_t>(baud)));
     return (kProbeRequestBytes + 3.5 + kProbeReplyBytes) * character + kProbeMargin;
+}
+
+double ProbeWait(const ScanProbe& probe) { return probe.gateway ? kGatewayProbeWait : ProbeWait(probe.baud); }
+
+std::vector<ScanProbe> GatewayScanPlan(int port, int savedAddress)
+{
+    std::vector<ScanProbe> plan;
+    auto add = [&](int address) { plan.push_back({port, 0, 0, address, true}); };
+    if (savedAddress >= kScanFirstAddress && savedAddress <= kScanLastAddress)
+        add(savedAddress);
+    for (int a = kScanFirstAddress; a <= kScanLastAddress; ++a)
+        if (a != savedAddress)
+            add(a);
+    return plan;
 }
 
 std::vector<ScanProbe> ScanPlan(const std::vector<int>& ports, const ScanProbe& saved)
@@ -139,6 +157,10 @@ std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::ui
         f.what = modelText(f.modelCode);
         return f;
     }
+    // A gateway says so when nothing answered it at that address: "gateway path unavailable"
+    // or "gateway target device failed to respond". Nobody is there.
+    if (n == 5 && b[1] == (3 | 0x80) && (b[2] == 10 || b[2] == 11))
+        return std::nullopt;
     if (n == 5 && b[1] == (3 | 0x80)) {
         f.kind = ScanFindKind::Refused;
         f.exceptionCode = b[2];
@@ -160,9 +182,35 @@ bool TransmitterScan::Start(App& app, const std::vector<int>& ports)
         RecallChangedSerialSettings(app);
     const ScanProbe saved{l.ucMBFlag ? l.usPortNumber : 0, l.ulBaudRate == 1 ? 1 : 0, l.usParity <= 2 ? l.usParity : 0,
                           l.slaveAddress};
-    plan_ = ScanPlan(ports, saved);
+    gatewayDevice_.clear();
+    gatewayText_.clear();
+    begin(app, ScanPlan(ports, saved), ports);
+    return true;
+}
+
+bool TransmitterScan::StartGateway(App& app)
+{
+    if (running_)
+        return false;
+    const std::string device = SettingsDeviceName(app);
+    if (device.empty())
+        return false;
+    LinkState& l = app.link;
+    if (!l.ucMBFlag)
+        RecallChangedSerialSettings(app);
+    // The connection stands on the link's port number, as the polls' does.
+    const int port = l.usPortNumber >= 1 && l.usPortNumber <= 99 ? l.usPortNumber : 1;
+    gatewayDevice_ = device;
+    gatewayText_ = LinkDeviceTextOf(app);
+    begin(app, GatewayScanPlan(port, l.slaveAddress), {port});
+    return true;
+}
+
+void TransmitterScan::begin(App& app, std::vector<ScanProbe> plan, std::vector<int> ports)
+{
+    plan_ = std::move(plan);
     indexLastProbes();
-    ports_ = ports;
+    ports_ = std::move(ports);
     finds_.clear();
     skipped_.clear();
     claimed_.clear();
@@ -172,7 +220,6 @@ bool TransmitterScan::Start(App& app, const std::vector<int>& ports)
     running_ = true;
     link_ = LinkState{};
     ShowLinkState(app, false, kMsgScanning);
-    return true;
 }
 
 TransmitterScan::StepResult TransmitterScan::Step(App& app)
@@ -204,17 +251,24 @@ Job TransmitterScan::probe(App& app)
     // Cancelled (or the program closing) while it waited for the line: nothing is sent.
     const bool go = lease && !cancelled_;
     int err = 0;
-    if (go && !claimed_.count(p.port)) {
+    // A gateway's connection is the program's alone: there is nothing to claim.
+    if (go && !p.gateway && !claimed_.count(p.port)) {
         err = com.ClaimCom(p.port);
         if (err == 0)
             claimed_.insert(p.port);
     }
-    if (go && err == 0) {
+    while (go && err == 0) {
         // Opening an open port reconfigures it and discards both queues, so a late answer to
         // the previous probe cannot pass for this one's.
-        com.OpenComConfig(p.port, "", BaudRateOf(static_cast<std::uint32_t>(p.baud)),
+        com.OpenComConfig(p.port, p.gateway ? gatewayDevice_ : "", BaudRateOf(static_cast<std::uint32_t>(p.baud)),
                           ParityCodeOf(static_cast<std::uint16_t>(p.parity)), 8, 1, 512, -1);
         err = com.ReturnRS232Err();
+        // A connection still being made is looked at again shortly; the link gives up on it
+        // after its own time limit.
+        if (err != platform::RS_ERR_CONNECTING || cancelled_ || app.engine.closing())
+            break;
+        err = 0;
+        co_await app.engine.Sleep(kConnectLookSeconds);
     }
     if (go && err < 0) {
         skip(app, p.port, err);
@@ -222,7 +276,7 @@ Job TransmitterScan::probe(App& app)
         // One read of the model register, through the link's one call; it ends as soon as a
         // whole reply is in, at the probe's wait at the latest.
         MasterIo io{com, clock};
-        const double wait = ProbeWait(p.baud);
+        const double wait = ProbeWait(p);
         const long baud = BaudRateOf(static_cast<std::uint32_t>(p.baud));
         const RtuResult r = co_await app.engine.Exchange([&] {
             return StartReadHoldingRegisters(link_, io, p.port, static_cast<std::uint8_t>(p.address),
@@ -241,6 +295,8 @@ Job TransmitterScan::probe(App& app)
         }
         if (auto f = ClassifyProbeReply(p, bytes.data(), bytes.size())) {
             f->device = com.DevicePath(p.port);
+            if (p.gateway)
+                f->linkDevice = gatewayDevice_;
             finds_.push_back(std::move(*f));
         }
         overhead_ += std::max(0.0, clock.now() - startedAt - wait);
@@ -268,7 +324,10 @@ void TransmitterScan::Cancel(App& app)
 void TransmitterScan::skip(App& app, int port, int error)
 {
     platform::Rs232& com = app.io.com;
-    skipped_.push_back(error == platform::RS_ERR_BUSY
+    if (!gatewayDevice_.empty())
+        skipped_.push_back(gatewayText_ + ": " + com.GetRS232ErrorString(error) + " — skipped");
+    else
+        skipped_.push_back(error == platform::RS_ERR_BUSY
                            ? "COM" + std::to_string(port) + " (" + platform::ResolveComPort(port) +
                                  "): busy, in use by another program — skipped"
                            : "COM" + std::to_string(port) + ": " + com.GetRS232ErrorString(error) + " — skipped");
@@ -319,7 +378,7 @@ std::string TransmitterScan::TryingText() const
     if (plan_.empty())
         return {};
     const ScanProbe& p = plan_[std::min(next_, plan_.size() - 1)];
-    return LineText(p) + ", address " + std::to_string(p.address);
+    return (p.gateway ? gatewayText_ : LineText(p)) + ", address " + std::to_string(p.address);
 }
 
 int TransmitterScan::transmitters() const
@@ -342,7 +401,7 @@ double TransmitterScan::SecondsLeft() const
 {
     double left = 0;
     for (std::size_t i = next_; i < plan_.size(); ++i)
-        left += ProbeWait(plan_[i].baud);
+        left += ProbeWait(plan_[i]);
     if (next_ > 0)
         left += overhead_ / static_cast<double>(next_) * static_cast<double>(plan_.size() - next_);
     return left;
@@ -358,8 +417,11 @@ bool UseScanFind(App& app, const ScanFind& find)
     const ScanProbe& p = find.at;
     const int previousPort = l.usPortNumber;
     l.usPortNumber = static_cast<std::uint16_t>(p.port);
-    l.ulBaudRate = static_cast<std::uint32_t>(p.baud);
-    l.usParity = static_cast<std::uint16_t>(p.parity);
+    // Through a gateway the line settings are the gateway's: the serial ones stay as they are.
+    if (!p.gateway) {
+        l.ulBaudRate = static_cast<std::uint32_t>(p.baud);
+        l.usParity = static_cast<std::uint16_t>(p.parity);
+    }
     l.ucMBFlag = 1;
     l.slaveAddress = p.address;
     ui.SetCtrlVal(st.panelMain, PANEL_SLAVE_ADDRESS, p.address);
@@ -369,11 +431,17 @@ bool UseScanFind(App& app, const ScanFind& find)
         st.panelRs485 = ui.LoadPanel(0, kResourceFile, PANEL_2);
     ui.SetCtrlVal(st.panelRs485, PANEL_2_COMPORT, p.port);
     ui.SetCtrlVal(st.panelRs485, PANEL_2_Porta, p.port);
-    ui.SetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, p.baud);
-    ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, p.parity);
-    // A find is on a serial port: it replaces a network connection chosen before.
-    st.network.kind = 0;
-    ui.SetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, 0);
+    if (p.gateway) {
+        // The gateway the find came through becomes the program's connection, whatever the
+        // window shows meanwhile.
+        SetNetworkSettings(app, find.linkDevice);
+    } else {
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_BAUD_RATE, p.baud);
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_PARITY, p.parity);
+        // A find on a serial port replaces a network connection chosen before.
+        st.network.kind = 0;
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, 0);
+    }
     ApplyNetworkSettings(app);
     // The running link takes them as "Apply" gives them, once the scan's last probe has ended.
     ReopenLinkPort(app, previousPort, true);

@@ -27,14 +27,22 @@ inline constexpr int kScanLineSettings = 6;  // 2 baud rates x 3 parities
 
 // One place a transmitter could be: a port, a line setting and a slave address. Baud and
 // parity are the selectors the link keeps (baud 0 = 9600, 1 = 19200; parity 0 none, 1
-// even, 2 odd), so a find can be handed to the link as it is.
+// even, 2 odd), so a find can be handed to the link as it is. A probe through a gateway has
+// `gateway` set: it goes through the network connection the settings name (the port number
+// is the one the link stands on), and the line settings are the gateway's own.
 struct ScanProbe {
     int port = 0;
     int baud = 0;
     int parity = 0;
     int address = 1;
+    bool gateway = false;
     bool operator==(const ScanProbe&) const = default;
 };
+
+// Seconds a probe through a gateway waits for its reply: a probe's wait at 9600 baud, the
+// slower of the gateway's line settings, and 30 ms for the network and the gateway's own
+// turnaround. A full scan of 247 addresses takes about 25 s.
+inline constexpr double kGatewayProbeWait = 0.100;
 
 // Only a Transmitter find is a transmitter; the others are "something answered".
 enum class ScanFindKind {
@@ -49,6 +57,7 @@ struct ScanFind {
     ScanProbe at;
     ScanFindKind kind = ScanFindKind::Transmitter;
     std::string device;       // the device the port was open on
+    std::string linkDevice;   // through a gateway: the network device name the probe opened
     int answeredAddress = 0;  // the reply's address byte; 0 when it had none
     int modelCode = -1;       // register 68 of a Transmitter find
     int exceptionCode = 0;    // the exception code of a Refused find
@@ -58,24 +67,31 @@ struct ScanFind {
 
 std::string BaudText(int baud);
 std::string ParityText(int parity);
-// "COM1, 9600 baud, no parity" (or "even parity", "odd parity").
+// "COM1, 9600 baud, no parity" (or "even parity", "odd parity"); "the gateway" for a
+// probe through one (the find's device names it).
 std::string LineText(const ScanProbe& at);
 
 // Seconds a probe waits for its reply at this line setting: the wire time of the 8-byte
 // request, the 3.5-character silence that ends it, and the 7-byte reply, at 11 bits a
 // character, plus a margin for the slave's turnaround and the adapter's latency.
 double ProbeWait(int baud);
+// The same for a probe of the plan, through a gateway or on a serial line.
+double ProbeWait(const ScanProbe& probe);
 
 // The probes of a scan of `ports`, in the order they are tried: the saved settings (the
 // link's port, line setting and address) on each port, then address 1 at every line
 // setting of each port, then every other address, the saved line setting first. Each
 // place is probed once.
 std::vector<ScanProbe> ScanPlan(const std::vector<int>& ports, const ScanProbe& saved);
+// The probes of a scan through a gateway on `port`: the saved address first, then addresses
+// 1 to 247. There is no line setting to try.
+std::vector<ScanProbe> GatewayScanPlan(int port, int savedAddress);
 
 // The COM ports 1 to 9 whose device exists now (an on-board port only with a UART behind it).
 std::vector<int> PresentComPorts();
 
-// What the `n` bytes taken after a probe mean; nothing when none came back.
+// What the `n` bytes taken after a probe mean; nothing when none came back, or when a
+// gateway answered for the address that nothing there answered it (exception 10 or 11).
 std::optional<ScanFind> ClassifyProbeReply(const ScanProbe& probe, const std::uint8_t* b, std::size_t n);
 
 class TransmitterScan {
@@ -89,6 +105,10 @@ public:
     // Starts a scan of `ports` and pauses the polling. False (and nothing starts) when
     // `ports` is empty or a scan runs already.
     bool Start(App& app, const std::vector<int>& ports);
+    // Starts a scan of addresses 1 to 247 through the network connection the RS485 Settings
+    // window names, and pauses the polling. False (and nothing starts) when the settings
+    // name no network connection or a scan runs already.
+    bool StartGateway(App& app);
     // Runs the next probe. Never while another exchange waits for its reply: a probe never
     // lands inside it. The first probe on a port claims it (Rs232::ClaimCom): held for the
     // scan alone, its line settings remembered; a port another program holds is skipped. The
@@ -123,6 +143,8 @@ public:
     // "1 transmitter found" or "N transmitters found", and how many times something else
     // answered.
     std::string FoundText() const;
+    // The network connection a gateway scan goes through ("" for a scan of serial ports).
+    const std::string& gatewayDevice() const { return gatewayDevice_; }
 
 private:
     // The probe plan_[next_], as a job: it waits its turn for the line, and the window answers
@@ -134,6 +156,8 @@ private:
     // Gives a claimed port back: released, and closed unless it is the program's own.
     void leave(App& app, int port);
     void indexLastProbes();
+    // Starts the scan of `plan` over `ports` (both set up by Start or StartGateway).
+    void begin(App& app, std::vector<ScanProbe> plan, std::vector<int> ports);
 
     std::vector<ScanProbe> plan_;
     std::vector<ScanFind> finds_;
@@ -147,6 +171,8 @@ private:
     bool cancelled_ = false;
     double overhead_ = 0;  // seconds spent by the probes so far beyond their waits
     LinkState link_;       // the probes' own request and buffers: the program's stay as they are
+    std::string gatewayDevice_;  // the network device name of a gateway scan
+    std::string gatewayText_;    // "RTU over TCP to host:port"
 };
 
 // Hands a find to the program: its port, baud rate, parity and slave address become the

@@ -45,6 +45,28 @@ void ApplyNetworkSettings(App& app)
         link.usPortNumber = 1;
 }
 
+std::string SettingsDeviceName(const App& app)
+{
+    const AppState::Network& n = app.st.network;
+    return n.kind == 0 ? std::string() : platform::NetworkDeviceName(endpointOf(n));
+}
+
+void SetNetworkSettings(App& app, const std::string& deviceName)
+{
+    const auto e = platform::ParseNetworkDeviceName(deviceName);
+    if (!e)
+        return;
+    AppState& st = app.st;
+    st.network = {e->kind == platform::GatewayKind::ModbusTcp ? 2 : 1, e->host, e->port};
+    auto& ui = app.io.panels;
+    if (ui.panel(st.panelRs485)) {
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_CONNECTION, st.network.kind);
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_HOST, st.network.host);
+        ui.SetCtrlVal(st.panelRs485, PANEL_2_NET_PORT, st.network.port);
+        ShowConnectionKind(app);
+    }
+}
+
 std::string LinkDeviceTextOf(const App& app)
 {
     const AppState::Network& n = app.st.network;

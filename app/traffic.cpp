@@ -45,7 +45,7 @@ TrafficRecorder::TrafficRecorder(std::size_t capacity) : capacity_(capacity > 0 
 }
 
 void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* bytes, std::size_t count, TrafficKind kind,
-                             bool failedExchange, const std::string& outcome, double replyMs)
+                             bool failedExchange, const std::string& outcome, double replyMs, bool mbap)
 {
     if (ring_.size() < capacity_)
         ring_.emplace_back();
@@ -59,6 +59,7 @@ void TrafficRecorder::Record(double wallTime, bool sent, const std::uint8_t* byt
     f.failedExchange = failedExchange;
     f.outcome = outcome.empty() ? kindOutcome(kind) : outcome;
     f.replyMs = replyMs;
+    f.mbap = mbap;
     ++endSeq_;
     if (count_ < capacity_)
         ++count_;
@@ -93,7 +94,11 @@ std::string ExceptionName(int code)
     }
 }
 
-std::string DescribeFrame(const std::uint8_t* b, std::size_t n, bool sent)
+namespace {
+
+// What a serial frame of `n` bytes says; `onLine` is how many bytes the frame took on the
+// wire (n, or the size of the Modbus TCP frame it came in).
+std::string describe(const std::uint8_t* b, std::size_t n, bool sent, std::size_t onLine)
 {
     if (n == 0)
         return "nothing";
@@ -118,7 +123,7 @@ std::string DescribeFrame(const std::uint8_t* b, std::size_t n, bool sent)
         if (f >= 3)
             text += " (" + CountOf(b[2] / 2, "register", "registers") + ")";
         if (data != static_cast<std::size_t>(b[2]) + 1)
-            text += ", " + CountOf(static_cast<long long>(n), "byte", "bytes") + " on the line";
+            text += ", " + CountOf(static_cast<long long>(onLine), "byte", "bytes") + " on the line";
         return text;
     }
     if ((f == 5 || f == 6) && n >= 8) {
@@ -140,7 +145,26 @@ std::string DescribeFrame(const std::uint8_t* b, std::size_t n, bool sent)
         }
         return text;
     }
-    return text + ", " + CountOf(static_cast<long long>(n), "byte", "bytes");
+    return text + ", " + CountOf(static_cast<long long>(onLine), "byte", "bytes");
+}
+
+}  // namespace
+
+std::string DescribeFrame(const std::uint8_t* b, std::size_t n, bool sent) { return describe(b, n, sent, n); }
+
+std::string DescribeMbapFrame(const std::uint8_t* b, std::size_t n, bool sent)
+{
+    if (n < 7)
+        return "a Modbus TCP frame cut short, " + CountOf(static_cast<long long>(n), "byte", "bytes");
+    std::string text = "transaction " + std::to_string(be16(b)) + ", ";
+    if (be16(b + 2) != 0)
+        text += "protocol " + std::to_string(be16(b + 2)) + ", ";
+    text += "length " + std::to_string(be16(b + 4)) + "; unit ";
+    // The unit id and PDU read as the serial frame they stand for; its two CRC bytes are
+    // placeholders the description never reads.
+    std::vector<std::uint8_t> serial(b + 6, b + n);
+    serial.resize(serial.size() + 2);
+    return text + describe(serial.data(), serial.size(), sent, n).substr(6);  // past "slave "
 }
 
 std::string HexText(const std::vector<std::uint8_t>& bytes)
@@ -178,8 +202,9 @@ std::array<std::string, kTrafficColumns> TrafficRow(const TrafficFrame& f)
     std::string reply;
     if (f.replyMs >= 0)
         reply = std::to_string(static_cast<long long>(f.replyMs + 0.5));
-    const std::string meaning =
-        f.bytes.empty() ? std::string("nothing waited") : DescribeFrame(f.bytes.data(), f.bytes.size(), f.sent);
+    const std::string meaning = f.bytes.empty() ? std::string("nothing waited")
+                                : f.mbap      ? DescribeMbapFrame(f.bytes.data(), f.bytes.size(), f.sent)
+                                              : DescribeFrame(f.bytes.data(), f.bytes.size(), f.sent);
     return {time, f.sent ? "TX" : "RX", HexText(f.bytes), meaning, f.outcome, reply};
 }
 

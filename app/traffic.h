@@ -35,6 +35,7 @@ struct TrafficFrame {
     bool failedExchange = false;  // set on both frames of an exchange that did not end valid
     std::string outcome;          // "sent", "valid", or the program's message for the reply
     double replyMs = -1;          // request to reply, on the reply's frame; -1 on a request
+    bool mbap = false;            // the bytes are a Modbus TCP frame (MBAP header, no CRC)
 };
 
 class TrafficRecorder {
@@ -43,8 +44,9 @@ public:
     explicit TrafficRecorder(std::size_t capacity = kTrafficCapacity);
 
     // Appends one frame; the oldest goes once kTrafficCapacity are kept.
+    // `mbap`: the bytes are a Modbus TCP frame, as a gateway of that kind was sent or sent them.
     void Record(double wallTime, bool sent, const std::uint8_t* bytes, std::size_t count, TrafficKind kind,
-                bool failedExchange, const std::string& outcome, double replyMs);
+                bool failedExchange, const std::string& outcome, double replyMs, bool mbap = false);
     // Drops every frame kept; sequence numbers go on from where they were.
     void Clear();
 
@@ -75,6 +77,9 @@ std::string ExceptionName(int code);
 // value), byte count, the values of a write. `sent` tells a request from a reply, which
 // share function codes but not their layout.
 std::string DescribeFrame(const std::uint8_t* bytes, std::size_t count, bool sent);
+// The same for a Modbus TCP frame: its MBAP header (transaction id, protocol, length), then
+// what the unit id and PDU say.
+std::string DescribeMbapFrame(const std::uint8_t* bytes, std::size_t count, bool sent);
 
 // The frame's bytes as "01 03 00 00 00 4E C5 EE".
 std::string HexText(const std::vector<std::uint8_t>& bytes);

@@ -49,8 +49,12 @@ void RecordExchange(App& app, double sentAt, const RtuResult& result, bool portF
     const bool failed = !outcome.valid();
     // Through a port that could not be opened the request never reached the line: the row
     // shows what the program would have sent, and says so.
-    rec.Record(sentAt, true, result.request.data(), result.request.size(), TrafficKind::Request, failed,
-               portFailed ? kNotSentText : "sent", -1);
+    // Through a Modbus TCP gateway the rows show the frames as they went over the wire.
+    const platform::WireFrames wire = portFailed ? platform::WireFrames{} : app.io.com.LastWireFrames();
+    const bool mbapRequest = !wire.request.empty();
+    const std::vector<std::uint8_t>& request = mbapRequest ? wire.request : result.request;
+    rec.Record(sentAt, true, request.data(), request.size(), TrafficKind::Request, failed,
+               portFailed ? kNotSentText : "sent", -1, mbapRequest);
 
     const TrafficKind kind = kindOf(outcome, portFailed);
     std::string text = outcome.valid() ? std::string("valid") : l.commErrorText;
@@ -81,7 +85,11 @@ void RecordExchange(App& app, double sentAt, const RtuResult& result, bool portF
     case TrafficKind::SerialError:
     case TrafficKind::Request: bytes.clear(); break;
     }
-    rec.Record(takenAt, false, bytes.data(), bytes.size(), kind, failed, text, (takenAt - sentAt) * 1000.0);
+    // The reply taken for the request, as it came; whatever else stays in its serial form.
+    const bool mbapReply = mbapRequest && !result.reply.empty() && !wire.reply.empty() && bytes == result.reply;
+    if (mbapReply)
+        bytes = wire.reply;
+    rec.Record(takenAt, false, bytes.data(), bytes.size(), kind, failed, text, (takenAt - sentAt) * 1000.0, mbapReply);
 }
 
 int Show_Traffic(App& app, int /*panel*/, int /*control*/, int event)

@@ -50,6 +50,11 @@ std::string LinkDeviceTextOf(const App& app);
 // opening reaches the gateway or the serial port. A network connection needs a port number
 // for the link: COM1 stands for it while none is chosen.
 void ApplyNetworkSettings(App& app);
+// The network device name the settings window's connection stands for; "" for the serial port.
+std::string SettingsDeviceName(const App& app);
+// Makes the network connection `deviceName` names the settings' (and the window's), as if
+// chosen there; a name of no network connection changes nothing.
+void SetNetworkSettings(App& app, const std::string& deviceName);
 
 // --- the exchange with the transmitter ---
 // Opens the link's port as its settings say; "" or the port's own words when it failed. Only

@@ -8,7 +8,9 @@
 // The simulator runs with --check-baud, so probes at 9600 get no answer, as on a real line.
 // A pseudo-terminal carries no parity: the simulator at 19200 also answers the probes at
 // 19200 with no and even parity, which are listed as well and do not stop the scan.
-// `vek_bench_scan [RUNS]`: RUNS times the second figure (default 5); the full scan once.
+// A third figure: a full scan of a gateway (247 addresses) through the simulator serving TCP
+// on 127.0.0.1, for each kind of gateway, with the transmitter at address 247.
+// `vek_bench_scan [RUNS]`: RUNS times the second figure (default 5); the full scans once.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -55,7 +57,7 @@ double fullScan()
         std::exit(1);
     double waits = 0;
     for (const ScanProbe& p : h.app.scan.plan())
-        waits += ProbeWait(p.baud);
+        waits += ProbeWait(p);
     const std::size_t probes = h.app.scan.total();
     const double t0 = h.clock.now();
     double foundAt = -1;
@@ -103,6 +105,39 @@ double address1LastLine()
     return t;
 }
 
+// A full scan of a gateway of `kind` (1 RTU over TCP, 2 Modbus TCP); its seconds.
+double gatewayScan(int kind)
+{
+    simtest::SimProcess sim;
+    if (!sim.start({"--tcp", "0", "--tcp-kind", kind == 2 ? "mbap" : "rtu", "--slave", "247", "--static", "--seed",
+                    "1"})) {
+        std::fprintf(stderr, "cannot start the simulator: %s\n", sim.error().c_str());
+        std::exit(1);
+    }
+    const std::string where = sim.device();
+    const auto colon = where.rfind(':');
+    Headless h;
+    h.app.st.network = {kind, where.substr(0, colon), std::stoi(where.substr(colon + 1))};
+    ApplyNetworkSettings(h.app);
+    if (!h.app.scan.StartGateway(h.app))
+        std::exit(1);
+    double waits = 0;
+    for (const ScanProbe& p : h.app.scan.plan())
+        waits += ProbeWait(p);
+    const double t0 = h.clock.now();
+    while (h.app.scan.Step(h.app) != TransmitterScan::StepResult::Finished) {
+    }
+    const double total = h.clock.now() - t0;
+    const bool found = listed(h.app, {h.app.link.usPortNumber, 0, 0, 247, true});
+    std::printf("full scan of a gateway (%s): %zu probes in %.1f s (their waits alone %.1f s); the transmitter at "
+                "address 247 %s; %zu rows\n",
+                kind == 2 ? "Modbus TCP" : "RTU over TCP", h.app.scan.done(), total, waits,
+                found ? "listed" : "NOT FOUND", h.app.scan.finds().size());
+    if (!found)
+        std::exit(1);
+    return total;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -117,5 +152,7 @@ int main(int argc, char** argv)
         "max (%d runs)\n",
         t[t.size() / 2], t.front(), t.back(), runs);
     fullScan();
+    gatewayScan(1);
+    gatewayScan(2);
     return 0;
 }

@@ -1,12 +1,14 @@
 // The whole program headless for the real-time benchmarks: panel model with its real
-// callbacks, the POSIX serial port, the plain clock and real files, with the saved settings
-// COM1, 9600 baud, no parity, slave 1 (COM1 is what VEK_COM1 names).
+// callbacks, the program's link (the POSIX serial port, or a gateway when the settings name
+// one), the plain clock and real files, with the saved settings COM1, 9600 baud, no parity,
+// slave 1 (COM1 is what VEK_COM1 names).
 #pragma once
 #include <cstdio>
 #include <cstdlib>
 
 #include "app_state.h"
 #include "files.h"
+#include "link_switch.h"
 #include "panel_model.h"
 #include "posix_rs232.h"
 #include "presenter.h"
@@ -16,7 +18,8 @@ namespace vek::bench {
 
 struct Headless {
     platform::SleepClock clock;
-    platform::PosixRs232 com;
+    platform::PosixRs232 serial;
+    platform::LinkSwitch com{serial};
     ui::RecordingPresenter popups;
     platform::PosixFiles files;
     ui::PanelModel panels{clock, {}, VEK_BINARY_DIR};

@@ -7,7 +7,9 @@
 # again with its adapter gone (COM1 names a device that does not exist). Measured with
 # /usr/bin/time -v (peak resident memory) and from /proc/PID/task/*/schedstat (CPU to the
 # nanosecond, whole run and after the first 10 s); the polls each one made are counted from
-# the simulator's log. Prints the figures and the ratios program / peer.
+# the simulator's log. Prints the figures and the ratios program / peer. Then the program
+# polls through each kind of gateway (the simulator serving RTU over TCP, then Modbus TCP, on
+# 127.0.0.1) for as long, and its CPU is set beside its CPU on the pseudo-terminal.
 #
 #   bench/run_system.sh [SECONDS]
 set -euo pipefail
@@ -28,8 +30,10 @@ cmake --build "$build" --target vek_peer_qt_master >/dev/null 2>&1 || peer=
 
 work=$(mktemp -d)
 sim_pid=
+net_pid=
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$net_pid" ] && kill "$net_pid" 2>/dev/null && wait "$net_pid" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -105,6 +109,23 @@ mbpoll_polls=$(polls_since "$start")
 # tries to open it and shows why it cannot.
 measure gone env VEK_COM1="$work/no-such-adapter" QT_QPA_PLATFORM=offscreen "$root/$build/vek-modbus-rtu"
 
+# The program through a gateway of each kind: the simulator serves TCP on 127.0.0.1.
+declare -A net_polls
+for kind in rtu mbap; do
+    "$root/$build/vek-transmitter-sim" --tcp 0 --tcp-kind "$kind" --seed 1 --log "$work/net-$kind.log" \
+        >"$work/net-$kind.out" 2>&1 &
+    net_pid=$!
+    for _ in $(seq 50); do [ -s "$work/net-$kind.out" ] && break; sleep 0.1; done
+    where=$(head -n1 "$work/net-$kind.out")
+    [ -n "$where" ] || { echo "the TCP simulator did not start" >&2; exit 1; }
+    printf '[0]\nCOMPORT=1\nPorta=1\nCONNECTION=%s\nNET_HOST=%s\nNET_PORT=%s\n' \
+        "$([ "$kind" = mbap ] && echo 2 || echo 1)" "${where%:*}" "${where##*:}" >"$work/RS_Settings"
+    measure "net-$kind" env QT_QPA_PLATFORM=offscreen "$root/$build/vek-modbus-rtu"
+    net_polls[$kind]=$(grep -c '"dir":"rx"' "$work/net-$kind.log" || true)
+    kill "$net_pid" 2>/dev/null && wait "$net_pid" 2>/dev/null || true
+    net_pid=
+done
+
 rss() { field "$work/$1.time" 'Maximum resident set size (kbytes)'; }
 whole_ms() { awk -v b="$(cat "$work/$1.cpu")" 'BEGIN { printf "%.1f", 1000 * b }'; }
 steady_ms() { awk -v a="$(cat "$work/$1.warm")" -v b="$(cat "$work/$1.cpu")" 'BEGIN { printf "%.1f", 1000 * (b - a) }'; }
@@ -120,3 +141,11 @@ for row in "CPU after the first ${warm} s [ms]:steady_ms" "CPU whole run [ms]:wh
     p=$(val program "$f") q=$(val qt "$f") m=$(val mbpoll "$f") g=$(val gone "$f")
     printf "$fmt" "$label" "$p" "$q" "$m" "$(ratio "$p" "$q")" "$(ratio "$p" "$m")" "$g"
 done
+
+echo
+echo "The program through a gateway (the simulator serving TCP on 127.0.0.1), $secs s each:"
+fmt2='%-30s %12s %14s %12s %10s %10s\n'
+printf "$fmt2" "" "pty" "RTU over TCP" "Modbus TCP" "/ pty" "/ pty"
+printf "$fmt2" "requests the simulator saw" "$program_polls" "${net_polls[rtu]}" "${net_polls[mbap]}" "" ""
+p=$(val program steady_ms) r=$(val net-rtu steady_ms) m=$(val net-mbap steady_ms)
+printf "$fmt2" "CPU after the first ${warm} s [ms]" "$p" "$r" "$m" "$(ratio "$r" "$p")" "$(ratio "$m" "$p")"

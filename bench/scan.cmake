@@ -11,6 +11,8 @@ endfunction()
 
 # Find Transmitter: a full scan of one port, and address 1 at the line setting tried last.
 vek_sim_bench(vek_bench_scan bench_scan.cpp vek_app)
+# The CPU a poll costs over a pseudo-terminal and over loopback TCP to each kind of gateway.
+vek_sim_bench(vek_bench_poll_cpu bench_poll_cpu.cpp vek_app)
 # Back up and restore of the set-up.
 vek_sim_bench(vek_bench_restore bench_restore.cpp vek_app)
 # How the windows answer while the program polls: click to shown during a poll's wait, the

@@ -37,6 +37,7 @@ public:
     int ReturnRS232Err() override { return current().ReturnRS232Err(); }
     std::string GetRS232ErrorString(int code) override { return current().GetRS232ErrorString(code); }
     std::string DevicePath(int port) const override { return net_ ? net_->DevicePath(port) : serial_.DevicePath(port); }
+    WireFrames LastWireFrames() const override { return net_ ? net_->LastWireFrames() : serial_.LastWireFrames(); }
 
     // The gateway in use, or nullptr while the serial port is.
     const TcpRs232* network() const { return net_.get(); }

@@ -48,6 +48,7 @@ void Receiver::Expect(std::uint16_t tid)
     expected_ = tid;
     inFlight_ = true;
     ready_.clear();
+    taken_.clear();
 }
 
 int Receiver::Want() const
@@ -92,6 +93,7 @@ Receiver::Event Receiver::complete()
     if (!inFlight_ || tid != expected_ || protocol != 0)
         return Event::Dropped;
     inFlight_ = false;
+    taken_ = f;
     // A unit id other than the request's stays in the reply: the master's address check names it.
     ready_.assign(f.begin() + 6, f.end());
     const std::uint16_t crc = Crc16(ready_.data(), ready_.size());
@@ -104,6 +106,7 @@ void Receiver::Reset()
 {
     frame_.clear();
     ready_.clear();
+    taken_.clear();
     inFlight_ = false;
     refusal_.clear();
 }

@@ -41,6 +41,8 @@ public:
     int Want() const;
     // Hands `n` bytes (at most Want()) of the stream in.
     Event Push(const std::uint8_t* bytes, int n);
+    // The reply taken, as it came (MBAP header and PDU); empty until one is taken.
+    const Bytes& taken() const { return taken_; }
     // The reply taken, as the serial frame the master expects (empty until one is taken).
     const Bytes& ready() const { return ready_; }
     Bytes& ready() { return ready_; }
@@ -53,6 +55,7 @@ private:
     Event complete();
     Bytes frame_;  // the frame being read, header first
     Bytes ready_;
+    Bytes taken_;
     std::uint16_t expected_ = 0;
     bool inFlight_ = false;
     std::string refusal_;

@@ -13,6 +13,7 @@ std::string Rs232ErrorText(int code)
     case RS_ERR_DEVICE_GONE: return "Serial device disconnected";
     case RS_ERR_BAD_SETTINGS: return "Unsupported port settings";
     case RS_ERR_BUSY: return "Port busy, in use by another program";
+    case RS_ERR_CONNECTING: return "Still connecting";
     case RS_ERR_TIMEOUT: return "Timeout error";
     default: return "Unknown serial port error " + std::to_string(code);
     }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vek::platform {
 
@@ -20,7 +21,15 @@ inline constexpr int RS_ERR_CANNOT_OPEN = -4;   // the device could not be opene
 inline constexpr int RS_ERR_DEVICE_GONE = -5;   // the device went away (unplugged adapter)
 inline constexpr int RS_ERR_BAD_SETTINGS = -6;  // baud, parity, data or stop bits not supported
 inline constexpr int RS_ERR_BUSY = -7;          // another program holds the device (ClaimCom)
+inline constexpr int RS_ERR_CONNECTING = -8;    // a network connection is still being made
 inline constexpr int RS_ERR_TIMEOUT = -99;      // fewer bytes than asked within the time-out
+
+// The latest request and the reply taken for it as they went over the wire, for a link that
+// frames them otherwise than the serial frames it is handed (a Modbus TCP gateway).
+struct WireFrames {
+    std::vector<std::uint8_t> request;  // empty: the serial frame itself went out
+    std::vector<std::uint8_t> reply;    // empty: no reply taken, or the serial frame itself
+};
 
 class Rs232 {
 public:
@@ -73,6 +82,9 @@ public:
     virtual std::string GetRS232ErrorString(int code) = 0;
     // The device path COM`port` is open on, or "" when it is not open.
     virtual std::string DevicePath(int port) const = 0;
+    // The wire form of the latest request (since its ComWrt) and of the reply taken for it;
+    // nothing for a link whose wire carries the serial frames.
+    virtual WireFrames LastWireFrames() const { return {}; }
 };
 
 // The device behind COM`port`: $VEK_COM<port> when set; else, on Linux, /dev/ttyUSB<port-1>

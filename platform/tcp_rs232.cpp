@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace vek::platform {
 
@@ -40,7 +43,41 @@ std::string EndpointText(const TcpEndpoint& e)
     return (v6 ? "[" + e.host + "]" : e.host) + ":" + std::to_string(e.port);
 }
 
-TcpRs232::TcpRs232(TcpEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
+int SystemResolve(const std::string& host, int port, std::vector<ResolvedAddress>& found, std::string& error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+    if (rc != 0 || !list) {
+        error = rc != 0 ? ::gai_strerror(rc) : "no address";
+        return rc != 0 ? rc : EAI_NONAME;
+    }
+    for (const addrinfo* a = list; a; a = a->ai_next) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(a->ai_addr);
+        found.push_back({a->ai_family, a->ai_socktype, a->ai_protocol, {bytes, bytes + a->ai_addrlen}});
+    }
+    ::freeaddrinfo(list);
+    return 0;
+}
+
+// A name lookup and its answer, shared between the link and the thread that asks.
+struct TcpRs232::Lookup {
+    std::string host;
+    int port = 0;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    int rc = 0;
+    std::vector<ResolvedAddress> found;
+    std::string error;
+};
+
+TcpRs232::TcpRs232(TcpEndpoint endpoint, Resolver resolve) : endpoint_(std::move(endpoint)), resolve_(std::move(resolve))
+{
+}
 
 TcpRs232::~TcpRs232()
 {
@@ -84,7 +121,7 @@ int TcpRs232::notOpen()
         lastDetail_ = lostDetail_;
         return lastError_;
     }
-    return fail(RS_ERR_NOT_OPEN, "Not connected", state_ == State::Connecting ? "still connecting" : "no connection");
+    return fail(RS_ERR_NOT_OPEN, "Not connected", state_ == State::Closed ? "no connection" : "still connecting");
 }
 
 int TcpRs232::startConnect()
@@ -92,39 +129,105 @@ int TcpRs232::startConnect()
     lostDetail_.clear();
     if (endpoint_.host.empty() || endpoint_.port < 1 || endpoint_.port > 65535)
         return fail(RS_ERR_BAD_SETTINGS, "Cannot connect", "no host or TCP port set");
+    connectStarted_ = std::chrono::steady_clock::now();
+    // A numeric address needs no name server: it is used at once.
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_ADDRCONFIG;
-    addrinfo* found = nullptr;
-    // A numeric address resolves at once; a name asks the resolver, which the system bounds.
-    const int rc = ::getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(), &hints, &found);
-    if (rc != 0 || !found)
-        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", rc != 0 ? ::gai_strerror(rc) : "no address");
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    if (::getaddrinfo(endpoint_.host.c_str(), std::to_string(endpoint_.port).c_str(), &hints, &list) == 0 && list) {
+        std::vector<ResolvedAddress> found;
+        for (const addrinfo* a = list; a; a = a->ai_next) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(a->ai_addr);
+            found.push_back({a->ai_family, a->ai_socktype, a->ai_protocol, {bytes, bytes + a->ai_addrlen}});
+        }
+        ::freeaddrinfo(list);
+        return connectTo(found);
+    }
+    // A name is looked up on a thread of its own. One that an earlier opening started and
+    // that has not answered yet is waited for, not asked again: a name server that does not
+    // answer never gathers lookups.
+    if (!lookup_) {
+        lookup_ = std::make_shared<Lookup>();
+        lookup_->host = endpoint_.host;
+        lookup_->port = endpoint_.port;
+        std::thread([l = lookup_, resolve = resolve_] {
+            std::vector<ResolvedAddress> found;
+            std::string error;
+            const int rc = resolve(l->host, l->port, found, error);
+            const std::lock_guard lock(l->m);
+            l->rc = rc;
+            l->found = std::move(found);
+            l->error = std::move(error);
+            l->done = true;
+            l->cv.notify_all();
+        }).detach();
+    }
+    state_ = State::Resolving;
+    return 0;
+}
+
+int TcpRs232::connectTo(const std::vector<ResolvedAddress>& found)
+{
     int err = 0;
-    for (addrinfo* a = found; a; a = a->ai_next) {
-        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    for (const ResolvedAddress& a : found) {
+        const int fd = ::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
         if (fd < 0) {
             err = errno;
             continue;
         }
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0 || errno == EINPROGRESS) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(a.address.data()),
+                      static_cast<socklen_t>(a.address.size())) == 0 ||
+            errno == EINPROGRESS) {
             fd_ = fd;
             break;
         }
         err = errno;
         ::close(fd);
     }
-    ::freeaddrinfo(found);
-    if (fd_ < 0)
-        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", std::strerror(err));
+    if (fd_ < 0) {
+        state_ = State::Closed;
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", found.empty() ? "no address" : std::strerror(err));
+    }
     state_ = State::Connecting;
-    connectStarted_ = std::chrono::steady_clock::now();
     return 0;
+}
+
+int TcpRs232::settleLookup(double seconds)
+{
+    const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - connectStarted_).count();
+    const double wait = std::max(0.0, std::min(seconds, kConnectLimit - spent));
+    std::unique_lock lock(lookup_->m);
+    if (!lookup_->cv.wait_for(lock, std::chrono::duration<double>(wait), [&] { return lookup_->done; })) {
+        if (spent + wait < kConnectLimit)
+            return 1;
+        // The lookup goes on; the next opening takes its answer.
+        lock.unlock();
+        state_ = State::Closed;
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", "the name was not resolved within 3 s");
+    }
+    const int rc = lookup_->rc;
+    const std::vector<ResolvedAddress> found = std::move(lookup_->found);
+    const std::string error = lookup_->error;
+    lock.unlock();
+    // An answer is taken once: the next connection asks again.
+    lookup_.reset();
+    if (rc != 0) {
+        state_ = State::Closed;
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", error.empty() ? "the name was not found" : error);
+    }
+    return connectTo(found);
 }
 
 int TcpRs232::settleConnect(double seconds)
 {
+    if (state_ == State::Resolving) {
+        const auto asked = std::chrono::steady_clock::now();
+        if (const int rc = settleLookup(seconds); rc != 0)
+            return rc;
+        seconds = std::max(0.0, seconds - std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+    }
     const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - connectStarted_).count();
     const double wait = std::max(0.0, std::min(seconds, kConnectLimit - spent));
     pollfd pfd{fd_, POLLOUT, 0};
@@ -175,7 +278,7 @@ int TcpRs232::ensureUp()
 {
     if (state_ == State::Up)
         return 0;
-    if (state_ == State::Connecting) {
+    if (state_ == State::Connecting || state_ == State::Resolving) {
         const int rc = settleConnect(0);
         if (rc <= 0)
             return rc;
@@ -279,7 +382,8 @@ int TcpRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long /*
     if (rc < 0)
         return rc;
     if (rc > 0)
-        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", "no answer yet, still trying");
+        return fail(RS_ERR_CONNECTING, "Cannot connect",
+                    state_ == State::Resolving ? "looking the name up, still trying" : "no answer yet, still trying");
     return ok();
 }
 
@@ -288,7 +392,8 @@ int TcpRs232::CloseCom(int /*port*/)
     lostDetail_.clear();
     if (state_ == State::Closed)
         return fail(RS_ERR_NOT_OPEN, "Not connected", "no connection");
-    ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = -1;
     state_ = State::Closed;
     peerClosed_ = false;
@@ -320,6 +425,7 @@ int TcpRs232::ComWrtByte(int port, int byte)
 
 int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
 {
+    wireRequest_.clear();
     if (const int rc = ensureUp(); rc < 0)
         return rc;
     std::vector<std::uint8_t> wire;
@@ -328,6 +434,7 @@ int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
         if (wire.empty())
             return fail(RS_ERR_SYSTEM, "Frame not sent", "no request a Modbus TCP frame can carry");
         receiver_.Expect(transaction_);
+        wireRequest_ = wire;
     } else {
         wire.assign(buffer, buffer + count);
     }
@@ -437,6 +544,13 @@ std::string TcpRs232::GetRS232ErrorString(int code)
     if (code != 0 && code == lastError_ && !lastDetail_.empty())
         return lastDetail_;
     return Rs232ErrorText(code);
+}
+
+WireFrames TcpRs232::LastWireFrames() const
+{
+    if (endpoint_.kind != GatewayKind::ModbusTcp || wireRequest_.empty())
+        return {};
+    return {wireRequest_, receiver_.taken()};
 }
 
 std::string TcpRs232::DevicePath(int /*port*/) const

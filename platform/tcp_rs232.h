@@ -9,6 +9,8 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,21 @@ struct TcpEndpoint {
 // "host:port", with an IPv6 address in brackets.
 std::string EndpointText(const TcpEndpoint& e);
 
+// One address a host name stands for, as the system's resolver gives it.
+struct ResolvedAddress {
+    int family = 0;
+    int socktype = 0;
+    int protocol = 0;
+    std::vector<std::uint8_t> address;  // the socket address, as connect takes it
+};
+
+// Looks `host` up: 0 and the addresses, or a nonzero code and the reason in `error`. It may
+// take as long as the name servers do: the link runs it on a thread of its own.
+using Resolver = std::function<int(const std::string& host, int port, std::vector<ResolvedAddress>& found,
+                                   std::string& error)>;
+// The system's resolver (getaddrinfo).
+int SystemResolve(const std::string& host, int port, std::vector<ResolvedAddress>& found, std::string& error);
+
 class TcpRs232 : public Rs232 {
 public:
     // How long a connection may take before it counts as failed.
@@ -40,7 +57,10 @@ public:
     // anew at the next opening: a gateway can keep a connection up and pass nothing on.
     static constexpr int kSilentRequestLimit = 3;
 
-    explicit TcpRs232(TcpEndpoint endpoint);
+    // A host given as a numeric address is used at once; a name is looked up by `resolve`
+    // on a thread of its own, so a slow name server never holds the caller. The lookup
+    // counts within kConnectLimit.
+    explicit TcpRs232(TcpEndpoint endpoint, Resolver resolve = SystemResolve);
     ~TcpRs232() override;
     TcpRs232(const TcpRs232&) = delete;
     TcpRs232& operator=(const TcpRs232&) = delete;
@@ -64,10 +84,13 @@ public:
     int ReturnRS232Err() override { return lastError_; }
     std::string GetRS232ErrorString(int code) override;
     std::string DevicePath(int port) const override;
+    // Modbus TCP: the MBAP frame of the latest request, and of the reply taken for it.
+    WireFrames LastWireFrames() const override;
 
 private:
     using SteadyTime = std::chrono::steady_clock::time_point;
-    enum class State { Closed, Connecting, Up };
+    enum class State { Closed, Resolving, Connecting, Up };
+    struct Lookup;
 
     int ok(int result = 0);
     int fail(int code, const std::string& what, const std::string& reason);
@@ -75,8 +98,14 @@ private:
     // that cannot be followed.
     int lose(std::string reason);
     int notOpen();
-    // Starts a connection; 0, or the error when it failed at once.
+    // Starts a connection (or the lookup of the host's name); 0, or the error when it
+    // failed at once.
     int startConnect();
+    // Starts connecting to the first of `found` that takes it; 0 or the error.
+    int connectTo(const std::vector<ResolvedAddress>& found);
+    // Waits up to `seconds` for the name lookup under way; 0 once connecting, 1 while the
+    // name is still being looked up, or a negative code.
+    int settleLookup(double seconds);
     // Waits up to `seconds` for a connection under way; 0 once up, 1 while still under way,
     // or a negative code (it failed or took longer than kConnectLimit).
     int settleConnect(double seconds);
@@ -91,6 +120,10 @@ private:
     void discardInput();
 
     TcpEndpoint endpoint_;
+    Resolver resolve_;
+    // The name lookup under way, shared with its thread: a lookup that outlasts the
+    // connection's time limit goes on, and the next opening takes its answer.
+    std::shared_ptr<Lookup> lookup_;
     int fd_ = -1;
     State state_ = State::Closed;
     SteadyTime connectStarted_{};
@@ -98,6 +131,7 @@ private:
     std::vector<std::uint8_t> ahead_;  // RTU over TCP: bytes read from the socket, not yet by ComRd
     mbap::Receiver receiver_;          // Modbus TCP
     std::uint16_t transaction_ = 0;
+    std::vector<std::uint8_t> wireRequest_;  // Modbus TCP: the latest request as sent
     bool peerClosed_ = false;  // the gateway closed after bytes still to be read here
     bool answered_ = true;     // something came in since the last request went out
     int unanswered_ = 0;       // requests in a row that nothing came in for

@@ -16,7 +16,17 @@ std::string EndpointText(const TcpEndpoint& e)
     return (v6 ? "[" + e.host + "]" : e.host) + ":" + std::to_string(e.port);
 }
 
-TcpRs232::TcpRs232(TcpEndpoint endpoint) : endpoint_(std::move(endpoint)) {}
+int SystemResolve(const std::string&, int, std::vector<ResolvedAddress>&, std::string& error)
+{
+    error = kNotBuilt;
+    return -1;
+}
+
+struct TcpRs232::Lookup {};
+
+TcpRs232::TcpRs232(TcpEndpoint endpoint, Resolver resolve) : endpoint_(std::move(endpoint)), resolve_(std::move(resolve))
+{
+}
 TcpRs232::~TcpRs232() = default;
 
 int TcpRs232::ok(int result)
@@ -34,6 +44,8 @@ int TcpRs232::lose(std::string reason) { return fail(RS_ERR_DEVICE_GONE, "Connec
 int TcpRs232::notOpen() { return fail(RS_ERR_NOT_OPEN, "Not connected", kNotBuilt); }
 int TcpRs232::startConnect() { return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", kNotBuilt); }
 int TcpRs232::settleConnect(double) { return startConnect(); }
+int TcpRs232::connectTo(const std::vector<ResolvedAddress>&) { return startConnect(); }
+int TcpRs232::settleLookup(double) { return startConnect(); }
 int TcpRs232::ensureUp() { return notOpen(); }
 int TcpRs232::pump(int) { return notOpen(); }
 std::vector<std::uint8_t>& TcpRs232::queue() { return ahead_; }
@@ -48,6 +60,7 @@ int TcpRs232::ComWrt(int, const std::uint8_t*, int) { return notOpen(); }
 int TcpRs232::ComRd(int, std::uint8_t*, int) { return notOpen(); }
 int TcpRs232::ComPeek(int, std::uint8_t*, int) { return notOpen(); }
 int TcpRs232::GetInQLen(int) { return notOpen(); }
+WireFrames TcpRs232::LastWireFrames() const { return {}; }
 int TcpRs232::SetComTime(int, double seconds)
 {
     timeout_ = seconds;

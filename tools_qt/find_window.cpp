@@ -24,6 +24,9 @@ namespace {
 
 enum Column { kCom, kDevice, kBaud, kParity, kAddress, kWhat, kColumns };
 
+// The port choice that scans the gateway the settings name.
+constexpr int kGatewayChoice = -1;
+
 QString timeText(double seconds)
 {
     const int s = static_cast<int>(std::ceil(seconds));
@@ -112,8 +115,9 @@ FindWindow::FindWindow(App& app, QWidget* parent) : QWidget(parent, Qt::Window),
     fillPorts();
     status_->setText(
         QStringLiteral("Probes addresses 1 to 247 at 9600 and 19200 baud with no, even and odd parity, "
-                       "the saved settings and address 1 first. Polling pauses while it runs. A port another "
-                       "program holds is skipped; every port scanned gets its line settings back."));
+                       "the saved settings and address 1 first; through a gateway, addresses 1 to 247 only. "
+                       "Polling pauses while it runs. A port another program holds is skipped; every port "
+                       "scanned gets its line settings back."));
     resize(820, 440);
 }
 
@@ -128,6 +132,10 @@ void FindWindow::fillPorts()
 {
     const int chosen = ports_->count() ? ports_->currentData().toInt() : app_.link.usPortNumber;
     ports_->clear();
+    // A network connection chosen in the settings is scanned for addresses 1 to 247.
+    if (!SettingsDeviceName(app_).empty())
+        ports_->addItem(QStringLiteral("The gateway: %1").arg(QString::fromStdString(LinkDeviceTextOf(app_))),
+                        kGatewayChoice);
     ports_->addItem(QStringLiteral("Every COM port whose device exists"), 0);
     for (int n = 1; n <= 9; ++n)
         ports_->addItem(QString::fromStdString(DeviceTextOf(app_.io.com, n)), n);
@@ -136,7 +144,9 @@ void FindWindow::fillPorts()
 
 void FindWindow::setPortChoice(int port)
 {
-    const int i = ports_->findData(port);
+    // With a gateway chosen in the settings, it is what a scan is most likely for.
+    const int gateway = ports_->findData(kGatewayChoice);
+    const int i = gateway >= 0 ? gateway : ports_->findData(port);
     ports_->setCurrentIndex(i < 0 ? 0 : i);
 }
 
@@ -153,15 +163,23 @@ void FindWindow::start()
     if (app_.scan.running())
         return;
     const int choice = ports_->currentData().toInt();
-    const std::vector<int> ports = choice == 0 ? PresentComPorts() : std::vector<int>{choice};
-    if (ports.empty()) {
-        status_->setText(
-            QStringLiteral("No COM port's device exists. Plug in the adapter, or name its device with "
-                           "VEK_COM1 to VEK_COM9."));
-        return;
+    if (choice == kGatewayChoice) {
+        if (!app_.scan.StartGateway(app_)) {
+            status_->setText(QStringLiteral("The settings name no gateway any more: choose a port."));
+            fillPorts();
+            return;
+        }
+    } else {
+        const std::vector<int> ports = choice == 0 ? PresentComPorts() : std::vector<int>{choice};
+        if (ports.empty()) {
+            status_->setText(
+                QStringLiteral("No COM port's device exists. Plug in the adapter, or name its device with "
+                               "VEK_COM1 to VEK_COM9."));
+            return;
+        }
+        if (!app_.scan.Start(app_, ports))
+            return;
     }
-    if (!app_.scan.Start(app_, ports))
-        return;
     scanning_ = true;
     useStatus_.clear();
     table_->setRowCount(0);
@@ -246,10 +264,11 @@ void FindWindow::addRows()
         const ScanFind& f = finds[rowsShown_];
         const int row = table_->rowCount();
         table_->insertRow(row);
-        const QString cells[kColumns] = {QStringLiteral("COM%1").arg(f.at.port),
+        // Through a gateway the line settings are the gateway's own.
+        const QString cells[kColumns] = {f.at.gateway ? QStringLiteral("Gateway") : QStringLiteral("COM%1").arg(f.at.port),
                                          QString::fromStdString(f.device),
-                                         QString::fromStdString(BaudText(f.at.baud)),
-                                         QString::fromStdString(ParityText(f.at.parity)),
+                                         f.at.gateway ? QStringLiteral("—") : QString::fromStdString(BaudText(f.at.baud)),
+                                         f.at.gateway ? QStringLiteral("—") : QString::fromStdString(ParityText(f.at.parity)),
                                          QString::number(f.at.address),
                                          QString::fromStdString(f.what)};
         for (int c = 0; c < kColumns; ++c) {
@@ -294,10 +313,10 @@ std::optional<ScanUseOutcome> FindWindow::use(int row)
     }
     const QString now = QStringLiteral("The program now polls address %1 on %2%3.")
                             .arg(f.at.address)
-                            .arg(QString::fromStdString(LineText(f.at)))
-                            .arg(outcome == ScanUseOutcome::Used
-                                     ? QStringLiteral("; port, baud rate and parity are saved")
-                                     : QString());
+                            .arg(QString::fromStdString(f.at.gateway ? "the gateway " + f.device : LineText(f.at)))
+                            .arg(outcome != ScanUseOutcome::Used ? QString()
+                                 : f.at.gateway                  ? QStringLiteral("; the connection is saved")
+                                                                 : QStringLiteral("; port, baud rate and parity are saved"));
     refresh();
     status_->setText(now);
     // A probe under way ends first; the end of the scan then says this, not "Cancelled".

@@ -36,6 +36,7 @@ public:
     // The ports skipped and why, one a line (hidden while there are none).
     QLabel* skippedPorts() const { return skipped_; }
     QPushButton* startButton() const { return start_; }
+    QComboBox* portChoice() const { return ports_; }
     QPushButton* cancelButton() const { return cancel_; }
     QPushButton* useButton() const { return use_; }
 

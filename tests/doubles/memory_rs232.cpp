@@ -21,6 +21,10 @@ int MemoryRs232::OpenComConfig(int port, const std::string& deviceName, long bau
         open_.erase(port);
         return fail(RS_ERR_CANNOT_OPEN);
     }
+    if (connectingOpens > 0) {
+        --connectingOpens;
+        return fail(RS_ERR_CONNECTING);
+    }
     auto named = devices.find(port);
     open_[port] = named != devices.end() ? named->second : ResolveComPort(port);
     lines_[port] = opens.back();

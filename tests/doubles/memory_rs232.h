@@ -35,6 +35,7 @@ public:
     int ReturnRS232Err() override { return lastError_; }
     std::string GetRS232ErrorString(int code) override;
     std::string DevicePath(int port) const override;
+    WireFrames LastWireFrames() const override { return wire; }
 
     // --- the test's side of the line ---
     struct OpenCall {
@@ -62,6 +63,8 @@ public:
     std::set<int> absent;                // ports whose device is missing: opening them fails
     std::set<int> busy;                  // ports another program holds: claiming them fails
     std::map<int, std::string> devices;  // the device a port opens on; else what ResolveComPort says
+    WireFrames wire;                     // what LastWireFrames says: a gateway's framing
+    int connectingOpens = 0;             // the next this many opens find a connection still being made
     int failNextRead = 0;                // a negative code makes the next ComRd report it
     int failNextPeek = 0;                // a negative code makes the next ComPeek report it
     std::map<int, double> timeouts;

@@ -1,10 +1,18 @@
 // The program through an Ethernet gateway: the simulator serves TCP on 127.0.0.1 as a
 // gateway of either kind, the user sets the network connection up in the RS485 Settings
 // window, and the polls are valid, also when the gateway drops the connection after every
-// reply (the next poll connects again).
+// reply (the next poll connects again); the traffic monitor shows the frames in the
+// gateway's framing, and Find Transmitter scans the gateway and hands its find to the polls.
+#include <QComboBox>
 #include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QLabel>
+#include <QTest>
 
+#include "find_window.h"
 #include "harness.h"
+#include "vek_app.h"
 
 namespace vek::e2e {
 namespace {
@@ -49,7 +57,7 @@ class Gateway : public ::testing::TestWithParam<Kind> {};
 
 }  // namespace
 
-TEST_P(Gateway, SetUpInTheSettingsWindowPollsAndSurvivesTheConnectionDroppedAfterEveryReply)
+TEST_P(Gateway, SetUpInTheSettingsWindowPollsThroughDropsAndFindsItsTransmitter)
 {
     Workspace ws;
     GatewaySim sim(GetParam().arg, ws.path("sim.log"), {"--seed", "3", "--close-after", "1"});
@@ -79,6 +87,29 @@ TEST_P(Gateway, SetUpInTheSettingsWindowPollsAndSurvivesTheConnectionDroppedAfte
     ASSERT_FALSE(sim.log().requests().empty());
     EXPECT_EQ(hexOf(sim.log().requests().front().bytes), kPollFrameHex);
     EXPECT_NE(ws.read("RS_Settings").find("NET_PORT=" + sim.port().toStdString()), std::string::npos);
+    // The traffic monitor shows the frames as the gateway got them.
+    const TrafficRecorder& traffic = p.app().traffic;
+    ASSERT_GE(traffic.size(), 2u);
+    const TrafficFrame& request = traffic.at(traffic.firstSeq());
+    EXPECT_EQ(request.mbap, std::string(GetParam().arg) == "mbap");
+    EXPECT_EQ(request.bytes.size(), request.mbap ? 12u : 8u);
+
+    // Find Transmitter scans the gateway; its saved address goes first, and Use polls it.
+    p.click(p.main(), "CONFIG_SER_PORT");
+    p.click(p.app().st.panelRs485, "FIND_TRANSMITTER");
+    tools::FindWindow* w = p.program().tools().find();
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->portChoice()->currentText().startsWith("The gateway: ")) << w->portChoice()->currentText().toStdString();
+    QTest::mouseClick(w->startButton(), Qt::LeftButton);
+    ASSERT_TRUE(runEventsUntil([&] { return w->table()->rowCount() > 0; }, 5000)) << w->status()->text().toStdString();
+    EXPECT_EQ(w->table()->item(0, 0)->text(), "Gateway");
+    EXPECT_EQ(w->table()->item(0, 4)->text(), "1");
+    w->table()->selectRow(0);
+    QTest::mouseClick(w->useButton(), Qt::LeftButton);
+    EXPECT_TRUE(runEventsUntil([&] { return !p.app().scan.running(); }, 2000)) << "Use ends the scan";
+    const int valid = p.validReplies();
+    ASSERT_TRUE(runEventsUntil([&] { return p.validReplies() > valid; }, 9000)) << p.message().toStdString();
+    EXPECT_EQ(p.app().st.network.kind, std::string(GetParam().arg) == "mbap" ? 2 : 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, Gateway,

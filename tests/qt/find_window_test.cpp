@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -119,6 +120,36 @@ TEST_F(FindWindowTest, TheSettingsWindowsButtonOpensItAndAScanListsWhatAnswered)
     EXPECT_EQ(app.link.usParity, 1);
     rig.tick();
     EXPECT_EQ(app.link.responseValid, 1) << "the program polls the transmitter it was given";
+}
+
+TEST_F(FindWindowTest, WithAGatewayChosenItScansItsAddressesAndUseKeepsTheGateway)
+{
+    rig.configurePort(1);
+    app.st.network = {2, "10.0.0.5", 1502};
+    ApplyNetworkSettings(app);
+    // Behind the gateway, the transmitter at address 42 answers whatever the serial settings.
+    rig.com.peer = [this](int port, const AppRig::Bytes& f) {
+        probes += f.size() == 8 && f[1] == 3 && f[5] == 1;
+        if (f.size() == 8 && f[0] == 42 && f[5] == 1)
+            rig.com.injectAfter(port, 0.01, AppRig::withCrc({42, 3, 2, 0, 0x11}));
+    };
+    tools::FindWindow& w = openFromSettings();
+    EXPECT_EQ(w.portChoice()->currentText(), "The gateway: Modbus TCP to 10.0.0.5:1502");
+    QTest::mouseClick(w.startButton(), Qt::LeftButton);
+    EXPECT_EQ(app.scan.gatewayDevice(), "modbus-tcp://10.0.0.5:1502");
+    runScan();
+    ASSERT_FALSE(app.scan.running());
+    EXPECT_EQ(probes, 247);
+    ASSERT_EQ(w.table()->rowCount(), 1);
+    EXPECT_EQ(cell(w, 0, 0), "Gateway");
+    EXPECT_EQ(cell(w, 0, 2), "—");
+    EXPECT_EQ(cell(w, 0, 4), "42");
+    w.table()->selectRow(0);
+    QTest::mouseClick(w.useButton(), Qt::LeftButton);
+    EXPECT_EQ(app.link.deviceName, "modbus-tcp://10.0.0.5:1502");
+    EXPECT_EQ(app.link.slaveAddress, 42);
+    EXPECT_TRUE(w.status()->text().startsWith("The program now polls address 42 on the gateway"))
+        << w.status()->text().toStdString();
 }
 
 TEST_F(FindWindowTest, CancelStopsTheScanAndPollingResumes)

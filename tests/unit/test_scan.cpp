@@ -85,6 +85,29 @@ TEST(ScanPlan, TheWaitFollowsTheWireTimeAtEachBaudRateAndKeepsAFullScanUnderThre
     EXPECT_LT(toLastLineAddress1, 1.0);
 }
 
+TEST(ScanPlan, AGatewayIsEveryAddressOnceTheSavedOneFirstWithinThirtySeconds)
+{
+    const auto plan = GatewayScanPlan(2, 30);
+    ASSERT_EQ(plan.size(), 247u);
+    EXPECT_EQ(plan[0], (ScanProbe{2, 0, 0, 30, true}));
+    EXPECT_EQ(plan[1].address, 1);
+    std::set<int> addresses;
+    double waits = 0;
+    for (const ScanProbe& p : plan) {
+        EXPECT_TRUE(p.gateway && p.port == 2);
+        addresses.insert(p.address);
+        waits += ProbeWait(p);
+    }
+    EXPECT_EQ(addresses.size(), 247u);
+    EXPECT_EQ(*addresses.begin(), 1);
+    EXPECT_EQ(*addresses.rbegin(), 247);
+    EXPECT_LT(waits, 26.0) << "the waits of a whole gateway scan";
+    const auto unsaved = GatewayScanPlan(1, 0);
+    ASSERT_EQ(unsaved.size(), 247u);
+    EXPECT_EQ(unsaved.front().address, 1);
+    EXPECT_EQ(LineText(unsaved.front()), "the gateway");
+}
+
 TEST(ScanClassify, WhatCameBackDecidesTheRow)
 {
     const ScanProbe at{1, 0, 0, 5};
@@ -117,6 +140,12 @@ TEST(ScanClassify, WhatCameBackDecidesTheRow)
     EXPECT_EQ(f->kind, ScanFindKind::Refused);
     EXPECT_EQ(f->exceptionCode, 2);
     EXPECT_NE(f->what.find("Illegal data address"), std::string::npos);
+
+    // A gateway that found nobody at the address says so: no row.
+    for (std::uint8_t code : {10, 11}) {
+        Bytes nobody = AppRig::withCrc({5, 0x83, code});
+        EXPECT_FALSE(ClassifyProbeReply(at, nobody.data(), nobody.size()).has_value()) << int(code);
+    }
 
     Bytes wrongCount = AppRig::withCrc({5, 3, 4, 0, 1, 0, 2});
     EXPECT_EQ(ClassifyProbeReply(at, wrongCount.data(), wrongCount.size())->kind, ScanFindKind::Damaged);

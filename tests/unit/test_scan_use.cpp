@@ -235,3 +235,69 @@ TEST_F(Scan, UseOfASerialFindReplacesANetworkConnectionChosenBefore)
     rig.tick();
     EXPECT_EQ(rig.com.frames.back(), test::expectedPoll(9));
 }
+
+TEST_F(Scan, AGatewayIsScannedForEveryAddressThroughItsConnectionAndUseKeepsIt)
+{
+    rig.configurePort(1);
+    rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
+    const int rs = app.st.panelRs485;
+    rig.panels.UserSetValue(rs, PANEL_2_NET_HOST, std::string("10.0.0.5"));
+    rig.panels.UserSetValue(rs, PANEL_2_NET_PORT, 1502);
+    rig.panels.UserSetValue(rs, PANEL_2_CONNECTION, 2);
+    const std::string gateway = "modbus-tcp://10.0.0.5:1502";
+    slaves.push_back({1, 0, 0, 173, 0x12});
+    // Another slave behind the gateway that the gateway reports missing, and one that refuses.
+    slaves.push_back({1, 0, 0, 20, 0x11, Slave::Fault::Exception, 11});
+    slaves.push_back({1, 0, 0, 40, 0x11, Slave::Fault::Exception, 2});
+    rig.com.connectingOpens = 3;  // the connection takes a while to be made
+    const std::size_t opensBefore = rig.com.opens.size();
+    ASSERT_TRUE(app.scan.StartGateway(app));
+    EXPECT_EQ(app.scan.TryingText(), "Modbus TCP to 10.0.0.5:1502, address 1");
+    runToEnd();
+    EXPECT_EQ(app.scan.done(), 247u);
+    EXPECT_TRUE(app.scan.skipped().empty()) << "a connection still being made is waited for";
+    EXPECT_EQ(probesSent(), 247);
+    EXPECT_FALSE(rig.com.isClaimed(1)) << "nothing to claim on a gateway";
+    for (std::size_t i = opensBefore; i + 1 < rig.com.opens.size(); ++i)
+        EXPECT_EQ(rig.com.openNames[i], gateway) << i;
+    ASSERT_EQ(app.scan.finds().size(), 2u);
+    const ScanFind& found = app.scan.finds()[0];
+    EXPECT_EQ(found.kind, ScanFindKind::Refused);
+    EXPECT_EQ(found.at.address, 40);
+    const ScanFind& transmitter = app.scan.finds()[1];
+    EXPECT_EQ(transmitter.kind, ScanFindKind::Transmitter);
+    EXPECT_EQ(transmitter.at, (ScanProbe{1, 0, 0, 173, true}));
+    EXPECT_EQ(transmitter.linkDevice, gateway);
+
+    // The window shows the serial port meanwhile: Use takes the gateway the find came through.
+    rig.panels.UserSetValue(rs, PANEL_2_CONNECTION, 0);
+    app.link.ulBaudRate = 1;
+    EXPECT_TRUE(UseScanFind(app, transmitter));
+    EXPECT_EQ(app.link.deviceName, gateway);
+    EXPECT_EQ(app.link.slaveAddress, 173);
+    EXPECT_EQ(app.link.ulBaudRate, 1u) << "the serial line settings are left as they were";
+    int ring = -1;
+    rig.panels.GetCtrlVal(rs, PANEL_2_CONNECTION, ring);
+    EXPECT_EQ(ring, 2);
+    EXPECT_NE(settingsFile().find("CONNECTION=2"), std::string::npos) << settingsFile();
+    EXPECT_NE(settingsFile().find("NET_PORT=1502"), std::string::npos) << settingsFile();
+    rig.tick();
+    EXPECT_EQ(rig.com.openNames.back(), gateway);
+    EXPECT_EQ(rig.com.frames.back(), test::expectedPoll(173));
+}
+
+TEST_F(Scan, AGatewayThatCannotBeReachedIsNamedAndTheScanEnds)
+{
+    rig.configurePort(1);
+    app.st.network = {1, "10.0.0.9", 502};
+    ApplyNetworkSettings(app);
+    EXPECT_FALSE(app.scan.Start(app, {}));
+    rig.com.absent.insert(1);
+    ASSERT_TRUE(app.scan.StartGateway(app));
+    runToEnd();
+    EXPECT_EQ(probesSent(), 0);
+    EXPECT_EQ(app.scan.skipped(),
+              (std::vector<std::string>{"RTU over TCP to 10.0.0.9:502: Cannot open port — skipped"}));
+    app.st.network.kind = 0;
+    EXPECT_FALSE(app.scan.StartGateway(app)) << "no gateway in the settings, no gateway scan";
+}

@@ -157,6 +157,57 @@ TEST_F(Traffic, APortThatCannotBeOpenedShowsTheRequestAsNotSent)
     EXPECT_EQ(frame(2).outcome, "sent") << "a port that opens again sends again";
 }
 
+TEST_F(Traffic, ThroughAModbusTcpGatewayTheRowsShowTheFramesAsTheyWentOverTheWire)
+{
+    // The link reports the MBAP frames of the poll and its reply (transaction 0x0102).
+    AppRig::Bytes pdu = rig.pollReplyFrom(1);
+    pdu.resize(pdu.size() - 2);  // slave + PDU, no CRC
+    AppRig::Bytes reply = {0x01, 0x02, 0, 0, 0, static_cast<std::uint8_t>(pdu.size())};
+    reply.insert(reply.end(), pdu.begin(), pdu.end());
+    rig.com.wire = {{0x01, 0x02, 0, 0, 0, 6, 1, 3, 0, 0, 0, 0x4E}, reply};
+    rig.transmitter();
+    rig.tick();
+    ASSERT_EQ(app.traffic.size(), 2u);
+    EXPECT_TRUE(frame(0).mbap && frame(1).mbap);
+    EXPECT_EQ(TrafficRow(frame(0))[2], "01 02 00 00 00 06 01 03 00 00 00 4E");
+    EXPECT_EQ(TrafficRow(frame(0))[3],
+              "transaction 258, length 6; unit 1, read holding registers (3), start register 1 (address 0), count 78");
+    EXPECT_EQ(frame(1).bytes, reply);
+    EXPECT_EQ(TrafficRow(frame(1))[3],
+              "transaction 258, length 159; unit 1, read holding registers (3), byte count 156 (78 registers)");
+
+    // Whatever the link took for no reply stays in its serial form; a request never sent is
+    // the program's own.
+    rig.com.wire.reply.clear();
+    rig.com.peer = [this](int port, const AppRig::Bytes&) { rig.com.injectAfter(port, 0.05, {1, 3}); };
+    rig.tick();
+    EXPECT_TRUE(frame(2).mbap);
+    EXPECT_FALSE(frame(3).mbap);
+    EXPECT_EQ(frame(3).bytes, (AppRig::Bytes{1, 3}));
+    rig.com.absent.insert(1);
+    rig.tick();
+    EXPECT_FALSE(frame(4).mbap) << "a stale wire frame is never shown for a request not sent";
+    EXPECT_EQ(frame(4).bytes, expectedPoll(1));
+}
+
+TEST(TrafficDecode, ModbusTcpFramesNameTheirHeaderAndCountTheirOwnBytes)
+{
+    const std::uint8_t write[] = {0, 9, 0, 0, 0, 6, 7, 6, 0, 25, 0, 7};
+    EXPECT_EQ(DescribeMbapFrame(write, sizeof write, true),
+              "transaction 9, length 6; unit 7, write single register (6), register 26 (address 25), value 7");
+    const std::uint8_t refused[] = {0xFF, 0xFF, 0, 0, 0, 3, 7, 0x83, 11};
+    EXPECT_EQ(DescribeMbapFrame(refused, sizeof refused, false),
+              "transaction 65535, length 3; unit 7, exception to read holding registers (3): code 11 (Gateway "
+              "target device failed to respond)");
+    const std::uint8_t cut[] = {0, 1, 0, 0, 0, 5, 1, 3, 156, 0, 1};
+    EXPECT_EQ(DescribeMbapFrame(cut, sizeof cut, false),
+              "transaction 1, length 5; unit 1, read holding registers (3), byte count 156 (78 registers), 11 bytes "
+              "on the line");
+    const std::uint8_t other[] = {0, 1, 0, 5, 0, 2, 1, 3};
+    EXPECT_EQ(DescribeMbapFrame(other, sizeof other, false).rfind("transaction 1, protocol 5, length 2; unit 1", 0), 0u);
+    EXPECT_EQ(DescribeMbapFrame(other, 4, false), "a Modbus TCP frame cut short, 4 bytes");
+}
+
 TEST_F(Traffic, WithoutAPortNothingIsRecorded)
 {
     rig.app.link.ucMBFlag = 0;
