@@ -14,7 +14,10 @@
 #      registers: every request the simulator received must be the Linux build's poll or one
 #      of those writes, byte for byte, and answered, and the data log must be written in
 #      Documents\VEK Modbus RTU;
-#   4. the installer run silently (/S): the files and the Start-menu entry it makes, and its
+#   4. the same program through an Ethernet gateway (Windows sockets): the simulator serving
+#      TCP, as RTU over TCP dropping the connection after every second reply, then as Modbus
+#      TCP; the requests must be the poll and each answered;
+#   5. the installer run silently (/S): the files and the Start-menu entry it makes, and its
 #      uninstaller taking them away.
 #
 # Everything of wine's lives in build-windows/wineprefix; the logs in build-windows/wine-test.
@@ -199,7 +202,15 @@ vek_windows_test() {
     vek_check_log "$docs/wine-test.xls" || failed+=("data log")
     vek_say "screenshot: docs/main-window-windows.png"
 
-    # 4. the installer, silently: what it puts where, and that its uninstaller takes it away.
+    # 4. the program through an Ethernet gateway: the simulator serving TCP on 127.0.0.1,
+    # RTU over TCP dropping the connection after every second reply (the program connects
+    # anew), then Modbus TCP.
+    vek_gateway_check rtu 1 '"hex":"01 03 00 00 00 4E C5 FE"' --close-after 2 || failed+=("RTU over TCP")
+    # (The simulator logs a Modbus TCP request as the serial frame it stands for, and answers
+    # only one whose MBAP header is right.)
+    vek_gateway_check mbap 2 '"hex":"01 03 00 00 00 4E C5 FE"' || failed+=("Modbus TCP")
+
+    # 5. the installer, silently: what it puts where, and that its uninstaller takes it away.
     vek_say "installing with the installer under wine, then uninstalling"
     local setup="$win_dir/vek-modbus-rtu-$version-windows-x64-setup.exe"
     local dir="$WINEPREFIX/drive_c/Program Files/VEK Modbus RTU"
@@ -368,4 +379,54 @@ vek_check_log() {
         return 1
     fi
     vek_say "data log: Documents\\VEK Modbus RTU\\$(basename "$1") has the header and $rows row(s)"
+}
+
+# vek_gateway_check KIND CONNECTION REQUEST [SIMULATOR OPTION...]: the packaged program polling
+# the simulator as a gateway of KIND (--tcp-kind) through Windows sockets, chosen in
+# RS_Settings as CONNECTION (1 RTU over TCP, 2 Modbus TCP): three polls or more in 25 s, each
+# request matching REQUEST (an extended regular expression on the simulator's log line) and
+# each answered with the 78 registers.
+vek_gateway_check() {
+    local kind=$1 connection=$2 request=$3
+    shift 3
+    local t="$win_dir/wine-test" docs out
+    out="$t/gateway-$kind"
+    "$win_dir/host/vek-transmitter-sim" --tcp 0 --tcp-kind "$kind" --log "$out-sim.log" "$@" >"$out-sim.out" 2>&1 &
+    local gw=$! hostport=""
+    for _ in $(seq 50); do
+        hostport=$(head -n 1 "$out-sim.out" 2>/dev/null | grep -E '^[0-9.]+:[0-9]+$' || true)
+        [ -n "$hostport" ] && break
+        sleep 0.1
+    done
+    if [ -z "$hostport" ]; then
+        vek_say "the simulator did not serve TCP:"
+        cat "$out-sim.out" >&2
+        kill "$gw" 2>/dev/null || true
+        return 1
+    fi
+    docs="$(winepath -u "$(wine cmd /c 'echo %USERPROFILE%' 2>/dev/null | tr -d '\r')")/Documents/VEK Modbus RTU"
+    printf '[0]\nPARITY=0\nDATA_BITS=0\nBAUD_RATE=0\nBIT_STOP=0\nCOMPORT=1\nPorta=1\nCONNECTION=%s\nNET_HOST=%s\nNET_PORT=%s\n' \
+        "$connection" "${hostport%:*}" "${hostport##*:}" >"$docs/RS_Settings"
+    wine "$stage/vek-modbus-rtu.exe" >"$out-program.log" 2>&1 &
+    local prog=$! polls=0 waited=0
+    while ((waited < 25)) && ((polls < 4)); do
+        sleep 1
+        waited=$((waited + 1))
+        polls=$(grep -c '"dir":"rx"' "$out-sim.log" 2>/dev/null || true)
+        kill -0 "$prog" 2>/dev/null || break
+    done
+    kill "$prog" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    kill "$gw" 2>/dev/null || true
+    wait "$gw" 2>/dev/null || true
+    local other answered connects
+    other=$(grep '"dir":"rx"' "$out-sim.log" | grep -Evc "$request" || true)
+    answered=$(grep '"dir":"tx"' "$out-sim.log" | grep -Ec '"len":(161|165),' || true)
+    connects=$(grep -c '"event":"connect"' "$out-sim.log" || true)
+    if ((polls < 3)) || ((other > 0)) || ((answered < polls)); then
+        vek_say "through the $kind gateway: $polls request(s), $other not the poll, $answered answered; the simulator's log:"
+        grep -E '"dir"|"event"' "$out-sim.log" | head -n 8 >&2
+        return 1
+    fi
+    vek_say "gateway ($kind): $polls polls through Windows sockets, all the poll and answered, over $connects connection(s)"
 }
