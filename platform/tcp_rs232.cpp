@@ -1,20 +1,21 @@
 #include "tcp_rs232.h"
 
-#include <fcntl.h>
+// The name lookup's calls are the same on both systems; every other socket call goes
+// through socket_compat.h.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
+
+#include "socket_compat.h"
 
 namespace vek::platform {
 
@@ -77,12 +78,14 @@ struct TcpRs232::Lookup {
 
 TcpRs232::TcpRs232(TcpEndpoint endpoint, Resolver resolve) : endpoint_(std::move(endpoint)), resolve_(std::move(resolve))
 {
+    // Windows' sockets, the name lookup's included, work only once started.
+    net::Startup();
 }
 
 TcpRs232::~TcpRs232()
 {
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (fd_ != net::kNoSocket)
+        net::Close(fd_);
 }
 
 int TcpRs232::ok(int result)
@@ -101,9 +104,9 @@ int TcpRs232::fail(int code, const std::string& what, const std::string& reason)
 
 int TcpRs232::lose(std::string reason)
 {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    if (fd_ != net::kNoSocket)
+        net::Close(fd_);
+    fd_ = net::kNoSocket;
     state_ = State::Closed;
     peerClosed_ = false;
     ahead_.clear();
@@ -172,23 +175,21 @@ int TcpRs232::connectTo(const std::vector<ResolvedAddress>& found)
 {
     int err = 0;
     for (const ResolvedAddress& a : found) {
-        const int fd = ::socket(a.family, a.socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a.protocol);
-        if (fd < 0) {
-            err = errno;
+        const net::Socket fd = net::OpenNonBlocking(a.family, a.socktype, a.protocol);
+        if (fd == net::kNoSocket) {
+            err = net::LastError();
             continue;
         }
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(a.address.data()),
-                      static_cast<socklen_t>(a.address.size())) == 0 ||
-            errno == EINPROGRESS) {
+        if (net::Connect(fd, a.address.data(), a.address.size())) {
             fd_ = fd;
             break;
         }
-        err = errno;
-        ::close(fd);
+        err = net::LastError();
+        net::Close(fd);
     }
-    if (fd_ < 0) {
+    if (fd_ == net::kNoSocket) {
         state_ = State::Closed;
-        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", found.empty() ? "no address" : std::strerror(err));
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", found.empty() ? "no address" : net::ErrorText(err));
     }
     state_ = State::Connecting;
     return 0;
@@ -230,41 +231,29 @@ int TcpRs232::settleConnect(double seconds)
     }
     const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - connectStarted_).count();
     const double wait = std::max(0.0, std::min(seconds, kConnectLimit - spent));
-    pollfd pfd{fd_, POLLOUT, 0};
-    const int r = ::poll(&pfd, 1, static_cast<int>(wait * 1000));
+    short revents = 0;
+    const int r = net::PollOne(fd_, net::kPollOut, static_cast<int>(wait * 1000), revents);
     if (r == 0) {
         if (spent + wait < kConnectLimit)
             return 1;
-        ::close(fd_);
-        fd_ = -1;
+        net::Close(fd_);
+        fd_ = net::kNoSocket;
         state_ = State::Closed;
         return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", "no answer within 3 s");
     }
-    int err = 0;
-    socklen_t len = sizeof err;
-    if (r < 0)
-        err = errno;
-    else if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0)
-        err = errno;
+    const int err = r < 0 ? net::LastError() : net::ConnectOutcome(fd_);
     if (err != 0) {
-        ::close(fd_);
-        fd_ = -1;
+        net::Close(fd_);
+        fd_ = net::kNoSocket;
         state_ = State::Closed;
-        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", std::strerror(err));
+        return fail(RS_ERR_CANNOT_OPEN, "Cannot connect", net::ErrorText(err));
     }
     // Frames go out as they are written; a gateway gone from the network is found by the
-    // keep-alive probes within half a minute even when no poll is waiting for it.
-    const int on = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    ::setsockopt(fd_, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    const int idle = 10, interval = 5, count = 3;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-    // A gateway that stops acknowledging what is sent (gone from the network while polled)
-    // ends the connection after 20 s instead of the system's quarter of an hour.
-    const unsigned userTimeoutMs = 20000;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+    // keep-alive probes (after 10 s idle, every 5 s, 3 of them) within half a minute even
+    // when no poll is waiting for it. A gateway that stops acknowledging what is sent (gone
+    // from the network while polled) ends the connection after 20 s instead of the system's
+    // quarter of an hour.
+    net::Tune(fd_, 10, 5, 3, 20000);
     state_ = State::Up;
     peerClosed_ = false;
     answered_ = true;
@@ -306,7 +295,7 @@ int TcpRs232::pump(int wanted)
             want = std::min(static_cast<int>(sizeof chunk), wanted - static_cast<int>(ahead_.size()));
         if (want <= 0)
             return 0;
-        const ssize_t n = ::recv(fd_, chunk, static_cast<std::size_t>(want), MSG_DONTWAIT);
+        const long n = net::Receive(fd_, chunk, static_cast<std::size_t>(want));
         if (n == 0) {
             if (queue().empty())
                 return lose("closed by the gateway");
@@ -314,12 +303,12 @@ int TcpRs232::pump(int wanted)
             return 0;
         }
         if (n < 0) {
-            const int err = errno;
-            if (err == EINTR)
+            const int err = net::LastError();
+            if (net::Interrupted(err))
                 continue;
-            if (err == EAGAIN || err == EWOULDBLOCK)
+            if (net::WouldBlock(err))
                 return 0;
-            return lose(std::strerror(err));
+            return lose(net::ErrorText(err));
         }
         answered_ = true;
         if (endpoint_.kind == GatewayKind::ModbusTcp) {
@@ -343,7 +332,7 @@ void TcpRs232::discardInput()
     }
     for (int round = 0; round < 64; ++round) {
         std::uint8_t chunk[512];
-        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+        const long n = net::Receive(fd_, chunk, sizeof chunk);
         if (n <= 0)
             break;
     }
@@ -361,11 +350,11 @@ int TcpRs232::OpenComConfig(int port, const std::string& /*deviceName*/, long /*
         lose("no answer to " + std::to_string(kSilentRequestLimit) + " requests in a row");
     if (state_ == State::Up) {
         // A connection the gateway closed meanwhile is found here and made again.
-        int waiting = 0;
-        if (::ioctl(fd_, FIONREAD, &waiting) == 0 && waiting == 0) {
+        if (net::Waiting(fd_) == 0) {
             std::uint8_t b = 0;
-            const ssize_t n = ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            const long n = net::Receive(fd_, &b, 1, true);
+            const int err = n < 0 ? net::LastError() : 0;
+            if (n == 0 || (n < 0 && !net::WouldBlock(err) && !net::Interrupted(err)))
                 lose("closed by the gateway");
         }
         if (state_ == State::Up) {
@@ -392,9 +381,9 @@ int TcpRs232::CloseCom(int /*port*/)
     lostDetail_.clear();
     if (state_ == State::Closed)
         return fail(RS_ERR_NOT_OPEN, "Not connected", "no connection");
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    if (fd_ != net::kNoSocket)
+        net::Close(fd_);
+    fd_ = net::kNoSocket;
     state_ = State::Closed;
     peerClosed_ = false;
     ahead_.clear();
@@ -441,19 +430,19 @@ int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
     const auto deadline = after(timeout_);
     std::size_t sent = 0;
     while (sent < wire.size()) {
-        const ssize_t n = ::send(fd_, wire.data() + sent, wire.size() - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const long n = net::Send(fd_, wire.data() + sent, wire.size() - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
         }
-        const int err = errno;
-        if (err == EINTR)
+        const int err = net::LastError();
+        if (net::Interrupted(err))
             continue;
-        if (err != EAGAIN && err != EWOULDBLOCK)
-            return lose(std::strerror(err));
-        pollfd pfd{fd_, POLLOUT, 0};
+        if (!net::WouldBlock(err))
+            return lose(net::ErrorText(err));
+        short revents = 0;
         const int ms = remainingMs(deadline);
-        if (ms <= 0 || ::poll(&pfd, 1, ms) <= 0)
+        if (ms <= 0 || net::PollOne(fd_, net::kPollOut, ms, revents) <= 0)
             return fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT), EndpointText(endpoint_) + " would not take the frame");
     }
     unanswered_ = answered_ ? 0 : unanswered_ + 1;
@@ -473,10 +462,10 @@ int TcpRs232::ComRd(int /*port*/, std::uint8_t* buffer, int count)
         auto& q = queue();
         if (static_cast<int>(q.size()) >= count)
             break;
-        pollfd pfd{fd_, POLLIN, 0};
+        short revents = 0;
         const int ms = remainingMs(deadline);
         // Nothing more comes from a gateway that closed: no waiting on its end of file.
-        if (peerClosed_ || ms <= 0 || ::poll(&pfd, 1, ms) <= 0) {
+        if (peerClosed_ || ms <= 0 || net::PollOne(fd_, net::kPollIn, ms, revents) <= 0) {
             const int got = std::min(count, static_cast<int>(q.size()));
             std::copy_n(q.begin(), got, buffer);
             q.erase(q.begin(), q.begin() + got);
@@ -512,19 +501,20 @@ int TcpRs232::GetInQLen(int /*port*/)
             return rc;
         return ok(static_cast<int>(receiver_.ready().size()));
     }
-    int waiting = 0;
-    if (::ioctl(fd_, FIONREAD, &waiting) != 0)
-        return lose(std::strerror(errno));
+    const int waiting = net::Waiting(fd_);
+    if (waiting < 0)
+        return lose(net::ErrorText(net::LastError()));
     if (peerClosed_ && ahead_.empty())
         return lose("closed by the gateway");
     if (waiting == 0 && ahead_.empty()) {
         // Nothing waits: a peer that closed or reset the connection says so now.
         std::uint8_t b = 0;
-        const ssize_t n = ::recv(fd_, &b, 1, MSG_PEEK | MSG_DONTWAIT);
+        const long n = net::Receive(fd_, &b, 1, true);
         if (n == 0)
             return lose("closed by the gateway");
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-            return lose(std::strerror(errno));
+        const int err = n < 0 ? net::LastError() : 0;
+        if (n < 0 && !net::WouldBlock(err) && !net::Interrupted(err))
+            return lose(net::ErrorText(err));
     }
     if (waiting > 0)
         answered_ = true;

@@ -16,6 +16,7 @@
 
 #include "mbap.h"
 #include "rs232.h"
+#include "socket_compat.h"
 
 namespace vek::platform {
 
@@ -124,7 +125,7 @@ private:
     // The name lookup under way, shared with its thread: a lookup that outlasts the
     // connection's time limit goes on, and the next opening takes its answer.
     std::shared_ptr<Lookup> lookup_;
-    int fd_ = -1;
+    net::Socket fd_ = net::kNoSocket;
     State state_ = State::Closed;
     SteadyTime connectStarted_{};
     double timeout_ = 0.5;

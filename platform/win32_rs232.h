@@ -8,12 +8,10 @@
 #endif
 #include <windows.h>
 
-#include <map>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "rs232.h"
+#include "rs232_ports.h"
 
 namespace vek::platform {
 
@@ -37,62 +35,48 @@ std::string Win32ErrorText(DWORD err);
 // True for the errors a port reports once its device has gone (an unplugged USB adapter).
 bool Win32DeviceGoneError(DWORD err);
 
-class Win32Rs232 : public Rs232 {
+// How ReadFile waits: not at all (take what waits), or up to a number of milliseconds for
+// the whole count.
+enum class Win32ReadMode { Unset, NoWait, Wait };
+
+// The handle of an open communications device, the time-outs it has now, and while the port
+// is claimed the line settings and time-outs the device had when ClaimCom took it.
+struct Win32Device {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    Win32ReadMode mode = Win32ReadMode::Unset;
+    DWORD modeMs = 0;
+    std::optional<DCB> claimedFrom;
+    COMMTIMEOUTS claimedTimeouts{};
+};
+
+class Win32Rs232 : public Rs232Ports<Win32Device> {
 public:
     Win32Rs232() = default;
     ~Win32Rs232() override;
     Win32Rs232(const Win32Rs232&) = delete;
     Win32Rs232& operator=(const Win32Rs232&) = delete;
 
-    int OpenComConfig(int port, const std::string& deviceName, long baud, int parity, int dataBits, int stopBits,
-                      int inputQueueSize, int outputQueueSize) override;
-    int CloseCom(int port) override;
-    int ClaimCom(int port) override;
-    int ReleaseCom(int port) override;
-    int ComWrtByte(int port, int byte) override;
-    int ComWrt(int port, const std::uint8_t* buffer, int count) override;
-    int ComRd(int port, std::uint8_t* buffer, int count) override;
-    int ComPeek(int port, std::uint8_t* buffer, int count) override;
-    int GetInQLen(int port) override;
-    int SetComTime(int port, double seconds) override;
-    int ReturnRS232Err() override { return lastError_; }
-    std::string GetRS232ErrorString(int code) override;
-    std::string DevicePath(int port) const override;
-
 private:
-    // How ReadFile waits: not at all (take what waits), or up to a number of milliseconds
-    // for the whole count.
-    enum class ReadMode { Unset, NoWait, Wait };
-    struct Port {
-        HANDLE h = INVALID_HANDLE_VALUE;
-        std::string path;
-        double timeout = 0.5;
-        ReadMode mode = ReadMode::Unset;
-        DWORD modeMs = 0;
-        // Bytes taken from the device by ComPeek and not yet by ComRd: a read consumes, so
-        // they wait here, first in the queue.
-        std::vector<std::uint8_t> ahead;
-        // While claimed: the line settings and time-outs the device had when ClaimCom took it.
-        std::optional<DCB> claimedFrom;
-        COMMTIMEOUTS claimedTimeouts{};
-    };
-    int ok(int result = 0);
-    int fail(int code, const std::string& detail);
-    int failWin32(int code, const Port& p, DWORD err);
-    // The code for a failed call on an open port: gone or a system error.
-    int failCall(const Port& p, DWORD err);
+    bool settingsValid(long baud, int parity, int dataBits, int stopBits) const override;
+    int openDevice(Port& p, int busyCode) override;
+    void closeDevice(Port& p) override;
+    // ClearCommError fails as it does for a device that has gone.
+    bool deviceGone(const Port& p) const override;
+    bool namesAnotherDevice(const Port& p, const std::string& path) const override;
+    // The handle is this program's alone already (opened without sharing): the claim only
+    // remembers what to give back.
+    int claimDevice(Port& p) override;
+    std::optional<SystemError> releaseDevice(Port& p) override;
+    std::optional<DeviceFailure> configureDevice(Port& p, long baud, int parity, int dataBits, int stopBits,
+                                                 int inputQueueSize, int outputQueueSize) override;
+    int writeDevice(Port& p, const std::uint8_t* buffer, int count) override;
+    std::optional<DeviceFailure> readDevice(Port& p, std::uint8_t* buffer, int count, int& got) override;
+    std::optional<DeviceFailure> fillAhead(Port& p, int count) override;
+    int waitingBytes(Port& p) override;
+    // The write time-out is set with the next read mode.
+    void timeoutChanged(Port& p) override { p.dev.mode = Win32ReadMode::Unset; }
     // Sets the read and write time-outs for the next ReadFile; false (with the error) on failure.
-    bool setReadMode(Port& p, ReadMode mode, DWORD ms, DWORD& err);
-    // True when the port's device no longer answers (ClearCommError fails as for a device gone).
-    bool gone(const Port& p) const;
-    int openDevice(int port, const std::string& path, int busyCode);
-    int claimDevice(Port& p);
-    DWORD releaseDevice(Port& p);
-    void closePort(int port);
-
-    std::map<int, Port> ports_;
-    int lastError_ = 0;
-    std::string lastDetail_;
+    bool setReadMode(Port& p, Win32ReadMode mode, DWORD ms, DWORD& err);
 };
 using NativeRs232 = Win32Rs232;
 

@@ -4,6 +4,7 @@
 // for the line in real time: they are not unit tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -154,9 +155,26 @@ TEST_F(SimulatorLine, ASecondOpenIsRefusedAsBusy)
     EXPECT_EQ(other.DevicePath(port), "");
 }
 
-// With VEK_TEST_GONE=1 the script ends the simulator while this waits: the port reports the
-// device gone within the wait, and an open of the vanished device fails with its name.
-TEST_F(SimulatorLine, TheFarEndGoesAway)
+// The process's processor time (user and kernel) so far, in seconds.
+double cpuSeconds()
+{
+    FILETIME created, ended, kernel, user;
+    if (!::GetProcessTimes(::GetCurrentProcess(), &created, &ended, &kernel, &user))
+        return 0;
+    auto seconds = [](const FILETIME& f) {
+        return static_cast<double>((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// With VEK_TEST_GONE=1 the script ends the simulator while this waits (the adapter pulled
+// out: its pseudo-terminal goes, and with it COM1's link), then a few seconds later starts
+// another and points COM1 at it (plugged back in, maybe as another device behind the same
+// name). The port reports the device gone; the openings meanwhile fail with the port's name;
+// a later opening finds the device again and carries a poll. Looking as the link engine
+// does (the queue every 20 ms, an opening per poll) spends next to no processor time: no
+// call spins on a device that is not there.
+TEST_F(SimulatorLine, AnAdapterPulledOutAndPluggedBackIn)
 {
     const char* v = std::getenv("VEK_TEST_GONE");
     if (!v || std::string(v) != "1")
@@ -165,17 +183,105 @@ TEST_F(SimulatorLine, TheFarEndGoesAway)
     ASSERT_EQ(waitFor(kReplyLength, 1.5), kReplyLength);
     std::uint8_t b[kReplyLength];
     ASSERT_EQ(com.ComRd(port, b, kReplyLength), kReplyLength);
-    // Looking every 20 ms, as the link engine does, for at most 10 s.
+
+    const auto wallStart = Clock::now();
+    const double cpuStart = cpuSeconds();
     int n = 0;
-    const auto end = Clock::now() + std::chrono::seconds(10);
+    auto end = Clock::now() + std::chrono::seconds(10);
     while ((n = com.GetInQLen(port)) >= 0 && Clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(n, RS_ERR_DEVICE_GONE) << com.GetRS232ErrorString(n);
+    ASSERT_EQ(n, RS_ERR_DEVICE_GONE) << com.GetRS232ErrorString(n);
     const std::string why = com.GetRS232ErrorString(RS_ERR_DEVICE_GONE);
     EXPECT_EQ(why.rfind("Serial device disconnected: " + ResolveComPort(port), 0), 0u) << why;
-    // The next open drops the dead handle and tries the device afresh: it is not there.
-    EXPECT_EQ(com.OpenComConfig(port, "", 9600, RS_PARITY_NONE, 8, 1, 512, 512), RS_ERR_CANNOT_OPEN);
-    EXPECT_EQ(com.DevicePath(port), "");
+    // A read of the gone device ends at once or at its time-out, never later.
+    ASSERT_EQ(com.SetComTime(port, 0.3), 0);
+    auto t0 = Clock::now();
+    EXPECT_LT(com.ComRd(port, b, 10), 10);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.0);
+
+    // Unplugged: every opening fails, names the port and leaves it closed, until the device
+    // is back.
+    int refused = 0;
+    int rc = -1;
+    end = Clock::now() + std::chrono::seconds(30);
+    while (Clock::now() < end) {
+        rc = com.OpenComConfig(port, "", 9600, RS_PARITY_NONE, 8, 1, 512, 512);
+        if (rc == 0)
+            break;
+        ++refused;
+        EXPECT_EQ(rc, RS_ERR_CANNOT_OPEN);
+        EXPECT_NE(com.GetRS232ErrorString(rc).find(ResolveComPort(port)), std::string::npos)
+            << com.GetRS232ErrorString(rc);
+        EXPECT_EQ(com.DevicePath(port), "");
+        EXPECT_EQ(com.GetInQLen(port), RS_ERR_NOT_OPEN);
+        for (int i = 0; i < 25; ++i) {  // half a second of the engine's looks in between
+            com.GetInQLen(port);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    const double cpu = cpuSeconds() - cpuStart;
+    EXPECT_GE(refused, 1) << "the port opened again before it was seen unplugged";
+    ASSERT_EQ(rc, 0) << "not found again within 30 s: " << com.GetRS232ErrorString(rc);
+    EXPECT_LT(cpu, 0.2 * wall) << cpu << " s of processor time in " << wall << " s";
+
+    // Plugged back in: the same port carries a poll again.
+    ASSERT_EQ(com.SetComTime(port, 1.0), 0);
+    EXPECT_EQ(com.DevicePath(port), ResolveComPort(port));
+    ASSERT_EQ(com.ComWrt(port, kPoll.data(), static_cast<int>(kPoll.size())), static_cast<int>(kPoll.size()));
+    EXPECT_EQ(waitFor(kReplyLength, 1.5), kReplyLength);
+}
+
+// The ports Windows lists: VEK_TEST_COM's is there (wine's COM1, made from its Ports registry
+// key with its dosdevices link when wine started), VEK_TEST_ABSENT_COM's is not (no key, no
+// link). The system's own list of serial ports (HARDWARE\DEVICEMAP\SERIALCOMM) says the
+// same. Looking at the list opens nothing: a reply waiting on the open port stays whole.
+std::vector<std::wstring> serialCommPorts()
+{
+    std::vector<std::wstring> out;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return out;
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[256];
+        wchar_t data[256] = {};
+        DWORD nameLength = 256, dataSize = sizeof data - sizeof(wchar_t), type = 0;
+        if (::RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataSize) !=
+            ERROR_SUCCESS)
+            break;
+        if (type == REG_SZ)
+            out.emplace_back(data);
+    }
+    ::RegCloseKey(key);
+    return out;
+}
+
+TEST_F(SimulatorLine, ThePortsPresentAreTheOnesTheSystemLists)
+{
+    const char* v = std::getenv("VEK_TEST_ABSENT_COM");
+    const int absent = v && *v ? std::atoi(v) : 0;
+    if (absent < 1)
+        GTEST_SKIP() << "VEK_TEST_ABSENT_COM is not set";
+    const auto listed = serialCommPorts();
+    auto inSerialComm = [&](int n) {
+        return std::find(listed.begin(), listed.end(), L"COM" + std::to_wstring(n)) != listed.end();
+    };
+    EXPECT_TRUE(ComPortPresent(port));
+    EXPECT_TRUE(inSerialComm(port));
+    EXPECT_TRUE(DeviceExists("\\\\.\\COM" + std::to_string(port)));
+    EXPECT_FALSE(ComPortPresent(absent));
+    EXPECT_FALSE(inSerialComm(absent));
+
+    ASSERT_EQ(com.ComWrt(port, kPoll.data(), static_cast<int>(kPoll.size())), static_cast<int>(kPoll.size()));
+    ASSERT_EQ(waitFor(kReplyLength, 1.5), kReplyLength);
+    int present = 0;
+    for (int n = 1; n <= 99; ++n)
+        present += ComPortPresent(n);
+    EXPECT_GE(present, 1);
+    EXPECT_EQ(com.GetInQLen(port), kReplyLength);
+    Bytes reply(kReplyLength);
+    EXPECT_EQ(com.ComRd(port, reply.data(), kReplyLength), kReplyLength);
+    EXPECT_EQ(reply[0], 0x01);
 }
 
 TEST_F(SimulatorLine, ComWrtByteSendsOneByte)
