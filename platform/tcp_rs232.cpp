@@ -445,6 +445,11 @@ int TcpRs232::ComWrt(int /*port*/, const std::uint8_t* buffer, int count)
         if (ms <= 0 || net::PollOne(fd_, net::kPollOut, ms, revents) <= 0)
             return fail(RS_ERR_TIMEOUT, Rs232ErrorText(RS_ERR_TIMEOUT), EndpointText(endpoint_) + " would not take the frame");
     }
+    // Silence counts against the connection only from the slave it keeps asking: a scan of a
+    // gateway's addresses meets silence at most of them, on a connection that is fine.
+    if (count < 1 || buffer[0] != lastSlave_)
+        answered_ = true;
+    lastSlave_ = count > 0 ? buffer[0] : -1;
     unanswered_ = answered_ ? 0 : unanswered_ + 1;
     answered_ = false;
     // The master counts the frame it wrote, whatever its form on the wire.

@@ -54,8 +54,9 @@ public:
     // on the LAN answers well within it; a slower one is checked again by the next calls. It
     // runs on the window's thread, which must never be held for longer than 50 ms.
     static constexpr double kConnectSlice = 0.04;
-    // A connection that took this many requests in a row without a byte in answer is made
-    // anew at the next opening: a gateway can keep a connection up and pass nothing on.
+    // A connection that took this many requests in a row to one slave without a byte in
+    // answer is made anew at the next opening: a gateway can keep a connection up and pass
+    // nothing on. Requests to other slaves in between (a scan) start the count again.
     static constexpr int kSilentRequestLimit = 3;
 
     // A host given as a numeric address is used at once; a name is looked up by `resolve`
@@ -136,6 +137,7 @@ private:
     bool peerClosed_ = false;  // the gateway closed after bytes still to be read here
     bool answered_ = true;     // something came in since the last request went out
     int unanswered_ = 0;       // requests in a row that nothing came in for
+    int lastSlave_ = -1;       // the slave address of the latest request
     int lastError_ = 0;
     std::string lastDetail_;
     std::string lostDetail_;  // why the connection was lost, until the next open or close

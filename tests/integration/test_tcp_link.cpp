@@ -294,7 +294,7 @@ TEST_F(TcpLinkTest, AGatewayThatClosesIsTakenAtItsWordThenNamedAndTheNextOpenRec
         }
 }
 
-TEST_F(TcpLinkTest, AConnectionThatAnswersNothingIsMadeAnewAfterThreeRequestsAndOneThatAnswersIsKept)
+TEST_F(TcpLinkTest, AConnectionThatAnswersOneSlaveNothingIsMadeAnewAfterThreeRequestsAndOneThatAnswersOrScansIsKept)
 {
     for (GatewayKind kind : {GatewayKind::RtuOverTcp, GatewayKind::ModbusTcp}) {
         SCOPED_TRACE(kind == GatewayKind::ModbusTcp ? "Modbus TCP" : "RTU over TCP");
@@ -327,6 +327,13 @@ TEST_F(TcpLinkTest, AConnectionThatAnswersNothingIsMadeAnewAfterThreeRequestsAnd
         ASSERT_EQ(open(), 0);
         EXPECT_TRUE(gw.closedByPeer());
         EXPECT_TRUE(gw.accept());
+        // A scan: every request to another slave, none answered. The connection stays.
+        for (std::uint8_t slave = 1; slave <= 8; ++slave) {
+            ASSERT_EQ(open(), 0);
+            const Bytes probe = withCrc({slave, 0x03, 0, 67, 0, 1});
+            ASSERT_EQ(link->ComWrt(kCom, probe.data(), 8), 8);
+            EXPECT_EQ(gw.read(wire).size(), wire) << "probe of slave " << int(slave) << " on the same connection";
+        }
     }
 }
 
