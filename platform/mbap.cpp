@@ -1,5 +1,7 @@
 #include "mbap.h"
 
+#include "mb_crc.h"
+
 #include <algorithm>
 
 namespace vek::platform::mbap {
@@ -9,17 +11,6 @@ namespace {
 std::uint16_t be16(const std::uint8_t* b) { return static_cast<std::uint16_t>(b[0] << 8 | b[1]); }
 
 }  // namespace
-
-std::uint16_t Crc16(const std::uint8_t* data, std::size_t length)
-{
-    std::uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : static_cast<std::uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 Bytes FromRtu(std::uint16_t tid, const std::uint8_t* rtu, int count)
 {
@@ -96,7 +87,7 @@ Receiver::Event Receiver::complete()
     taken_ = f;
     // A unit id other than the request's stays in the reply: the master's address check names it.
     ready_.assign(f.begin() + 6, f.end());
-    const std::uint16_t crc = Crc16(ready_.data(), ready_.size());
+    const std::uint16_t crc = usMBCRC16(ready_.data(), ready_.size());
     ready_.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     ready_.push_back(static_cast<std::uint8_t>(crc >> 8));
     return Event::Taken;

@@ -19,9 +19,6 @@ using Bytes = std::vector<std::uint8_t>;
 // transaction id `tid`; empty when it holds no PDU or one longer than a frame may carry.
 Bytes FromRtu(std::uint16_t tid, const std::uint8_t* rtu, int count);
 
-// CRC-16 of the serial frames (polynomial 0xA001, start 0xFFFF), low byte first on the wire.
-std::uint16_t Crc16(const std::uint8_t* data, std::size_t length);
-
 // Takes MBAP replies out of a byte stream for the request in flight. It is handed bytes in
 // any pieces, never more than Want() at a time, so it never reads past the frame it is in:
 // a header that can begin no valid frame is refused before any of its body is read.

@@ -102,7 +102,7 @@ int TcpRs232::fail(int code, const std::string& what, const std::string& reason)
     return code;
 }
 
-int TcpRs232::lose(std::string reason)
+void TcpRs232::drop()
 {
     if (fd_ != net::kNoSocket)
         net::Close(fd_);
@@ -111,6 +111,11 @@ int TcpRs232::lose(std::string reason)
     peerClosed_ = false;
     ahead_.clear();
     receiver_.Reset();
+}
+
+int TcpRs232::lose(std::string reason)
+{
+    drop();
     fail(RS_ERR_DEVICE_GONE, "Connection lost", reason);
     // Every call says so until the link is opened again, as a device unplugged stays gone.
     lostDetail_ = lastDetail_;
@@ -381,13 +386,7 @@ int TcpRs232::CloseCom(int /*port*/)
     lostDetail_.clear();
     if (state_ == State::Closed)
         return fail(RS_ERR_NOT_OPEN, "Not connected", "no connection");
-    if (fd_ != net::kNoSocket)
-        net::Close(fd_);
-    fd_ = net::kNoSocket;
-    state_ = State::Closed;
-    peerClosed_ = false;
-    ahead_.clear();
-    receiver_.Reset();
+    drop();
     return ok();
 }
 

@@ -100,6 +100,8 @@ private:
     // that cannot be followed.
     int lose(std::string reason);
     int notOpen();
+    // Closes the socket and forgets what was read from it.
+    void drop();
     // Starts a connection (or the lookup of the host's name); 0, or the error when it
     // failed at once.
     int startConnect();

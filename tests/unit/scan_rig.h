@@ -122,6 +122,17 @@ struct ScanRig : ::testing::Test {
         }));
     }
 
+    // The user chooses a gateway in the RS485 Settings window (opened from the main window):
+    // `kind` 1 RTU over TCP, 2 Modbus TCP. The window's panel.
+    int chooseGateway(int kind, const std::string& host, int port)
+    {
+        rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
+        const int rs = app.st.panelRs485;
+        rig.panels.UserSetValue(rs, PANEL_2_NET_HOST, host);
+        rig.panels.UserSetValue(rs, PANEL_2_NET_PORT, port);
+        rig.panels.UserSetValue(rs, PANEL_2_CONNECTION, kind);
+        return rs;
+    }
     std::string settingsFile() const
     {
         std::ifstream in("RS_Settings");

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "mb_crc.h"
 #include "mbap.h"
+#include "reference_crc.h"
 
 using namespace vek;
 using namespace vek::platform;
@@ -13,9 +13,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
+// The serial frame's CRC from the bitwise reference, not the link's table: a reply handed to
+// the master must carry the CRC a serial line would.
 Bytes withCrc(Bytes b)
 {
-    const std::uint16_t crc = usMBCRC16(b.data(), static_cast<std::uint32_t>(b.size()));
+    const std::uint16_t crc = test::referenceCrc(b.data(), b.size());
     b.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     b.push_back(static_cast<std::uint8_t>(crc >> 8));
     return b;
@@ -78,12 +80,6 @@ TEST(MbapRequest, RefusesWhatNoFrameCanCarry)
     Bytes tooLong(1 + 254, 0x10);
     tooLong = withCrc(tooLong);
     EXPECT_TRUE(mbap::FromRtu(1, tooLong.data(), static_cast<int>(tooLong.size())).empty());
-}
-
-TEST(MbapRequest, CrcOfTheRepliesIsTheSerialOne)
-{
-    const Bytes b = {0x01, 0x03, 0x9C, 0x01, 0xFF, 0x00, 0x7E};
-    EXPECT_EQ(mbap::Crc16(b.data(), b.size()), usMBCRC16(b.data(), static_cast<std::uint32_t>(b.size())));
 }
 
 namespace {

@@ -215,10 +215,7 @@ TEST(ScanPorts, EveryPresentPortIsTheComPortsWhoseDeviceExists)
 TEST_F(Scan, UseOfASerialFindReplacesANetworkConnectionChosenBefore)
 {
     rig.configurePort(1);
-    rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
-    const int rs = app.st.panelRs485;
-    rig.panels.UserSetValue(rs, PANEL_2_NET_HOST, std::string("10.0.0.5"));
-    rig.panels.UserSetValue(rs, PANEL_2_CONNECTION, 1);
+    const int rs = chooseGateway(1, "10.0.0.5", 502);
     ASSERT_EQ(app.link.deviceName, "rtu-tcp://10.0.0.5:502");
     slaves.push_back({2, 0, 0, 9, 0x12});
     ASSERT_TRUE(app.scan.Start(app, {2}));
@@ -239,11 +236,7 @@ TEST_F(Scan, UseOfASerialFindReplacesANetworkConnectionChosenBefore)
 TEST_F(Scan, AGatewayIsScannedForEveryAddressThroughItsConnectionAndUseKeepsIt)
 {
     rig.configurePort(1);
-    rig.panels.PostEvent(app.st.panelMain, PANEL_CONFIG_SER_PORT, EVENT_COMMIT);
-    const int rs = app.st.panelRs485;
-    rig.panels.UserSetValue(rs, PANEL_2_NET_HOST, std::string("10.0.0.5"));
-    rig.panels.UserSetValue(rs, PANEL_2_NET_PORT, 1502);
-    rig.panels.UserSetValue(rs, PANEL_2_CONNECTION, 2);
+    const int rs = chooseGateway(2, "10.0.0.5", 1502);
     const std::string gateway = "modbus-tcp://10.0.0.5:1502";
     slaves.push_back({1, 0, 0, 173, 0x12});
     // Another slave behind the gateway that the gateway reports missing, and one that refuses.
